@@ -1,0 +1,3 @@
+#include "host/errors.h"
+
+Exception::Exception(const QString &message) : std::runtime_error(message.toStdString()), m_message(message) {}

@@ -1,0 +1,52 @@
+#include "host/hostutil.h"
+
+#include "host/errors.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+QString Ajusta(const QString &text, int n)
+{
+    if (text.size() > n)
+        throw Exception(QStringLiteral("O código '%1' tem mais de %2 caracteres").arg(text).arg(n));
+    return text.rightJustified(n, QLatin1Char('0'));
+}
+
+bool EmptyString(const QString &text) { return text.trimmed().isEmpty(); }
+
+namespace vnd {
+
+double StrToFloatBr(const QString &text)
+{
+    QString s = text;
+    s.replace(QLatin1Char('.'), QLatin1Char(','));
+    // Read with the decimal comma and no group separators: "1.234,50" becomes "1,234,50" and fails.
+    static const QLocale br = [] {
+        QLocale l(QLocale::Portuguese, QLocale::Brazil);
+        l.setNumberOptions(QLocale::RejectGroupSeparator);
+        return l;
+    }();
+    bool ok = false;
+    const double v = br.toDouble(s.trimmed(), &ok);
+    if (!ok || s.trimmed().isEmpty())
+        throw EConvertError(QStringLiteral("'%1' não é um valor numérico válido").arg(text));
+    return v;
+}
+
+QDateTime StrToDateTimeBr(const QString &text)
+{
+    const QString s = text.trimmed();
+    QDateTime dt = QDateTime::fromString(s, QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    if (!dt.isValid())
+        dt = QDateTime::fromString(s, QStringLiteral("d/M/yyyy H:mm:ss"));
+    if (!dt.isValid()) {
+        const QDate d = QDate::fromString(s, QStringLiteral("dd/MM/yyyy"));
+        if (d.isValid())
+            dt = QDateTime(d, QTime(0, 0));
+    }
+    if (!dt.isValid())
+        throw EConvertError(QStringLiteral("'%1' não é uma data válida").arg(text));
+    return dt;
+}
+
+} // namespace vnd

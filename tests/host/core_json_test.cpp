@@ -1,0 +1,61 @@
+#include "host/errors.h"
+#include "host/json.h"
+#include "host/rpc.h"
+
+#include <gtest/gtest.h>
+
+using namespace vnd;
+
+TEST(Json, StringsRoundTripEscapesAndAccents)
+{
+    const QByteArray texts[] = {"", "plain", "quote \" back \\ slash", "ctl \x01\x1f\n\r\t",
+                                "ação Ção ü €", QByteArray("nul\0inside", 10)};
+    JsonWriter w;
+    w.BeginArray();
+    for (const auto &t : texts)
+        w.String(t);
+    w.EndArray();
+    JsonReader r(w.Bytes());
+    r.ExpectArrayBegin();
+    for (const auto &t : texts) {
+        ASSERT_TRUE(r.NextElement());
+        EXPECT_EQ(r.ReadString(), t);
+    }
+    EXPECT_FALSE(r.NextElement());
+}
+
+TEST(Json, UnicodeEscapesAndSurrogatePairs)
+{
+    JsonReader r(R"(["\u00e7\u00e3o", "\ud83d\ude00", "\/"])");
+    r.ExpectArrayBegin();
+    r.NextElement();
+    EXPECT_EQ(QString::fromUtf8(r.ReadString()), QString::fromUtf8("ção"));
+    r.NextElement();
+    EXPECT_EQ(r.ReadString(), QByteArray("\xF0\x9F\x98\x80"));
+    r.NextElement();
+    EXPECT_EQ(r.ReadString(), QByteArray("/"));
+}
+
+TEST(Json, MalformedTextFailsWithOffset)
+{
+    for (const char *bad : {"[1,", "{\"a\" 1}", "[\"open", "[\"\\u12\"]", "{\"a\":1,}"}) {
+        JsonReader r(bad);
+        EXPECT_THROW(r.ReadVariant(), Exception) << bad;
+    }
+}
+
+TEST(Rpc, RequestCarriesPacketsRawAndNestedLists)
+{
+    const TDataPacket packet{R"({"fields":[{"name":"A","type":"string","size":3}],"rows":[["x"]]})"};
+    const QVariantList params{QStringLiteral("_0001_"), true, QVariant(), QDateTime(QDate(2026, 1, 31), QTime(23, 59, 59)),
+                              QVariant::fromValue(packet), QVariantList{QStringLiteral("S"), 9}};
+    const rpc::Request req = rpc::DecodeRequest(rpc::EncodeRequest(7, QStringLiteral("m"), params));
+    ASSERT_EQ(req.params.size(), 6);
+    EXPECT_EQ(req.params[0].toString(), QStringLiteral("_0001_"));
+    EXPECT_TRUE(req.params[1].toBool());
+    EXPECT_FALSE(req.params[2].isValid());
+    EXPECT_EQ(req.params[3].toString(), QStringLiteral("2026-01-31T23:59:59"));
+    EXPECT_EQ(rpc::ToPacket(req.params[4]).json, packet.json);
+    EXPECT_EQ(req.params[5].toList().size(), 2);
+    EXPECT_THROW(rpc::ToPacket(req.params[0]), Exception);
+}

@@ -1,0 +1,195 @@
+#include "host/errors.h"
+#include "host/recordset.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The sale-list shape: every kind of field the tables use.
+void DefineSales(TClientDataSet &cds)
+{
+    cds.AddField(QStringLiteral("IDCHECK"), TFieldType::FixedChar, 1);
+    cds.AddField(QStringLiteral("CDFILIAL"), TFieldType::String, 4, QStringLiteral("Filial"));
+    cds.AddField(QStringLiteral("DSARQXMLNFCE"), TFieldType::Memo);
+    cds.AddField(QStringLiteral("DTENTRVENDA"), TFieldType::DateTime);
+    cds.AddField(QStringLiteral("VRTOTVENDA"), TFieldType::Float);
+    cds.AddField(QStringLiteral("QT"), TFieldType::Integer);
+    cds.AddField(QStringLiteral("OK"), TFieldType::Boolean);
+    cds.CreateDataSet();
+}
+
+void AddSale(TClientDataSet &cds, const QString &check, const QString &branch, const QByteArray &xml = {})
+{
+    cds.Append();
+    cds.FieldByName(QStringLiteral("IDCHECK")).SetAsString(check);
+    cds.FieldByName(QStringLiteral("CDFILIAL")).SetAsString(branch);
+    cds.FieldByName(QStringLiteral("DSARQXMLNFCE")).SetAsBytes(xml);
+    cds.Post();
+}
+
+} // namespace
+
+TEST(RecordSet, PacketRoundTripsEveryTypeIncludingEmptyAndHugeValues)
+{
+    TClientDataSet a;
+    DefineSales(a);
+    QByteArray memo(3 * 1024 * 1024, 'x');
+    memo.append(QStringLiteral("<xNome>Pão de Açúcar – ÁÉÍÓÚ àèìòù âêîôû ãõ ç Ç ü \"aspas\"</xNome>").toUtf8());
+    a.Append();
+    a.FieldByName(QStringLiteral("IDCHECK")).SetAsString(QStringLiteral("S"));
+    a.FieldByName(QStringLiteral("CDFILIAL")).SetAsString(QStringLiteral("São"));
+    a.FieldByName(QStringLiteral("DSARQXMLNFCE")).SetAsBytes(memo);
+    a.FieldByName(QStringLiteral("DTENTRVENDA")).SetAsDateTime(QDateTime(QDate(2016, 5, 10), QTime(14, 3, 22)));
+    a.FieldByName(QStringLiteral("VRTOTVENDA")).SetAsFloat(1234.56);
+    a.FieldByName(QStringLiteral("QT")).SetAsInteger(-7);
+    a.FieldByName(QStringLiteral("OK")).SetAsBoolean(true);
+    a.Post();
+    a.Append(); // a row of nulls
+    a.Post();
+    a.Append(); // empty texts stay empty texts
+    a.FieldByName(QStringLiteral("CDFILIAL")).SetAsString(QString());
+    a.FieldByName(QStringLiteral("VRTOTVENDA")).SetAsFloat(0);
+    a.Post();
+
+    TClientDataSet b;
+    DefineSales(b);
+    b.SetData(a.Data());
+    ASSERT_EQ(b.RecordCount(), 3);
+    b.First();
+    EXPECT_EQ(b.FieldByName(QStringLiteral("CDFILIAL")).AsString(), QStringLiteral("São"));
+    EXPECT_EQ(b.FieldByName(QStringLiteral("DSARQXMLNFCE")).AsBytes(), memo);
+    EXPECT_EQ(b.FieldByName(QStringLiteral("DTENTRVENDA")).AsString(), QStringLiteral("10/05/2016 14:03:22"));
+    EXPECT_DOUBLE_EQ(b.FieldByName(QStringLiteral("VRTOTVENDA")).AsFloat(), 1234.56);
+    EXPECT_EQ(b.FieldByName(QStringLiteral("QT")).AsInteger(), -7);
+    EXPECT_TRUE(b.FieldByName(QStringLiteral("OK")).AsBoolean());
+    b.Next();
+    for (int i = 0; i < b.FieldCount(); ++i)
+        EXPECT_TRUE(b.Fields(i).IsNull()) << i;
+    b.Next();
+    EXPECT_EQ(b.FieldByName(QStringLiteral("CDFILIAL")).AsString(), QString());
+    EXPECT_DOUBLE_EQ(b.FieldByName(QStringLiteral("VRTOTVENDA")).AsFloat(), 0.0);
+    EXPECT_EQ(b.ChangeCount(), 0);
+
+    // A set without definitions takes them from the packet.
+    TClientDataSet c;
+    c.SetData(a.Data());
+    EXPECT_EQ(c.FieldCount(), a.FieldCount());
+    EXPECT_EQ(c.Data().json, a.Data().json);
+}
+
+TEST(RecordSet, StringsAreCutToTheirSizeInCharacters)
+{
+    TClientDataSet cds;
+    DefineSales(cds);
+    AddSale(cds, QStringLiteral("SN"), QStringLiteral("ÇãoÉxyz"));
+    EXPECT_EQ(cds.FieldByName(QStringLiteral("IDCHECK")).AsString(), QStringLiteral("S"));
+    EXPECT_EQ(cds.FieldByName(QStringLiteral("CDFILIAL")).AsString(), QStringLiteral("ÇãoÉ"));
+
+    // A packet carrying longer values is cut on load too.
+    TClientDataSet wide;
+    wide.AddField(QStringLiteral("CDFILIAL"), TFieldType::String, 50);
+    wide.CreateDataSet();
+    wide.Append();
+    wide.FieldByName(QStringLiteral("CDFILIAL")).SetAsString(QStringLiteral("0001XYZ"));
+    wide.Post();
+    TClientDataSet narrow;
+    DefineSales(narrow);
+    narrow.SetData(wide.Data());
+    EXPECT_EQ(narrow.FieldByName(QStringLiteral("CDFILIAL")).AsString(), QStringLiteral("0001"));
+}
+
+TEST(RecordSet, ChangeLogYieldsExactlyTheChangedRows)
+{
+    TClientDataSet cds;
+    DefineSales(cds);
+    for (int i = 0; i < 5; ++i)
+        AddSale(cds, QStringLiteral("N"), QString::number(i));
+    EXPECT_EQ(cds.ChangeCount(), 5);
+    cds.MergeChangeLog();
+    EXPECT_EQ(cds.ChangeCount(), 0);
+
+    cds.First();
+    cds.Next(); // row 1 modified
+    cds.Edit();
+    cds.FieldByName(QStringLiteral("IDCHECK")).SetAsString(QStringLiteral("S"));
+    cds.Post();
+    cds.Next(); // row 2 edited back to its value: no change
+    cds.Edit();
+    cds.FieldByName(QStringLiteral("IDCHECK")).SetAsString(QStringLiteral("N"));
+    cds.Post();
+    cds.Next(); // row 3 deleted
+    cds.Delete();
+    AddSale(cds, QStringLiteral("S"), QStringLiteral("9")); // inserted
+    EXPECT_EQ(cds.ChangeCount(), 3);
+
+    TClientDataSet delta;
+    delta.SetData(cds.Delta());
+    ASSERT_EQ(delta.RecordCount(), 3);
+    QStringList branches;
+    for (delta.First(); !delta.Eof(); delta.Next())
+        branches << delta.FieldByName(QStringLiteral("CDFILIAL")).AsString();
+    EXPECT_EQ(branches, QStringList({QStringLiteral("1"), QStringLiteral("9"), QStringLiteral("3")}));
+    EXPECT_TRUE(cds.Delta().json.contains(R"("rowstate":["modified","inserted","deleted"])"));
+}
+
+TEST(RecordSet, FilterAndNavigationAgree)
+{
+    TClientDataSet cds;
+    DefineSales(cds);
+    const QString marks[] = {QStringLiteral("S"), QStringLiteral("N"), QStringLiteral("S"), QString(), QStringLiteral("S")};
+    for (int i = 0; i < 5; ++i)
+        AddSale(cds, marks[i], QString::number(i));
+    cds.SetFilter(QStringLiteral("IDCHECK = 'S'"));
+    cds.SetFiltered(true);
+    EXPECT_EQ(cds.RecordCount(), 3);
+    QStringList seen;
+    for (cds.First(); !cds.Eof(); cds.Next())
+        seen << cds.FieldByName(QStringLiteral("CDFILIAL")).AsString();
+    EXPECT_EQ(seen, QStringList({QStringLiteral("0"), QStringLiteral("2"), QStringLiteral("4")}));
+
+    // Unticking the current row under the filter moves nothing but the row no longer counts.
+    cds.First();
+    cds.Edit();
+    cds.FieldByName(QStringLiteral("IDCHECK")).SetAsString(QStringLiteral("N"));
+    cds.Post();
+    EXPECT_EQ(cds.RecordCount(), 2);
+
+    cds.SetFiltered(false);
+    EXPECT_EQ(cds.RecordCount(), 5);
+    int n = 0;
+    for (cds.First(); !cds.Eof(); cds.Next())
+        ++n;
+    EXPECT_EQ(n, 5);
+    EXPECT_THROW(cds.SetFilter(QStringLiteral("IDCHECK LIKE 'S%'")), Exception);
+    EXPECT_THROW(cds.SetFilter(QStringLiteral("NOPE = 'S'")), Exception);
+}
+
+TEST(RecordSet, AppendDataAddsPagesAsInsertedUntilMerged)
+{
+    TClientDataSet page, list;
+    DefineSales(page);
+    DefineSales(list);
+    for (int p = 0; p < 3; ++p) {
+        page.EmptyDataSet();
+        for (int i = 0; i < 4; ++i)
+            AddSale(page, QStringLiteral("N"), QString::number(p * 4 + i));
+        list.AppendData(page.Data());
+        EXPECT_EQ(list.ChangeCount(), 4);
+        list.MergeChangeLog();
+    }
+    EXPECT_EQ(list.RecordCount(), 12);
+    list.Last();
+    EXPECT_EQ(list.FieldByName(QStringLiteral("CDFILIAL")).AsString(), QStringLiteral("11"));
+}
+
+TEST(RecordSet, MisuseIsReportedNotIgnored)
+{
+    TClientDataSet cds;
+    DefineSales(cds);
+    EXPECT_THROW(cds.FieldByName(QStringLiteral("IDCHECK")).SetAsString(QStringLiteral("S")), Exception);
+    EXPECT_THROW(cds.Edit(), Exception);
+    EXPECT_THROW(cds.FieldByName(QStringLiteral("NAOEXISTE")), Exception);
+    EXPECT_THROW(cds.SetData(TDataPacket{"{\"fields\":[{\"name\":\"A\",\"type\":\"blob\"}],\"rows\":[]}"}), Exception);
+    EXPECT_THROW(cds.SetData(TDataPacket{"{\"fields\":[],\"rows\":[[1]]}"}), Exception);
+    EXPECT_THROW(cds.SetData(TDataPacket{"{\"rows\":"}), Exception);
+}

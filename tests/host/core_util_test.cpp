@@ -1,0 +1,73 @@
+#include "host/errors.h"
+#include "host/hostutil.h"
+#include "host/messages.h"
+#include "host/platform.h"
+
+#include <QDateTime>
+#include <gtest/gtest.h>
+
+TEST(HostUtil, AjustaPadsAndRefusesToCut)
+{
+    EXPECT_EQ(Ajusta(QStringLiteral("1"), 4), QStringLiteral("0001"));
+    EXPECT_EQ(Ajusta(QStringLiteral("123"), 9), QStringLiteral("000000123"));
+    EXPECT_EQ(Ajusta(QStringLiteral("0001"), 4), QStringLiteral("0001"));
+    EXPECT_EQ(Ajusta(QString(), 3), QStringLiteral("000"));
+    try {
+        Ajusta(QStringLiteral("12345"), 4);
+        FAIL() << "a longer code must not be cut";
+    } catch (const Exception &e) {
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("12345")));
+    }
+}
+
+TEST(HostUtil, DecimalReadingRule)
+{
+    EXPECT_DOUBLE_EQ(vnd::StrToFloatBr(QStringLiteral("12.50")), 12.5);
+    EXPECT_DOUBLE_EQ(vnd::StrToFloatBr(QStringLiteral("12,50")), 12.5);
+    EXPECT_DOUBLE_EQ(vnd::StrToFloatBr(QStringLiteral("0")), 0.0);
+    for (const char *bad : {"", "abc", "1.234,50", "1,2,3"})
+        EXPECT_THROW(vnd::StrToFloatBr(QString::fromLatin1(bad)), EConvertError) << bad;
+}
+
+TEST(HostUtil, BrazilianDates)
+{
+    EXPECT_EQ(vnd::StrToDateTimeBr(QStringLiteral("07/03/2015 18:45:10")),
+              QDateTime(QDate(2015, 3, 7), QTime(18, 45, 10)));
+    EXPECT_EQ(vnd::StrToDateTimeBr(QStringLiteral("07/03/2015")), QDateTime(QDate(2015, 3, 7), QTime(0, 0)));
+    for (const char *bad : {"", "31/02/2015", "2015-03-07", "//  ::"})
+        EXPECT_THROW(vnd::StrToDateTimeBr(QString::fromLatin1(bad)), EConvertError) << bad;
+}
+
+TEST(HostUtil, MessagesByKey)
+{
+    const TMessages msg({QStringLiteral("Erro|Erro"), QStringLiteral("Xml_proc|Foram importadas %s notas|x")});
+    EXPECT_EQ(msg.Msg(QStringLiteral("Xml_proc")), QStringLiteral("Foram importadas %s notas|x"));
+    EXPECT_THROW(msg.Msg(QStringLiteral("Nada")), Exception);
+}
+
+TEST(HostUtil, RunHandlerSwallowsAbortAndShowsErrors)
+{
+    struct Recorder : IPlatform
+    {
+        QStringList errors;
+        bool AskYesNo(const QString &) override { return false; }
+        void Info(const QString &) override {}
+        void Error(const QString &t) override { errors << t; }
+        bool SelectFolder(const QString &, QString &) override { return false; }
+        void SetHourglass(bool) override {}
+        void BusyShow() override {}
+        void BusyProgress(const QString &) override {}
+        void BusyHide() override {}
+    };
+    auto rec = std::make_shared<Recorder>();
+    auto previous = SetPlatform(rec);
+    bool after = false;
+    vnd::RunHandler([&] {
+        MensErro(QStringLiteral("Filial deve ser informada."));
+        after = true;
+    });
+    vnd::RunHandler([] { throw EServerError(QStringLiteral("falhou no servidor")); });
+    SetPlatform(previous);
+    EXPECT_FALSE(after);
+    EXPECT_EQ(rec->errors, QStringList({QStringLiteral("Filial deve ser informada."), QStringLiteral("falhou no servidor")}));
+}
