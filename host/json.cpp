@@ -159,10 +159,16 @@ JsonToken JsonReader::Peek()
     }
 }
 
+// Deeper nesting than any packet or call needs; a hostile text of brackets would otherwise exhaust the
+// stack of the recursive readers.
+static constexpr size_t kMaxDepth = 200;
+
 void JsonReader::ExpectObjectBegin()
 {
     if (Peek() != JsonToken::ObjectBegin)
         Fail("objeto esperado");
+    if (m_first.size() >= kMaxDepth)
+        Fail("aninhamento profundo demais");
     ++m_pos;
     m_first.push_back(true);
 }
@@ -171,6 +177,8 @@ void JsonReader::ExpectArrayBegin()
 {
     if (Peek() != JsonToken::ArrayBegin)
         Fail("lista esperada");
+    if (m_first.size() >= kMaxDepth)
+        Fail("aninhamento profundo demais");
     ++m_pos;
     m_first.push_back(true);
 }

@@ -44,6 +44,19 @@ TEST(Json, MalformedTextFailsWithOffset)
     }
 }
 
+TEST(Json, HostileNestingFailsInsteadOfExhaustingTheStack)
+{
+    const QByteArray deep = QByteArray(1000000, '[') + QByteArray(1000000, ']');
+    JsonReader r(deep);
+    EXPECT_THROW(r.ReadVariant(), Exception);
+    JsonReader raw(QByteArray(100000, '{'));
+    EXPECT_THROW(raw.ReadRaw(), Exception);
+    EXPECT_THROW(rpc::DecodeRequest("{\"method\":\"x\",\"params\":" + deep + "}"), Exception);
+    // Real packets nest three levels; a few dozen stay legal.
+    JsonReader ok(QByteArray(50, '[') + QByteArray(50, ']'));
+    EXPECT_NO_THROW(ok.ReadVariant());
+}
+
 TEST(Rpc, RequestCarriesPacketsRawAndNestedLists)
 {
     const TDataPacket packet{R"({"fields":[{"name":"A","type":"string","size":3}],"rows":[["x"]]})"};
