@@ -53,7 +53,12 @@ TFieldType FieldTypeFromName(const QByteArray &name)
 
 const TFieldDef &TField::Def() const { return m_owner->m_defs.at(m_index); }
 
-QVariant TField::Value() const { return m_owner->CurrentValues().at(m_index); }
+QVariant TField::Value() const
+{
+    if (m_row >= 0)
+        return m_owner->m_rows.at(m_row).values.at(m_index);
+    return m_owner->CurrentValues().at(m_index);
+}
 
 bool TField::IsNull() const { return !Value().isValid(); }
 
@@ -142,6 +147,8 @@ QString TField::DisplayText() const
 
 void TField::SetValue(const QVariant &value)
 {
+    if (m_row >= 0)
+        throw Exception(QStringLiteral("Campo %1 de uma linha fixa não pode ser alterado").arg(FieldName()));
     m_owner->CheckEditing(*this);
     m_owner->m_buffer[m_index] = m_owner->Normalise(m_index, value);
 }

@@ -46,11 +46,12 @@ struct TFieldDef
 
 class TClientDataSet;
 
-// A handle on one field of the data set's current row. Valid while the data set keeps its definitions.
+// A handle on one field of the data set's current row (or of one given row, read-only, see RowField).
+// Valid while the data set keeps its definitions.
 class TField
 {
 public:
-    TField(TClientDataSet *owner, int index) : m_owner(owner), m_index(index) {}
+    TField(TClientDataSet *owner, int index, int row = -1) : m_owner(owner), m_index(index), m_row(row) {}
 
     const TFieldDef &Def() const;
     QString FieldName() const { return Def().name; }
@@ -73,8 +74,8 @@ public:
     // The field's display text: its OnGetText handler when set, else AsString.
     QString DisplayText() const;
 
-    // Setters need the data set in edit or insert state. A string longer than the field's size is cut
-    // to the size.
+    // Setters need the data set in edit or insert state and a handle on the current row. A string longer
+    // than the field's size is cut to the size.
     void SetAsString(const QString &text);
     void SetAsBytes(const QByteArray &utf8);
     void SetAsDateTime(const QDateTime &value);
@@ -87,6 +88,7 @@ public:
 private:
     TClientDataSet *m_owner;
     int m_index;
+    int m_row; // -1: the current row
 };
 
 enum class TDataSetState { Inactive, Browse, Edit, Insert };
@@ -143,6 +145,11 @@ public:
     // Rows regardless of the filter; row-level access for models and exports.
     int RowCount() const { return int(m_rows.size()); }
     QVariant RowValue(int row, int field) const;
+    // Read-only handle on a field of the row at that position: grids take display texts through it
+    // without moving the current row.
+    TField RowField(int row, int field) { return TField(this, field, row); }
+    // Whether the row at that position passes the filter.
+    bool RowVisible(int row) const { return Passes(row); }
 
     TField FieldByName(const QString &name);
     TField Fields(int index) { return TField(this, index); }

@@ -193,3 +193,26 @@ TEST(RecordSet, MisuseIsReportedNotIgnored)
     EXPECT_THROW(cds.SetData(TDataPacket{"{\"fields\":[],\"rows\":[[1]]}"}), Exception);
     EXPECT_THROW(cds.SetData(TDataPacket{"{\"rows\":"}), Exception);
 }
+
+TEST(RecordSet, RowFieldsReadAnyRowThroughTheTextHandlerWithoutMovingTheCursor)
+{
+    TClientDataSet cds;
+    DefineSales(cds);
+    cds.SetOnGetText(QStringLiteral("IDCHECK"), [](const TField &f) { return f.AsString() == "S" ? "sim" : "não"; });
+    AddSale(cds, QStringLiteral("S"), QStringLiteral("0001"));
+    AddSale(cds, QStringLiteral("N"), QStringLiteral("0002"));
+    cds.First();
+    EXPECT_EQ(cds.RowField(1, 0).DisplayText(), QStringLiteral("não"));
+    EXPECT_EQ(cds.RowField(1, 1).AsString(), QStringLiteral("0002"));
+    EXPECT_EQ(cds.RecNo(), 0);
+    // Even with the current row in edit, a row handle shows the stored row and never writes.
+    cds.Edit();
+    cds.FieldByName(QStringLiteral("CDFILIAL")).SetAsString(QStringLiteral("0009"));
+    EXPECT_EQ(cds.RowField(0, 1).AsString(), QStringLiteral("0001"));
+    EXPECT_THROW(cds.RowField(1, 1).SetAsString(QStringLiteral("x")), Exception);
+    cds.Post();
+    cds.SetFilter(QStringLiteral("IDCHECK = 'N'"));
+    cds.SetFiltered(true);
+    EXPECT_FALSE(cds.RowVisible(0));
+    EXPECT_TRUE(cds.RowVisible(1));
+}
