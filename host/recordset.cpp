@@ -702,6 +702,26 @@ TDataPacket TClientDataSet::Delta() const
     return TDataPacket{w.Take()};
 }
 
+QStringList TClientDataSet::DeltaRowStates(const TDataPacket &delta)
+{
+    QStringList states;
+    if (delta.json.isEmpty())
+        return states;
+    vnd::JsonReader r(delta.json);
+    r.ExpectObjectBegin();
+    QByteArray key;
+    while (r.NextKey(key)) {
+        if (key != "rowstate") {
+            r.ReadRaw();
+            continue;
+        }
+        r.ExpectArrayBegin();
+        while (r.NextElement())
+            states << QString::fromUtf8(r.ReadString());
+    }
+    return states;
+}
+
 void TClientDataSet::SetData(const TDataPacket &packet)
 {
     if (m_state == TDataSetState::Edit || m_state == TDataSetState::Insert)

@@ -8,6 +8,7 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include "host/json.h"
@@ -166,6 +167,9 @@ public:
     // Packet of the changed rows: fields, rows, "rowstate" per row ("inserted", "modified", "deleted")
     // and "original" values of modified rows.
     TDataPacket Delta() const;
+    // The "rowstate" of each row of a Delta() packet, in row order; empty for a packet without them.
+    // The rows themselves load with SetData.
+    static QStringList DeltaRowStates(const TDataPacket &delta);
 
     // The whole data set as a packet, and back. SetData replaces definitions when the set has none, else
     // maps the packet's fields by name (unknown packet fields are ignored) and empties the change log.

@@ -130,6 +130,9 @@ TEST(RecordSet, ChangeLogYieldsExactlyTheChangedRows)
         branches << delta.FieldByName(QStringLiteral("CDFILIAL")).AsString();
     EXPECT_EQ(branches, QStringList({QStringLiteral("1"), QStringLiteral("9"), QStringLiteral("3")}));
     EXPECT_TRUE(cds.Delta().json.contains(R"("rowstate":["modified","inserted","deleted"])"));
+    EXPECT_EQ(TClientDataSet::DeltaRowStates(cds.Delta()),
+              QStringList({QStringLiteral("modified"), QStringLiteral("inserted"), QStringLiteral("deleted")}));
+    EXPECT_TRUE(TClientDataSet::DeltaRowStates(cds.Data()).isEmpty());
 }
 
 TEST(RecordSet, FilterAndNavigationAgree)
