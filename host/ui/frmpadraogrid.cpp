@@ -1,0 +1,267 @@
+#include "host/ui/frmpadraogrid.h"
+
+#include "host/platform.h"
+#include "host/query.h"
+#include "host/ui/controls.h"
+#include "host/ui/datasource.h"
+#include "host/ui/dbgrid.h"
+#include "host/ui/frmdialogos.h"
+#include "host/ui/handlers.h"
+#include "host/ui/hostwindow.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace {
+TButtonFlat *MakeButton(QWidget *parent, const char *name, const QString &caption, const QString &theme,
+                        QStyle::StandardPixmap fallback)
+{
+    auto *b = new TButtonFlat(parent, caption, caption);
+    b->setObjectName(QString::fromLatin1(name));
+    b->SetGlyph(theme, fallback);
+    return b;
+}
+} // namespace
+
+TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent) : QMainWindow(parent)
+{
+    msgPadrao.Add(QStringLiteral("Excl|Confirma exclusão?"));
+    dtsPadrao = new TDataSource(this);
+    dtsPadrao->setObjectName(QStringLiteral("dtsPadrao"));
+
+    auto *central = new QWidget(this);
+    auto *bar = new QFrame(central);
+    bar->setObjectName(QStringLiteral("pnlBotoes"));
+    bar->setFrameShape(QFrame::StyledPanel);
+    m_buttons = new QHBoxLayout(bar);
+    m_buttons->setContentsMargins(4, 2, 8, 2);
+    m_buttons->setSpacing(2);
+
+    sbtIncluir = MakeButton(bar, "sbtIncluir", QStringLiteral("Incluir"), QStringLiteral("document-new"), QStyle::SP_FileDialogNewFolder);
+    sbtAlterar = MakeButton(bar, "sbtAlterar", QStringLiteral("Alterar"), QStringLiteral("document-edit"), QStyle::SP_FileDialogDetailedView);
+    sbtExcluir = MakeButton(bar, "sbtExcluir", QStringLiteral("Excluir"), QStringLiteral("edit-delete"), QStyle::SP_TrashIcon);
+    sbtImprimir = MakeButton(bar, "sbtImprimir", QStringLiteral("Imprimir"), QStringLiteral("document-print"), QStyle::SP_FileIcon);
+    sbtVerificar = MakeButton(bar, "sbtVerificar", QStringLiteral("Atualizar"), QStringLiteral("view-refresh"), QStyle::SP_BrowserReload);
+    sbtAjuda = MakeButton(bar, "sbtAjuda", QStringLiteral("Ajuda"), QStringLiteral("help-contents"), QStyle::SP_DialogHelpButton);
+    sbtFechar = MakeButton(bar, "sbtFechar", QStringLiteral("Fechar"), QStringLiteral("window-close"), QStyle::SP_DialogCloseButton);
+    for (TButtonFlat *b : {sbtIncluir, sbtAlterar, sbtExcluir, sbtImprimir, sbtVerificar, sbtAjuda, sbtFechar})
+        m_buttons->addWidget(b);
+    m_buttons->addStretch(1);
+    m_code = new QLabel(bar);
+    m_code->setObjectName(QStringLiteral("lblCodigoTela"));
+    QFont bold = m_code->font();
+    bold.setBold(true);
+    m_code->setFont(bold);
+    m_buttons->addWidget(m_code);
+
+    dbgPadrao = new TDBGrid(central);
+    dbgPadrao->setObjectName(QStringLiteral("dbgPadrao"));
+    dbgPadrao->SetDataSource(dtsPadrao);
+    dbgPadrao->installEventFilter(this);
+
+    pnlRodape = new QWidget(central);
+    pnlRodape->setObjectName(QStringLiteral("pnlRodape"));
+
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(bar);
+    layout->addWidget(dbgPadrao, 1);
+    layout->addWidget(pnlRodape);
+    setCentralWidget(central);
+
+    QMenu *menu = menuBar()->addMenu(QStringLiteral("&Registro"));
+    mniIncluir = AddEntry(menu, QStringLiteral("&Incluir"), Qt::Key_Insert, &TfrmPadraoGrid::sbtIncluirClick);
+    mniAlterar = AddEntry(menu, QStringLiteral("&Alterar"), {}, &TfrmPadraoGrid::sbtAlterarClick);
+    mniExcluir = AddEntry(menu, QStringLiteral("&Excluir"), {}, &TfrmPadraoGrid::sbtExcluirClick);
+    menu->addSeparator();
+    mniImprimir = AddEntry(menu, QStringLiteral("Im&primir"), QKeySequence::Print, &TfrmPadraoGrid::sbtImprimirClick);
+    mniVerificar = AddEntry(menu, QStringLiteral("A&tualizar"), QKeySequence::Refresh, &TfrmPadraoGrid::sbtVerificarClick);
+    menu->addSeparator();
+    mniFechar = AddEntry(menu, QStringLiteral("&Fechar"), {}, &TfrmPadraoGrid::sbtFecharClick);
+    mniAjuda = AddEntry(menuBar()->addMenu(QStringLiteral("Aj&uda")), QStringLiteral("&Ajuda"), QKeySequence::HelpContents,
+                        &TfrmPadraoGrid::sbtAjudaClick);
+
+    vnd::Connect(sbtIncluir, &QToolButton::clicked, this, [this] { sbtIncluirClick(); });
+    vnd::Connect(sbtAlterar, &QToolButton::clicked, this, [this] { sbtAlterarClick(); });
+    vnd::Connect(sbtExcluir, &QToolButton::clicked, this, [this] { sbtExcluirClick(); });
+    vnd::Connect(sbtImprimir, &QToolButton::clicked, this, [this] { sbtImprimirClick(); });
+    vnd::Connect(sbtVerificar, &QToolButton::clicked, this, [this] { sbtVerificarClick(); });
+    vnd::Connect(sbtAjuda, &QToolButton::clicked, this, [this] { sbtAjudaClick(); });
+    vnd::Connect(sbtFechar, &QToolButton::clicked, this, [this] { sbtFecharClick(); });
+    vnd::Connect(dtsPadrao, &TDataSource::stateChange, this, [this] { dtsPadraoStateChange(); });
+    vnd::Connect(dtsPadrao, &TDataSource::dataChange, this, [this] { dtsPadraoStateChange(); });
+    resize(960, 560);
+}
+
+TfrmPadraoGrid::~TfrmPadraoGrid() = default;
+
+QAction *TfrmPadraoGrid::AddEntry(QMenu *menu, const QString &text, const QKeySequence &shortcut,
+                                  void (TfrmPadraoGrid::*handler)())
+{
+    QAction *entry = menu->addAction(text);
+    entry->setShortcut(shortcut);
+    // The shortcut belongs to this child window, not to the host window around all of them.
+    entry->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(entry);
+    vnd::Connect(entry, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    return entry;
+}
+
+void TfrmPadraoGrid::Create()
+{
+    if (m_created)
+        return;
+    m_created = true;
+    FormCreate();
+}
+
+void TfrmPadraoGrid::Show()
+{
+    Create();
+    QMdiArea *area = vnd::HostMdiArea();
+    QMdiSubWindow *sub = SubWindow();
+    if (area && !sub) {
+        sub = area->addSubWindow(this);
+        sub->setWindowIcon(windowIcon());
+        sub->resize(size());
+    }
+    if (sub) {
+        sub->show();
+        area->setActiveSubWindow(sub);
+    }
+    show();
+    raise();
+    activateWindow();
+    dbgPadrao->setFocus();
+}
+
+bool TfrmPadraoGrid::Close()
+{
+    if (QMdiSubWindow *sub = SubWindow())
+        return sub->close();
+    return close();
+}
+
+void TfrmPadraoGrid::SetScreenCode(const QString &code) { m_code->setText(code); }
+
+QString TfrmPadraoGrid::ScreenCode() const { return m_code->text(); }
+
+QMdiSubWindow *TfrmPadraoGrid::SubWindow() const { return qobject_cast<QMdiSubWindow *>(parentWidget()); }
+
+void TfrmPadraoGrid::InsertButton(TButtonFlat *button, QWidget *before)
+{
+    button->setParent(sbtImprimir->parentWidget());
+    const int at = m_buttons->indexOf(before ? before : sbtImprimir);
+    m_buttons->insertWidget(at >= 0 ? at : m_buttons->indexOf(sbtImprimir), button);
+}
+
+void TfrmPadraoGrid::SetEnabled(TButtonFlat *button, QAction *entry, bool enabled)
+{
+    if (button)
+        button->setEnabled(enabled);
+    if (entry)
+        entry->setEnabled(enabled);
+}
+
+void TfrmPadraoGrid::FormCreate() { dtsPadraoStateChange(); }
+
+void TfrmPadraoGrid::FormClose(TCloseAction &) {}
+
+void TfrmPadraoGrid::dbgPadraoKeyDown(int &key, Qt::KeyboardModifiers shift)
+{
+    if (shift & (Qt::ControlModifier | Qt::AltModifier))
+        return;
+    const auto run = [&key](TButtonFlat *button, auto handler) {
+        if (button->isEnabled()) {
+            key = 0;
+            handler();
+        }
+    };
+    switch (key) {
+    case Qt::Key_F5: run(sbtVerificar, [this] { sbtVerificarClick(); }); break;
+    case Qt::Key_Insert: run(sbtIncluir, [this] { sbtIncluirClick(); }); break;
+    case Qt::Key_Delete: run(sbtExcluir, [this] { sbtExcluirClick(); }); break;
+    default: break;
+    }
+}
+
+void TfrmPadraoGrid::dtsPadraoStateChange()
+{
+    TClientDataSet *data = dtsPadrao->DataSet();
+    const bool active = data && data->Active();
+    const bool browsing = active && data->State() == TDataSetState::Browse;
+    const bool onRow = browsing && !data->IsEmpty() && data->RecNo() >= 0;
+    SetEnabled(sbtIncluir, mniIncluir, browsing);
+    SetEnabled(sbtAlterar, mniAlterar, onRow);
+    SetEnabled(sbtExcluir, mniExcluir, onRow);
+}
+
+void TfrmPadraoGrid::sbtIncluirClick() {}
+
+void TfrmPadraoGrid::sbtAlterarClick() {}
+
+void TfrmPadraoGrid::sbtExcluirClick()
+{
+    TClientDataSet *data = dtsPadrao->DataSet();
+    if (!data || !data->Active() || data->IsEmpty() || data->RecNo() < 0)
+        return;
+    if (Platform().AskYesNo(msgPadrao.Msg(QStringLiteral("Excl"))))
+        data->Delete();
+}
+
+void TfrmPadraoGrid::sbtImprimirClick() {}
+
+void TfrmPadraoGrid::sbtVerificarClick()
+{
+    if (auto *query = qobject_cast<TADOIBQuery *>(dtsPadrao->DataSet())) {
+        vnd::BusyGuard busy;
+        query->Open();
+    }
+}
+
+void TfrmPadraoGrid::sbtAjudaClick() { vnd::ShowNoHelp(ScreenCode()); }
+
+void TfrmPadraoGrid::sbtFecharClick() { Close(); }
+
+void TfrmPadraoGrid::closeEvent(QCloseEvent *event)
+{
+    TCloseAction action = TCloseAction::caFree;
+    bool closed = false;
+    vnd::RunHandler([&] {
+        FormClose(action);
+        closed = true;
+    });
+    if (!closed || action == TCloseAction::caNone) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    QMdiSubWindow *sub = SubWindow();
+    if (action == TCloseAction::caFree)
+        (sub ? static_cast<QWidget *>(sub) : this)->setAttribute(Qt::WA_DeleteOnClose);
+    // The child window closes with the screen (and takes it along when it is to be freed). When the
+    // close came from the child window itself, this call returns at once: Qt ignores a nested close.
+    if (sub)
+        sub->close();
+}
+
+bool TfrmPadraoGrid::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == dbgPadrao && event->type() == QEvent::KeyPress) {
+        auto *keyEvent = static_cast<QKeyEvent *>(event);
+        int key = keyEvent->key();
+        const Qt::KeyboardModifiers shift = keyEvent->modifiers();
+        vnd::RunHandler([&] { dbgPadraoKeyDown(key, shift); });
+        if (key == 0)
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

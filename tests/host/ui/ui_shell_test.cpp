@@ -1,0 +1,177 @@
+#include "host/app/hostconfig.h"
+#include "host/app/mainwindow.h"
+#include "host/app/modules.h"
+#include "host/errors.h"
+#include "host/session.h"
+#include "host/ui/hostwindow.h"
+#include "tests/support/scripted_platform.h"
+#include "tests/support/testutil.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The session values are process-wide; each test leaves them as it found them.
+class SessionGuard
+{
+public:
+    SessionGuard()
+        : m_url(Quorvel::WebURL), m_port(Quorvel::WebPort), m_token(Quorvel::WebToken), m_operador(Quorvel::Operador),
+          m_filial(Quorvel::FiliProc), m_moduFili(Quorvel::ModuFili)
+    {
+    }
+    ~SessionGuard()
+    {
+        Quorvel::WebURL = m_url;
+        Quorvel::WebPort = m_port;
+        Quorvel::WebToken = m_token;
+        Quorvel::Operador = m_operador;
+        Quorvel::FiliProc = m_filial;
+        Quorvel::ModuFili = m_moduFili;
+    }
+
+private:
+    QString m_url;
+    int m_port;
+    QString m_token, m_operador, m_filial;
+    bool m_moduFili;
+};
+
+QProcessEnvironment Env(std::initializer_list<std::pair<const char *, const char *>> values)
+{
+    QProcessEnvironment env;
+    for (const auto &[name, value] : values)
+        env.insert(QString::fromLatin1(name), QString::fromUtf8(value));
+    return env;
+}
+
+} // namespace
+
+TEST(HostConfig, FileOverridesDefaultsAndEnvironmentOverridesTheFile)
+{
+    QTemporaryDir temp;
+    const QString ini = temp.filePath(QStringLiteral("host.ini"));
+    vndtest::WriteFile(ini, "[server]\nhost=10.0.0.5\nport=9000\n[session]\noperador=ANA\nfilial=12\nmodufili=S\n"
+                            "[database]\nurl=sqlite:/tmp/x.db\n");
+    const vnd::HostConfig defaults = vnd::LoadHostConfig({}, {});
+    EXPECT_EQ(defaults.serverHost, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(defaults.serverPort, 8044);
+    EXPECT_TRUE(defaults.dbUrl.startsWith(QStringLiteral("sqlite:") + vnd::DemoDataDir()));
+
+    const vnd::HostConfig c = vnd::LoadHostConfig(ini, Env({{"VND_SERVER_PORT", "9100"}, {"VND_OPERADOR", "BIA"}}));
+    EXPECT_EQ(c.serverHost, QStringLiteral("10.0.0.5"));
+    EXPECT_EQ(c.serverPort, 9100);
+    EXPECT_EQ(c.operador, QStringLiteral("BIA"));
+    EXPECT_EQ(c.filial, QStringLiteral("12"));
+    EXPECT_TRUE(c.moduFili);
+    EXPECT_EQ(c.dbUrl, QStringLiteral("sqlite:/tmp/x.db"));
+}
+
+TEST(HostConfig, BadValuesAreErrorsNamingWhereTheyCameFrom)
+{
+    const auto message = [](const QString &ini, const QProcessEnvironment &env) {
+        try {
+            vnd::LoadHostConfig(ini, env);
+        } catch (const Exception &e) {
+            return e.Message();
+        }
+        return QString();
+    };
+    EXPECT_TRUE(message({}, Env({{"VND_SERVER_PORT", "80x"}})).contains(QStringLiteral("VND_SERVER_PORT")));
+    EXPECT_TRUE(message({}, Env({{"VND_MODUFILI", "talvez"}})).contains(QStringLiteral("VND_MODUFILI")));
+    EXPECT_TRUE(message(QStringLiteral("/nao/existe.ini"), {}).contains(QStringLiteral("/nao/existe.ini")));
+}
+
+TEST(HostConfig, SessionTakesTheTokenAndThePaddedBranch)
+{
+    SessionGuard guard;
+    QTemporaryDir temp;
+    vnd::HostConfig c;
+    c.serverHost = QStringLiteral("10.1.1.1");
+    c.serverPort = 9001;
+    c.filial = QStringLiteral("7");
+    c.operador = QStringLiteral("ANA");
+    c.tokenFile = temp.filePath(QStringLiteral("token"));
+    vndtest::WriteFile(c.tokenFile, "segredo-123\n");
+    EXPECT_TRUE(vnd::ApplySession(c).isEmpty());
+    EXPECT_EQ(Quorvel::WebURL, QStringLiteral("10.1.1.1"));
+    EXPECT_EQ(Quorvel::WebPort, 9001);
+    EXPECT_EQ(Quorvel::WebToken, QStringLiteral("segredo-123"));
+    EXPECT_EQ(Quorvel::FiliProc, QStringLiteral("0007"));
+
+    c.tokenFile = temp.filePath(QStringLiteral("sem-token"));
+    const QStringList problems = vnd::ApplySession(c);
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_TRUE(problems.first().contains(c.tokenFile));
+    EXPECT_TRUE(Quorvel::WebToken.isEmpty());
+
+    c.filial = QStringLiteral("12345");
+    EXPECT_THROW(vnd::ApplySession(c), Exception);
+}
+
+TEST(HostConfig, AMissingSQLiteDatabaseIsReportedNotCreated)
+{
+    QTemporaryDir temp;
+    vnd::HostConfig c;
+    c.dbUrl = QStringLiteral("sqlite:") + temp.filePath(QStringLiteral("nao-existe.db"));
+    EXPECT_TRUE(vnd::OpenConfiguredDatabase(c).contains(QStringLiteral("nao-existe.db")));
+    EXPECT_FALSE(QFileInfo::exists(temp.filePath(QStringLiteral("nao-existe.db"))));
+}
+
+TEST(Shell, LoadsAModuleWhoseWindowJoinsTheHost)
+{
+    vnd::HostConfig config;
+    config.moduleDir = QFileInfo(QStringLiteral(VND_TEST_MODULE)).absolutePath();
+    vnd::MainWindow window(config);
+    window.show();
+    EXPECT_EQ(vnd::HostMdiArea(), window.MdiArea());
+    EXPECT_EQ(vnd::ModuleFile(QStringLiteral("/opt/mod"), QStringLiteral("VND04400")), QStringLiteral("/opt/mod/libvnd04400.so"));
+
+    window.OpenModule(QStringLiteral(VND_TEST_MODULE));
+    window.OpenModule(QStringLiteral(VND_TEST_MODULE)); // loaded once, entered twice
+    const auto windows = window.MdiArea()->subWindowList();
+    ASSERT_EQ(windows.size(), 2);
+    EXPECT_EQ(windows.first()->widget()->objectName(), QStringLiteral("lblModuloTeste"));
+    window.MdiArea()->closeAllSubWindows();
+}
+
+TEST(Shell, AModuleThatCannotBeOpenedIsReportedWithItsFile)
+{
+    QTemporaryDir temp;
+    vnd::HostConfig config;
+    config.moduleDir = temp.path();
+    vnd::MainWindow window(config);
+    vndtest::ScopedPlatform platform;
+
+    // From the menu, as the user meets it: the message names the library file the shell looked for.
+    const QString expected = temp.filePath(QStringLiteral("libvnd04400.so"));
+    platform->ExpectError(QStringLiteral("Não foi possível carregar o módulo ") + expected,
+                          vndtest::ScriptedPlatform::Match::Contains);
+    auto *entry = window.findChild<QAction *>(QStringLiteral("mniVND04400"));
+    ASSERT_NE(entry, nullptr);
+    entry->trigger();
+    EXPECT_TRUE(platform->Seen().first().contains(QStringLiteral("Motivo:")));
+
+    try {
+        window.OpenModule(QStringLiteral(VND_TEST_MODULE_NOENTRY));
+        ADD_FAILURE() << "a module without IniProc was opened";
+    } catch (const Exception &e) {
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("não exporta a entrada IniProc")));
+        EXPECT_TRUE(e.Message().contains(QStringLiteral(VND_TEST_MODULE_NOENTRY)));
+    }
+}
+
+TEST(Shell, ScreenshotIsWrittenAsPng)
+{
+    QTemporaryDir temp;
+    vnd::MainWindow window(vnd::HostConfig{});
+    window.show();
+    const QString file = temp.filePath(QStringLiteral("host.png"));
+    ASSERT_TRUE(vnd::SaveScreenshot(window, file));
+    EXPECT_TRUE(vndtest::ReadFile(file).startsWith("\x89PNG"));
+}
