@@ -214,14 +214,14 @@ struct MasterOptions
 // What to make of one sale; every unset choice is drawn from the seed.
 struct SaleOptions
 {
-    std::optional<DocKind> kind;       // drawn: SAT for about half the sales of São Paulo registers
-    std::optional<NfceStatus> status;  // drawn: mostly Authorized, some Cancelled, few Pending/Rejected
-    QString branchCode;                // a branch; empty draws one
-    QString registerCode;              // a register of that branch; empty draws one
-    std::optional<QDateTime> issuedAt; // empty: the generator's clock, which advances a few minutes per sale
+    std::optional<DocKind> kind{};       // drawn: SAT for about half the sales of São Paulo registers
+    std::optional<NfceStatus> status{};  // drawn: mostly Authorized, some Cancelled, few Pending/Rejected
+    QString branchCode{};                // a branch; empty draws one
+    QString registerCode{};              // a register of that branch; empty draws one
+    std::optional<QDateTime> issuedAt{}; // empty: the generator's clock, which advances a few minutes per sale
     int minItems = 1, maxItems = 8;
-    std::optional<bool> withCustomer;      // drawn: about a third of the sales name a customer
-    std::optional<bool> storeCancelEvent;  // cancelled NFC-e: keep a stored procEventoNFe (drawn)
+    std::optional<bool> withCustomer{};      // drawn: about a third of the sales name a customer
+    std::optional<bool> storeCancelEvent{};  // cancelled NFC-e: keep a stored procEventoNFe (drawn)
     QString layoutVersion = QStringLiteral("3.10"); // NFC-e layout, "3.10" or "4.00"
 };
 
@@ -254,8 +254,10 @@ public:
     // count sales made with the same options.
     QList<Sale> MakeSales(int count, const SaleOptions &options = {});
 
-private:
+    // The inner state, known only to the generator's own sources.
     struct State;
+
+private:
     std::unique_ptr<State> m_state;
 };
 

@@ -1,0 +1,133 @@
+// Every document kind against the official schemas, through xmllint, over a mix of sales wide enough
+// to reach each tax regime, status, payment and discount path of the writers.
+
+#include "server/docgen/docgen.h"
+#include "tests/docgen/docgen_testutil.h"
+
+#include <gtest/gtest.h>
+
+using namespace vnd::docgen;
+using docgentest::Validate;
+
+namespace {
+
+using Documents = QList<QPair<QString, QByteArray>>;
+
+class DocgenSchema : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        MasterOptions options;
+        options.companies = 3; // both tax regimes and several states
+        Generator gen(2024, options);
+        s_sales = new QList<Sale>(gen.MakeSales(90));
+        SaleOptions cancelled;
+        cancelled.status = NfceStatus::Cancelled;
+        cancelled.storeCancelEvent = true;
+        cancelled.kind = DocKind::Nfce;
+        s_sales->append(gen.MakeSales(4, cancelled));
+        cancelled.kind = DocKind::Sat;
+        s_sales->append(gen.MakeSales(4, cancelled));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_sales;
+        s_sales = nullptr;
+    }
+    void SetUp() override
+    {
+        const QString reason = docgentest::SchemaSkipReason();
+        if (!reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+    }
+
+    static QList<Sale> Of(DocKind kind)
+    {
+        QList<Sale> out;
+        for (const Sale &s : *s_sales)
+            if (s.kind == kind)
+                out.append(s);
+        return out;
+    }
+
+    static QList<Sale> *s_sales;
+};
+
+QList<Sale> *DocgenSchema::s_sales = nullptr;
+
+QString Name(const Sale &s, const char *suffix) { return s.accessKey + QString::fromLatin1(suffix); }
+
+} // namespace
+
+TEST_F(DocgenSchema, NfceStoredFormsValidate)
+{
+    Documents bare, batches, processed;
+    for (const Sale &s : Of(DocKind::Nfce)) {
+        bare.append({Name(s, "-bare.xml"), s.StoredDocument(NfceForm::BareDeclaration)});
+        bare.append({Name(s, "-utf8.xml"), s.StoredDocument(NfceForm::Utf8Declaration)});
+        batches.append({Name(s, "-envi.xml"), s.StoredDocument(NfceForm::EnviNFe)});
+        if (!s.protocolNumber.isEmpty())
+            processed.append({Name(s, "-proc.xml"), s.StoredDocument(NfceForm::Processed)});
+    }
+    ASSERT_GT(processed.size(), 20);
+    // The check itself must be able to fail: a document with a broken value is refused.
+    QByteArray broken = bare.first().second;
+    broken.replace("<mod>65</mod>", "<mod>66</mod>");
+    EXPECT_NE(Validate(QStringLiteral("nfe310/nfe_v3.10.xsd"), {{QStringLiteral("broken.xml"), broken}}), QString());
+    EXPECT_EQ(Validate(QStringLiteral("nfe310/nfe_v3.10.xsd"), bare), QString());
+    EXPECT_EQ(Validate(QStringLiteral("nfe310/enviNFe_v3.10.xsd"), batches), QString());
+    EXPECT_EQ(Validate(QStringLiteral("nfe310/procNFe_v3.10.xsd"), processed), QString());
+}
+
+TEST_F(DocgenSchema, CancellationEventsValidate)
+{
+    Documents events;
+    for (const Sale &s : Of(DocKind::Nfce))
+        if (s.status == NfceStatus::Cancelled)
+            events.append({Name(s, "-can.xml"), CancellationEvent(s)});
+    ASSERT_GE(events.size(), 4);
+    EXPECT_EQ(Validate(QStringLiteral("event-cancel/procEventoCancNFe_v1.00.xsd"), events), QString());
+}
+
+TEST_F(DocgenSchema, SatCouponsAndBatchesValidate)
+{
+    const QList<Sale> sat = Of(DocKind::Sat);
+    Documents coupons;
+    QList<Sale> cancelled;
+    for (const Sale &s : sat) {
+        coupons.append({Name(s, "-cfe.xml"), s.cfe});
+        if (s.status == NfceStatus::Cancelled)
+            cancelled.append(s);
+    }
+    ASSERT_GT(coupons.size(), 20);
+    ASSERT_GE(cancelled.size(), 4);
+    EXPECT_EQ(Validate(QStringLiteral("sat/CfeDadosVendaSAT_0007.xsd"), coupons), QString());
+    // The tax authority's batch schemas hold each coupon whole, so they check the cancellations too.
+    const Documents batches = {{QStringLiteral("lote.xml"), SatBatch(sat.mid(0, 50), QStringLiteral("1"))},
+                               {QStringLiteral("lote1.xml"), SatBatch(sat.mid(0, 1), QStringLiteral("123456789012345"))}};
+    EXPECT_EQ(Validate(QStringLiteral("sat/20150203_CfeRecepcaoValidador_0006.noanchor.xsd"), batches), QString());
+    const Documents cancelBatches = {{QStringLiteral("canc.xml"), SatCancelBatch(cancelled, QStringLiteral("77"))}};
+    EXPECT_EQ(Validate(QStringLiteral("sat/CfeCancelamento_0006ER2114_V1.1.noanchor.xsd"), cancelBatches), QString());
+}
+
+TEST_F(DocgenSchema, LayoutFourHundredIsWellFormedWithItsPaymentDetail)
+{
+    // No 4.00 schema is at hand; what the import reads of it must at least be well formed and present.
+    Generator gen(40);
+    SaleOptions o;
+    o.kind = DocKind::Nfce;
+    o.status = NfceStatus::Authorized;
+    o.layoutVersion = QStringLiteral("4.00");
+    for (const Sale &s : gen.MakeSales(10, o)) {
+        pugi::xml_document doc;
+        const QByteArray text = ProcessedNfce(s);
+        ASSERT_TRUE(doc.load_buffer(text.constData(), size_t(text.size())));
+        const pugi::xml_node inf = doc.child("nfeProc").child("NFe").child("infNFe");
+        EXPECT_STREQ(inf.attribute("versao").value(), "4.00");
+        EXPECT_EQ(inf.select_nodes("pag/detPag").size(), size_t(s.payments.size()));
+        EXPECT_EQ(bool(inf.child("pag").child("vTroco")), s.change > 0);
+        EXPECT_FALSE(inf.child("pag").child("tPag"));
+        EXPECT_TRUE(doc.child("nfeProc").child("NFe").child("infNFeSupl").child("urlChave"));
+    }
+}
