@@ -1,0 +1,106 @@
+#pragma once
+// The XML batch import of the main screen: its state, its record sets, the driver that walks a folder
+// and files every source under "Xml Processados" or "Xml Erro" per branch, the text log of failed files,
+// and the four readers that turn a document into sales on the application server. Screen-free: the main
+// screen owns one object, the import filter sets the folder and fallback and runs importaXml().
+
+#include "host/messages.h"
+#include "host/netconnection.h"
+#include "host/recordset.h"
+#include "import/importglobals.h"
+#include "xml/xmldoc.h"
+
+#include <QHash>
+#include <QString>
+#include <functional>
+
+namespace vnd {
+
+class TImportacaoXml
+{
+public:
+    // net: the main screen's open connection; msgPadrao: its message table ("Xml_proc", "Xml_n_Enc",
+    // "CONF_LOG", "Erro", "Alerta"); globals: the module's texts (stFilial and the SAT serials).
+    TImportacaoXml(TNetConnection &net, const TMessages &msgPadrao, ImportGlobals &globals = ModuleImportGlobals());
+    ~TImportacaoXml();
+    TImportacaoXml(const TImportacaoXml &) = delete;
+    TImportacaoXml &operator=(const TImportacaoXml &) = delete;
+
+    // Import state; the filter sets the first four (folders end in "/").
+    QString stDirXml;
+    QString stDirXmlErro;
+    QString stDirXmlProc;
+    QString stFilialCaixaPadrao; // branch (4) + cash register (3) + company (2), or empty
+    QString stNrSeqValidXml;     // validation batch number of the running batch
+    QString stNomeArqXml;        // name of the file being imported, as listed
+    QString stXmlArquivo;        // XML text of the document (SAT readers: of the coupon) being read
+    int inQtdeNotasImp = 0;      // sales the server stored in this batch
+    bool boPrimeiroDoc = false;  // true until a reader took the first document of the file
+
+    // Sale being imported, one set per table and kind; each is emptied and filled per document.
+    TClientDataSet cdsVendaXmlNfce;
+    TClientDataSet cdsItensXmlNfce;
+    TClientDataSet cdsMeioPgtoXmlNfce;
+    TClientDataSet cdsVendaXmlSat;
+    TClientDataSet cdsItensXmlSat;
+    TClientDataSet cdsMeioPgtoXmlSat;
+    // The server's validation log of the last batch; IDTPVALIDXML shows "Erro"/"Alerta".
+    TClientDataSet cdsPreValidXml;
+
+    // Opens the log viewer over cdsPreValidXml (modal); set by the screen, unset for no viewer.
+    std::function<void()> CriaRelConsVenAuto;
+    // Told the short name of every remote method before it is called (diagnostics and tests).
+    std::function<void(const QString &method)> onRemoteCall;
+
+    // Imports every "*.xml" of stDirXml (listed once, sorted by name): each file is read, handed to its
+    // reader, then moved whole into the processed or error folder of its branch. Ends with "Xml_proc"
+    // (or "Xml_n_Enc"), fetches the batch's validation log, offers the viewer and deletes the log on the
+    // server. Per-file failures are logged and filed; a lost connection ends the batch, leaving the
+    // current file in place.
+    void importaXml();
+
+    // Appends one line (date, time, " - ", text, CR LF) to stDirXmlErro + stFilial + "/" + name + ".txt",
+    // creating the branch's processed and error folders first. Exception naming the path on failure.
+    void LogAjuste(const QString &text, const QString &name);
+
+    // NFC-e reader: nfe is the NFe element; protNfe the protNFe element, or nfe again for a bare NFe.
+    void geraXmlNfce(const IXMLNode &nfe, const IXMLNode &protNfe, bool &primeiroDoc);
+    // SAT sale batch reader: one sale per CFe child of the LoteCFe element.
+    void geraXmlSat(const IXMLNode &loteCfe, bool &primeiroDoc);
+    // SAT cancellation batch reader: one cancellation per CFeCanc child of the LoteCFeCanc element.
+    void geraXmlSatCanc(const IXMLNode &loteCfeCanc, bool &primeiroDoc);
+    // Single SAT coupon whose document element is the CFe itself.
+    void geraXmlSatColibri(const IXMLNode &cfe, bool &primeiroDoc);
+
+    // The module texts this import works with.
+    ImportGlobals &Globals() { return m_globals; }
+
+private:
+    // Branch of a SAT coupon as the lookup (or the fallback) gave it.
+    struct FilialSat
+    {
+        QString filial, empresa, caixa;
+    };
+
+    TServerResult Chama(const QString &method, const QVariantList &params = {});
+    void ImportaArquivo(const IXMLDocument &doc, const QString &name, bool &failed);
+    void RegistraFalha(const QString &descricao);
+    void FileArquivo(const QString &name, bool failed);
+    void CriaPastasFilial();
+    // Sets stFilial, company and cash register from a server answer or the fallback (4 + 3 + 2
+    // characters); a branch that would leave its folder counts as none.
+    void DefineFilial(const QString &resposta, bool comCaixa, QString &empresa, QString &caixa);
+    // SAT sale: empties the three SAT sets and fills them from one CFe.
+    void PreencheCupomSat(const IXMLNode &cfe, bool &primeiroDoc);
+    // Branch of the coupon in the sale set: looked up once per distinct serial and issuer of a file
+    // (the cache), also for an empty serial; sets stFilial.
+    FilialSat FilialDoCupom(QHash<QString, FilialSat> &cache);
+    void EnviaCupomSat(const FilialSat &filial);
+    void AbreVazio(TClientDataSet &cds);
+
+    TNetConnection &m_net;
+    const TMessages &m_msg;
+    ImportGlobals &m_globals;
+};
+
+} // namespace vnd

@@ -1,0 +1,135 @@
+// The batch driver: walks the import folder, hands each document to its reader and files the source.
+#include "host/errors.h"
+#include "host/hostutil.h"
+#include "host/platform.h"
+#include "host/rpc.h"
+#include "import/importacaoxml.h"
+#include "import/importfiles.h"
+
+#include <QFileInfo>
+#include <optional>
+
+namespace vnd {
+
+namespace {
+
+// The message's "%s" markers replaced by the values, in order.
+QString Formata(QString text, const QStringList &values)
+{
+    int from = 0;
+    for (const QString &value : values) {
+        const int at = text.indexOf(QLatin1String("%s"), from);
+        if (at < 0)
+            break;
+        text.replace(at, 2, value);
+        from = at + value.size();
+    }
+    return text;
+}
+
+} // namespace
+
+void TImportacaoXml::importaXml()
+{
+    std::optional<BusyGuard> busy(std::in_place);
+    int arquivos = 0;
+    inQtdeNotasImp = 0;
+    stNrSeqValidXml.clear();
+    const IXMLDocument doc = TXMLDocument::Create();
+    try {
+        // A batch without its number would mix its validation rows with nobody's: a failure stops here.
+        stNrSeqValidXml = CheckResultServ(Chama(QStringLiteral("getPrxPreValidXml"))).toString();
+
+        // Listed once: a file that cannot be moved away is not found again, and files arriving during
+        // the batch wait for the next one.
+        const QStringList nomes = ListaArquivosXml(stDirXml);
+        for (int i = 0; i < nomes.size(); ++i) {
+            const QString &nome = nomes.at(i);
+            Platform().BusyProgress(QStringLiteral("arquivo %1 de %2").arg(i + 1).arg(nomes.size()));
+            // Gone since the listing (another import took it): nothing of ours to file.
+            if (!QFileInfo::exists(stDirXml + nome))
+                continue;
+            ++arquivos;
+            boPrimeiroDoc = true;
+            stNomeArqXml = nome;
+            bool falhou = false;
+            ImportaArquivo(doc, nome, falhou);
+            if (EmptyString(m_globals.stFilial)) {
+                RegistraFalha(QStringLiteral("Filial e caixa não encontrados para o CNPJ e a série do arquivo."));
+                falhou = true;
+            }
+            FileArquivo(nome, falhou);
+        }
+
+        if (arquivos == 0)
+            Platform().Info(m_msg.Msg(QStringLiteral("Xml_n_Enc")));
+        else
+            Platform().Info(Formata(m_msg.Msg(QStringLiteral("Xml_proc")),
+                                    {QString::number(inQtdeNotasImp), QString::number(arquivos)}));
+
+        const TServerResult log = Chama(QStringLiteral("getPreValidXml"), {stNrSeqValidXml});
+        cdsPreValidXml.SetData(rpc::ToPacket(CheckResultServ(log), "log de validação"));
+        busy.reset();
+        if (!cdsPreValidXml.IsEmpty() && Platform().AskYesNo(m_msg.Msg(QStringLiteral("CONF_LOG"))) &&
+            CriaRelConsVenAuto)
+            CriaRelConsVenAuto();
+    } catch (...) {
+        busy.reset();
+        // The batch's rows go away on the server also when the import ends on an error; a second failure
+        // here must not hide the first one, which is the one the user has to see.
+        if (!stNrSeqValidXml.isEmpty()) {
+            try {
+                Chama(QStringLiteral("setDelPreValidXml"), {stNrSeqValidXml});
+            } catch (const std::exception &) {
+            }
+        }
+        throw;
+    }
+    CheckResultServ(Chama(QStringLiteral("setDelPreValidXml"), {stNrSeqValidXml}));
+}
+
+void TImportacaoXml::ImportaArquivo(const IXMLDocument &doc, const QString &name, bool &failed)
+{
+    try {
+        doc->LoadFromXML(LeTextoXml(stDirXml + name));
+        stXmlArquivo = doc->XML();
+        const IXMLNode raiz = doc->DocumentElement();
+        const IXMLNodeList filhos = raiz->ChildNodes();
+        // Recognition order: the batches first, then the single coupon, then the NFC-e forms.
+        if (const IXMLNode lote = filhos->FindNode("LoteCFe")) {
+            geraXmlSat(lote, boPrimeiroDoc);
+        } else if (const IXMLNode loteCanc = filhos->FindNode("LoteCFeCanc")) {
+            geraXmlSatCanc(loteCanc, boPrimeiroDoc);
+        } else if (raiz->NodeName() == QLatin1String("CFe")) {
+            geraXmlSatColibri(raiz, boPrimeiroDoc);
+        } else if (const IXMLNode nfe = filhos->FindNode("NFe")) {
+            geraXmlNfce(nfe, filhos->Nodes("protNFe"), boPrimeiroDoc);
+        } else if (raiz->NodeName() == QLatin1String("NFe")) {
+            geraXmlNfce(raiz, raiz, boPrimeiroDoc);
+        } else {
+            RegistraFalha(QStringLiteral("Arquivo XML fora do padrão exigido pela Sefaz."));
+            failed = true;
+        }
+    } catch (const EConnectionError &) {
+        // Without the server no file can be judged: the batch ends and this file stays to be imported.
+        throw;
+    } catch (const Exception &e) {
+        RegistraFalha(e.Message());
+        failed = true;
+    }
+}
+
+void TImportacaoXml::FileArquivo(const QString &name, bool failed)
+{
+    const QString &filial = m_globals.stFilial;
+    const QString pasta = (failed ? stDirXmlErro : stDirXmlProc) + (filial.isEmpty() ? QString() : filial + QLatin1Char('/'));
+    try {
+        if (!NomePastaSeguro(filial))
+            throw Exception(QStringLiteral("Código de filial inválido para nome de pasta: \"%1\"").arg(filial));
+        MoveArquivo(stDirXml + name, pasta, name);
+    } catch (const Exception &e) {
+        RegistraFalha(e.Message());
+    }
+}
+
+} // namespace vnd
