@@ -1,0 +1,12 @@
+#pragma once
+// The two steps of the assembly that go through the XML document services.
+
+#include <QByteArray>
+
+namespace vnd::assembly {
+struct SaleRow;
+// Loads the assembled NF-e into the document of a new NF-e binding; the parser's error when it does not parse.
+void CheckNfeParses(const QByteArray &nfe);
+// The processed cancellation event built node by node, serialised, from "<procEventoNFe" to its end.
+QByteArray BuildCancellationEvent(const SaleRow &row);
+} // namespace vnd::assembly

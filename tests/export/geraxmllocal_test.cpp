@@ -1,0 +1,218 @@
+// The local export over a sale list: selection, folders, SAT files, archives and failures.
+#include "export/core/geraxmllocal.h"
+#include "export/core/salelist.h"
+#include "host/errors.h"
+#include "host/recordset.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <zip.h>
+
+namespace {
+
+QByteArray Key(int n) { return QByteArray("3516101234567800019065001") + QByteArray::number(n).rightJustified(19, '0'); }
+
+QByteArray Nfe(const QByteArray &key)
+{
+    return "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe Id=\"NFe" + key +
+           "\" versao=\"3.10\"><ide/></infNFe><Signature><DigestValue>abcdefghijklmnopqrstuvwxyz0=</DigestValue>"
+           "</Signature></NFe>";
+}
+
+struct Sale
+{
+    QByteArray branch = "0001", reg = "001", kind = "N", status = {}, cancelDoc = {};
+    QDate day = QDate(2016, 5, 10);
+    QByteArray check = "S";
+};
+
+void Add(TClientDataSet &cds, int n, const Sale &s)
+{
+    const QByteArray key = s.kind == "N" ? Key(n) : "CFe" + Key(n);
+    cds.Append();
+    auto set = [&](const char *f, const QVariant &v) { cds.FieldByName(QString::fromLatin1(f)).SetValue(v); };
+    set("IDCHECK", s.check);
+    set("CDFILIAL", s.branch);
+    set("CDCAIXA", s.reg);
+    set("DTENTRVENDA", QDateTime(s.day, QTime(0, 0)));
+    set("IDTPEMISVEND", s.kind);
+    set("NRACESSONFCE", key);
+    set("DSARQXMLNFCE", s.kind == "N" ? Nfe(key) : "<CFe><infCFe Id=\"" + key + "\"/>\r\n</CFe>");
+    set("IDSTATUSNFCE", s.status);
+    set("DSARQXMLCANCNFCE", s.cancelDoc);
+    set("DSQRCODENFCE", "qr");
+    set("WSSITEUFQRCODENFC", "site");
+    set("CDVERSAOXMLNFCE", "3.10");
+    set("NRPROTOCOLONFCE", "135160000000001");
+    set("DTHRPROTOCONFCE", QDateTime(s.day, QTime(9, 0)));
+    set("IDTPAMBNFCE", "1");
+    set("NRINSJURIEST", "12345678000190");
+    set("DSRAZAOCANCNFCE", "Cancelada a pedido do cliente");
+    set("DTHRPROTOCOCANC", QDateTime(s.day, QTime(10, 0)));
+    set("NRPROTOCOLOCANC", "135160000000002");
+    cds.Post();
+}
+
+QStringList Files(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(root).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+int ZipEntries(const QString &path)
+{
+    int err = 0;
+    zip_t *za = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &err);
+    if (!za)
+        return -1;
+    const int n = int(zip_get_num_entries(za, 0));
+    zip_discard(za);
+    return n;
+}
+
+} // namespace
+
+TEST(GeraXmlLocal, WritesTickedSalesIntoBranchRegisterDayFolders)
+{
+    TClientDataSet cds;
+    vnd::DefineCdsNotas(cds);
+    Add(cds, 1, {});
+    Add(cds, 2, {.branch = "0002", .check = "N"});
+    Add(cds, 3, {.reg = "002", .status = "C"});
+    Add(cds, 4, {.kind = "S", .status = "C", .cancelDoc = "<CFeCanc>\r\nx</CFeCanc>"});
+    Add(cds, 5, {.kind = "S", .cancelDoc = "<CFeCanc/>"});               // not cancelled: AD only
+    Add(cds, 6, {.kind = "S", .status = "C", .day = QDate(2016, 5, 11)}); // cancelled, nothing stored: AD only
+    QTemporaryDir dir;
+    ASSERT_TRUE(vnd::GeraXmlLocal(cds, dir.path(), false));
+    const QString k = QString::fromLatin1(Key(0)).left(25);
+    auto key = [](int n) { return QString::fromLatin1(Key(n)); };
+    EXPECT_EQ(Files(dir.path()), QStringList({
+                                     "0001/001/2016-05-10/AD" + key(4) + ".xml",
+                                     "0001/001/2016-05-10/AD" + key(5) + ".xml",
+                                     "0001/001/2016-05-10/ADC" + key(4) + ".xml",
+                                     "0001/001/2016-05-10/NFCe" + key(1) + "-pro-rec.xml",
+                                     "0001/001/2016-05-11/AD" + key(6) + ".xml",
+                                     "0001/002/2016-05-10/NFCe" + key(3) + "-pro-can.xml",
+                                     "0001/002/2016-05-10/NFCe" + key(3) + "-pro-rec.xml",
+                                 }));
+    // SAT files are the stored text, line-break pairs removed, with the final CR LF.
+    QFile ad(dir.filePath("0001/001/2016-05-10/ADC" + key(4) + ".xml"));
+    ASSERT_TRUE(ad.open(QIODevice::ReadOnly));
+    EXPECT_EQ(ad.readAll(), QByteArray("<CFeCanc>x</CFeCanc>\r\n"));
+    // The list comes back unfiltered, ticks untouched.
+    EXPECT_FALSE(cds.Filtered());
+    EXPECT_EQ(cds.RecordCount(), 6);
+}
+
+TEST(GeraXmlLocal, NothingTickedWritesNothing)
+{
+    TClientDataSet cds;
+    vnd::DefineCdsNotas(cds);
+    Add(cds, 1, {.check = "N"});
+    QTemporaryDir dir;
+    EXPECT_TRUE(vnd::GeraXmlLocal(cds, dir.path(), true));
+    EXPECT_TRUE(Files(dir.path()).isEmpty());
+}
+
+TEST(GeraXmlLocal, CompressionPacks2500FilesIntoThreeArchivesOneSecondApart)
+{
+    TClientDataSet cds;
+    vnd::DefineCdsNotas(cds);
+    cds.DisableControls();
+    for (int i = 0; i < 2500; ++i)
+        Add(cds, i, {.branch = i % 2 ? "0001" : "0002"});
+    QTemporaryDir dir;
+    ASSERT_TRUE(vnd::GeraXmlLocal(cds, dir.path(), true));
+    const QStringList files = Files(dir.path());
+    ASSERT_EQ(files.size(), 3);
+    QList<QDateTime> stamps;
+    for (const QString &f : files) {
+        ASSERT_TRUE(f.startsWith(QStringLiteral("ArquivosXML_")) && f.endsWith(QStringLiteral(".zip"))) << f.toStdString();
+        stamps << QDateTime::fromString(f.mid(12, 15), QStringLiteral("ddMMyyyy HHmmss"));
+    }
+    std::sort(stamps.begin(), stamps.end());
+    EXPECT_EQ(stamps[0].secsTo(stamps[1]), 1);
+    EXPECT_EQ(stamps[1].secsTo(stamps[2]), 1);
+    QList<int> counts;
+    for (const QString &f : files)
+        counts << ZipEntries(dir.filePath(f));
+    std::sort(counts.begin(), counts.end());
+    EXPECT_EQ(counts, QList<int>({500, 1000, 1000}));
+}
+
+TEST(GeraXmlLocal, FailuresNameTheSaleAndKeepWhatWasWritten)
+{
+    TClientDataSet cds;
+    vnd::DefineCdsNotas(cds);
+    Add(cds, 1, {});
+    Add(cds, 2, {.branch = "../.."});
+    Add(cds, 3, {});
+    QTemporaryDir dir;
+    try {
+        vnd::GeraXmlLocal(cds, dir.path(), false);
+        FAIL() << "a branch leaving the folder must stop the export";
+    } catch (const Exception &e) {
+        EXPECT_TRUE(e.Message().endsWith(QStringLiteral(" - ") + QString::fromLatin1(Key(2)))) << e.Message().toStdString();
+    }
+    EXPECT_EQ(Files(dir.path()).size(), 1);
+    EXPECT_FALSE(cds.Filtered());
+
+    // A folder that cannot be created (below a plain file, which even root cannot do).
+    QFile plain(dir.filePath(QStringLiteral("plain")));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    TClientDataSet one;
+    vnd::DefineCdsNotas(one);
+    Add(one, 7, {});
+    try {
+        vnd::GeraXmlLocal(one, dir.filePath(QStringLiteral("plain/sub")), false);
+        FAIL();
+    } catch (const Exception &e) {
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("pasta"))) << e.Message().toStdString();
+        EXPECT_TRUE(e.Message().endsWith(QString::fromLatin1(Key(7))));
+    }
+}
+
+TEST(GeraXmlLocal, AnArchiveThatFailsKeepsTheLooseFiles)
+{
+    QTemporaryDir dir;
+    QStringList paths;
+    for (int i = 0; i < 3; ++i) {
+        const QString p = dir.filePath(QStringLiteral("f%1.xml").arg(i));
+        QFile f(p);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("<x/>");
+        paths << p;
+    }
+    paths << dir.filePath(QStringLiteral("missing.xml"));
+    const QDateTime t(QDate(2026, 1, 2), QTime(3, 4, 5));
+    try {
+        vnd::ArchiveFiles(dir.path(), paths, t);
+        FAIL();
+    } catch (const Exception &e) {
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("ArquivosXML_02012026 030405.zip"))) << e.Message().toStdString();
+    }
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(QFile::exists(paths[i]));
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("ArquivosXML_02012026 030405.zip"))));
+
+    // A name taken by an earlier run is not overwritten: the next second is used.
+    paths.removeLast();
+    QFile taken(dir.filePath(QStringLiteral("ArquivosXML_02012026 030405.zip")));
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+    taken.write("earlier");
+    taken.close();
+    const QStringList made = vnd::ArchiveFiles(dir.path(), paths, t);
+    ASSERT_EQ(made.size(), 1);
+    EXPECT_TRUE(made[0].endsWith(QStringLiteral("ArquivosXML_02012026 030406.zip")));
+    EXPECT_EQ(ZipEntries(made[0]), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(QFile::exists(paths[i]));
+}
