@@ -10,9 +10,11 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QScreen>
 #include <QTimer>
+#include <QTranslator>
 #include <cstdio>
 
 int main(int argc, char **argv)
@@ -21,6 +23,10 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("vnd-host"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quorvel Retaguarda"));
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    // Qt's own dialog texts (the folder dialog's views, context menus) in Portuguese where installed.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Retaguarda: janela principal e módulos"));

@@ -67,7 +67,7 @@ void TDBGrid::ApplyWidths()
                 case TFieldType::DateTime: chars = 19; break;
                 case TFieldType::Memo: chars = 30; break;
                 case TFieldType::String:
-                case TFieldType::FixedChar: chars = qBound(4, def.size, 40); break;
+                case TFieldType::FixedChar: chars = qBound(4, def.size, 50); break;
                 default: chars = 12; break;
                 }
             }

@@ -135,7 +135,8 @@ void TfrmPadraoGrid::Show()
     }
     if (sub) {
         sub->show();
-        area->setActiveSubWindow(sub);
+        if (QMdiArea *owner = sub->mdiArea())
+            owner->setActiveSubWindow(sub);
     }
     show();
     raise();
