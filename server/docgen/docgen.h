@@ -17,19 +17,18 @@
 #include <memory>
 #include <optional>
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
 // A company: the owner of one or more branches, all sharing the CNPJ root.
-struct Company
-{
+struct Company {
     QString code;     // 2 characters, "01"
     QString name;     // legal name, with accents
     QString cnpjRoot; // first 8 digits of every branch's CNPJ
 };
 
 // A branch (shop) of a company, the issuer of its documents.
-struct Branch
-{
+struct Branch {
     QString code;        // CDFILIAL, 4 characters, "0001"
     QString companyCode; // 2 characters
     QString name;        // legal name (xNome), with accents
@@ -42,18 +41,17 @@ struct Branch
     QString cityCode;    // IBGE city code, 7 digits
     QString city;        // with accents
     QString street, number, district, cep, phone;
-    int crt = 1;              // tax regime: 1 Simples Nacional, 3 normal
-    QString qrCodeUrl;        // state's NFC-e QR-code page (the start of every qrCode)
-    QString consultUrl;       // state's NFC-e key lookup page (WSSITEUFQRCODENFC)
-    QString cscId;            // 6 digits, cIdToken of the QR code
-    QString csc;              // secret code hashed into the QR code
-    QString certificateSerial; // NRCERTDIGNFCE: serial of the signing certificate (hex)
+    int crt = 1;                                    // tax regime: 1 Simples Nacional, 3 normal
+    QString qrCodeUrl;                              // state's NFC-e QR-code page (the start of every qrCode)
+    QString consultUrl;                             // state's NFC-e key lookup page (WSSITEUFQRCODENFC)
+    QString cscId;                                  // 6 digits, cIdToken of the QR code
+    QString csc;                                    // secret code hashed into the QR code
+    QString certificateSerial;                      // NRCERTDIGNFCE: serial of the signing certificate (hex)
     bool IssuesSat() const { return ufCode == 35; } // SAT exists only in São Paulo
 };
 
 // A cash register (point-of-sale terminal) of a branch.
-struct CashRegister
-{
+struct CashRegister {
     QString branchCode; // 4 characters
     QString code;       // CDCAIXA, 3 characters, "001"
     QString name;       // "Caixa 01"
@@ -62,33 +60,30 @@ struct CashRegister
 };
 
 // A registered customer.
-struct Customer
-{
+struct Customer {
     QString code; // CDCLIENTE, up to 21 characters
     QString name; // with accents
     QString cpf;  // 11 digits with valid check digits
 };
 
 // A receipt type (means of payment) of the back office.
-struct ReceiptType
-{
-    QString code;       // 3 characters, "001"
-    QString name;       // "Dinheiro", "Cartão de Crédito", …
-    QString fiscalCode; // tPag of the NFC-e and cMP of the SAT: "01", "03", …
+struct ReceiptType {
+    QString code;             // 3 characters, "001"
+    QString name;             // "Dinheiro", "Cartão de Crédito", …
+    QString fiscalCode;       // tPag of the NFC-e and cMP of the SAT: "01", "03", …
     bool givesChange = false; // cash: the customer may hand more and get change
 };
 
 // A product of the catalogue.
-struct Product
-{
-    QString code;    // up to 14 characters
-    QString name;    // with accents
-    QString ean;     // GTIN-13 with valid check digit, or empty
-    QString ncm;     // 8 digits
-    QString cest;    // 7 digits or empty
-    QString cfop;    // "5102" or "5405"
-    QString unit;    // "UN", "KG", "LT", …
-    qint64 price = 0; // cents per unit
+struct Product {
+    QString code;         // up to 14 characters
+    QString name;         // with accents
+    QString ean;          // GTIN-13 with valid check digit, or empty
+    QString ncm;          // 8 digits
+    QString cest;         // 7 digits or empty
+    QString cfop;         // "5102" or "5405"
+    QString unit;         // "UN", "KG", "LT", …
+    qint64 price = 0;     // cents per unit
     bool weighed = false; // sold by weight: fractional quantities
     int icmsRate = 1800;  // ICMS rate in hundredths of a percent (1800 = 18%) for the normal regime
 };
@@ -107,26 +102,24 @@ enum class NfceForm {
 };
 
 // One item of a sale; values in cents, quantity in ten-thousandths.
-struct SaleItem
-{
+struct SaleItem {
     int number = 0; // nItem, from 1
     QString productCode, productName, ean, ncm, cest, cfop, unit;
-    qint64 quantity = 0;  // qCom × 10000
-    qint64 unitPrice = 0; // vUnCom
-    qint64 gross = 0;     // vProd = quantity × unit price, rounded
-    qint64 discount = 0;  // vDesc of the item
-    qint64 surcharge = 0; // vOutro of the item
+    qint64 quantity = 0;       // qCom × 10000
+    qint64 unitPrice = 0;      // vUnCom
+    qint64 gross = 0;          // vProd = quantity × unit price, rounded
+    qint64 discount = 0;       // vDesc of the item
+    qint64 surcharge = 0;      // vOutro of the item
     qint64 ratedDiscount = 0;  // SAT vRatDesc: the item's share of a subtotal discount
     qint64 ratedSurcharge = 0; // SAT vRatAcr: the item's share of a subtotal surcharge
-    qint64 net = 0;       // the item's part of the total: gross - discount + surcharge - rated + rated
-    int icmsRate = 0;     // hundredths of a percent; 0 under Simples Nacional
+    qint64 net = 0;            // the item's part of the total: gross - discount + surcharge - rated + rated
+    int icmsRate = 0;          // hundredths of a percent; 0 under Simples Nacional
     qint64 icmsBase = 0, icms = 0, pis = 0, cofins = 0;
     qint64 approxTaxes = 0; // vTotTrib, the consumer's estimate of all taxes
 };
 
 // One payment of a sale; amount is what the customer handed (cash may exceed, see Sale::change).
-struct SalePayment
-{
+struct SalePayment {
     QString receiptTypeCode; // 3 characters
     QString receiptTypeName;
     QString fiscalCode; // tPag / cMP
@@ -134,24 +127,23 @@ struct SalePayment
 };
 
 // A sale with everything its row and its files need.
-struct Sale
-{
+struct Sale {
     DocKind kind = DocKind::Nfce;
     QString branchCode, registerCode, companyCode; // 4, 3, 2 characters
-    QString saleNumber;   // NRSEQVENDA, 10 digits, per register
+    QString saleNumber;                            // NRSEQVENDA, 10 digits, per register
     QDateTime issuedAt;   // local time of the sale (dhEmi without offset, dEmi + hEmi)
     QString customerCode; // empty for an anonymous sale
     QString customerName;
-    QString customerCpf;  // dest/CPF; may be set without a customer code (CPF typed at the till)
+    QString customerCpf; // dest/CPF; may be set without a customer code (CPF typed at the till)
     QList<SaleItem> items;
     QList<SalePayment> payments;
-    qint64 productsTotal = 0;    // sum of gross
-    qint64 discountTotal = 0;    // sum of item discounts
-    qint64 surchargeTotal = 0;   // sum of item surcharges
-    qint64 subtotalDiscount = 0; // SAT vDescSubtot, spread over the items as ratedDiscount
+    qint64 productsTotal = 0;     // sum of gross
+    qint64 discountTotal = 0;     // sum of item discounts
+    qint64 surchargeTotal = 0;    // sum of item surcharges
+    qint64 subtotalDiscount = 0;  // SAT vDescSubtot, spread over the items as ratedDiscount
     qint64 subtotalSurcharge = 0; // SAT vAcresSubtot, spread as ratedSurcharge
-    qint64 total = 0;  // vNF / vCFe: sum of item net values
-    qint64 change = 0; // vTroco: sum of payment amounts minus total
+    qint64 total = 0;             // vNF / vCFe: sum of item net values
+    qint64 change = 0;            // vTroco: sum of payment amounts minus total
     qint64 icmsBaseTotal = 0, icmsTotal = 0, pisTotal = 0, cofinsTotal = 0, approxTaxesTotal = 0;
 
     // Fiscal identity.
@@ -193,7 +185,10 @@ struct Sale
     // IDSTATUSNFCE: "A" authorised, "C" cancelled, "P" pending, "R" rejected.
     QString StatusFlag() const;
     // IDSITUVENDA: "C" for a cancelled sale, else "O" (concluded).
-    QString SituationFlag() const { return status == NfceStatus::Cancelled ? QStringLiteral("C") : QStringLiteral("O"); }
+    QString SituationFlag() const
+    {
+        return status == NfceStatus::Cancelled ? QStringLiteral("C") : QStringLiteral("O");
+    }
     // DSARQXMLNFCE in the given stored form (NFC-e) or the coupon itself (SAT, form ignored).
     QByteArray StoredDocument(NfceForm form = NfceForm::BareDeclaration) const;
     // DSARQXMLCANCNFCE: the stored cancellation event or cancellation coupon, or empty.
@@ -201,8 +196,7 @@ struct Sale
 };
 
 // What the master data looks like; the defaults make a small chain of shops.
-struct MasterOptions
-{
+struct MasterOptions {
     int companies = 2;
     int branchesPerCompany = 2; // the first branch of the first company lies in São Paulo
     int registersPerBranch = 2;
@@ -212,34 +206,40 @@ struct MasterOptions
 };
 
 // What to make of one sale; every unset choice is drawn from the seed.
-struct SaleOptions
-{
-    std::optional<DocKind> kind{};       // drawn: SAT for about half the sales of São Paulo registers
-    std::optional<NfceStatus> status{};  // drawn: mostly Authorized, some Cancelled, few Pending/Rejected
-    QString branchCode{};                // a branch; empty draws one
-    QString registerCode{};              // a register of that branch; empty draws one
-    std::optional<QDateTime> issuedAt{}; // empty: the generator's clock, which advances a few minutes per sale
+struct SaleOptions {
+    std::optional<DocKind> kind{};      // drawn: SAT for about half the sales of São Paulo registers
+    std::optional<NfceStatus> status{}; // drawn: mostly Authorized, some Cancelled, few Pending/Rejected
+    QString branchCode{};               // a branch; empty draws one
+    QString registerCode{};             // a register of that branch; empty draws one
+    // empty: the generator's clock, which advances a few minutes per sale
+    std::optional<QDateTime> issuedAt{};
     int minItems = 1, maxItems = 8;
-    std::optional<bool> withCustomer{};      // drawn: about a third of the sales name a customer
-    std::optional<bool> storeCancelEvent{};  // cancelled NFC-e: keep a stored procEventoNFe (drawn)
+    std::optional<bool> withCustomer{};             // drawn: about a third of the sales name a customer
+    std::optional<bool> storeCancelEvent{};         // cancelled NFC-e: keep a stored procEventoNFe (drawn)
     QString layoutVersion = QStringLiteral("3.10"); // NFC-e layout, "3.10" or "4.00"
 };
 
 // The generator: master data made at construction, sales made one by one from the same seed.
 class Generator
 {
-public:
+  public:
     // Builds the master data from the seed; throws Exception on options that cannot be met.
     explicit Generator(quint64 seed, const MasterOptions &options = {});
-    ~Generator();
-    Generator(const Generator &) = delete;
-    Generator &operator=(const Generator &) = delete;
+    ~Generator();                                     // defined where State is complete
+    Generator(const Generator &) = delete;            // one sequence per seed, never two copies of it
+    Generator &operator=(const Generator &) = delete; // idem
 
+    // The companies, in code order.
     const QList<Company> &Companies() const;
+    // The branches, in code order; the first one is always in São Paulo and issues SAT coupons.
     const QList<Branch> &Branches() const;
+    // The cash registers of every branch, by branch and code.
     const QList<CashRegister> &CashRegisters() const;
+    // The registered customers, in code order.
     const QList<Customer> &Customers() const;
+    // The receipt types; the first is "Dinheiro", the only one that gives change.
     const QList<ReceiptType> &ReceiptTypes() const;
+    // The catalogue; every sale item is one of these products at its price.
     const QList<Product> &Products() const;
     // The branch of that code; throws Exception naming the code when there is none.
     const Branch &BranchByCode(const QString &code) const;
@@ -257,7 +257,7 @@ public:
     // The inner state, known only to the generator's own sources.
     struct State;
 
-private:
+  private:
     std::unique_ptr<State> m_state;
 };
 

@@ -8,21 +8,20 @@
 #include <QHash>
 #include <QSet>
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
 inline constexpr char kNfeNs[] = "http://www.portalfiscal.inf.br/nfe";
 inline constexpr char kDsigNs[] = "http://www.w3.org/2000/09/xmldsig#";
 
 // The numbering of one cash register.
-struct RegisterCounters
-{
+struct RegisterCounters {
     qint64 nextSale = 1;
     int nextNfce = 1;
     int nextSat = 1;
 };
 
-struct Generator::State
-{
+struct Generator::State {
     State(quint64 seed, const MasterOptions &options)
         : options(options), master(seed), sales(seed ^ 0x5A1E5A1E5A1E5A1EULL)
     {
@@ -60,7 +59,7 @@ std::unique_ptr<XmlNode> SignatureNode(const XmlNode &signedElement, const QByte
 // Builds sale.nfe, digest, QR code and, when cancelled, the stored event (nfcewriter.cpp).
 void WriteNfceDocuments(Sale &sale, const Branch &branch, bool storeCancelEvent);
 // Builds sale.cfe and, when cancelled, sale.cfeCanc (satwriter.cpp).
-void WriteSatDocuments(Sale &sale, const Branch &branch, const CashRegister &reg, const QString &softwareHouseCnpj,
-                       int cancelNumber, const QString &cancelCode);
+void WriteSatDocuments(Sale &sale, const Branch &branch, const CashRegister &reg,
+                       const QString &softwareHouseCnpj, int cancelNumber, const QString &cancelCode);
 
 } // namespace vnd::docgen

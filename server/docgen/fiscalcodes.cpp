@@ -1,8 +1,12 @@
 #include "server/docgen/fiscalcodes.h"
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
-static int Digit(const QString &text, int i) { return text.at(i).unicode() - u'0'; }
+static int Digit(const QString &text, int i)
+{
+    return text.at(i).unicode() - u'0';
+}
 
 static bool AllDigits(const QString &text, int length)
 {
@@ -14,7 +18,10 @@ static bool AllDigits(const QString &text, int length)
     return true;
 }
 
-static QString Pad(qint64 value, int width) { return QStringLiteral("%1").arg(value, width, 10, QChar(u'0')); }
+static QString Pad(qint64 value, int width)
+{
+    return QStringLiteral("%1").arg(value, width, 10, QChar(u'0'));
+}
 
 int AccessKeyDigit(const QString &body43)
 {
@@ -43,8 +50,8 @@ QString NfeAccessKey(int ufCode, const QDate &issued, const QString &cnpj, int m
 QString SatAccessKey(int ufCode, const QDate &issued, const QString &cnpj, const QString &satSerial,
                      int number, const QString &cNF)
 {
-    const QString body = Pad(ufCode, 2) + issued.toString(QStringLiteral("yyMM")) + cnpj + QStringLiteral("59") +
-                         satSerial + Pad(number, 6) + cNF;
+    const QString body = Pad(ufCode, 2) + issued.toString(QStringLiteral("yyMM")) + cnpj +
+                         QStringLiteral("59") + satSerial + Pad(number, 6) + cNF;
     return body + QString::number(AccessKeyDigit(body));
 }
 
@@ -66,7 +73,10 @@ QString CnpjWithDigits(const QString &twelve)
     return cnpj;
 }
 
-bool IsValidCnpj(const QString &cnpj) { return AllDigits(cnpj, 14) && CnpjWithDigits(cnpj.left(12)) == cnpj; }
+bool IsValidCnpj(const QString &cnpj)
+{
+    return AllDigits(cnpj, 14) && CnpjWithDigits(cnpj.left(12)) == cnpj;
+}
 
 QString CpfWithDigits(const QString &nine)
 {
@@ -115,9 +125,15 @@ QString Ean13WithDigit(const QString &twelve)
     return twelve + QString::number((10 - sum % 10) % 10);
 }
 
-bool IsValidEan13(const QString &ean) { return AllDigits(ean, 13) && Ean13WithDigit(ean.left(12)) == ean; }
+bool IsValidEan13(const QString &ean)
+{
+    return AllDigits(ean, 13) && Ean13WithDigit(ean.left(12)) == ean;
+}
 
-qint64 RoundDiv(qint64 num, qint64 den) { return (num * 2 + den) / (den * 2); }
+qint64 RoundDiv(qint64 num, qint64 den)
+{
+    return (num * 2 + den) / (den * 2);
+}
 
 static QString Fixed(qint64 value, int decimals, QChar separator)
 {
@@ -129,11 +145,26 @@ static QString Fixed(qint64 value, int decimals, QChar separator)
     return sign + QString::number(magnitude / scale) + separator + Pad(magnitude % scale, decimals);
 }
 
-QString Money(qint64 cents) { return Fixed(cents, 2, u'.'); }
-QString MoneyBr(qint64 cents) { return Fixed(cents, 2, u','); }
-QString Quantity(qint64 tenThousandths) { return Fixed(tenThousandths, 4, u'.'); }
-QString Rate(int hundredths) { return Fixed(hundredths, 2, u'.'); }
-QString RateFraction(int hundredths) { return Fixed(hundredths, 4, u'.'); }
+QString Money(qint64 cents)
+{
+    return Fixed(cents, 2, u'.');
+}
+QString MoneyBr(qint64 cents)
+{
+    return Fixed(cents, 2, u',');
+}
+QString Quantity(qint64 tenThousandths)
+{
+    return Fixed(tenThousandths, 4, u'.');
+}
+QString Rate(int hundredths)
+{
+    return Fixed(hundredths, 2, u'.');
+}
+QString RateFraction(int hundredths)
+{
+    return Fixed(hundredths, 4, u'.');
+}
 
 QString FiscalDateTime(const QDateTime &when)
 {

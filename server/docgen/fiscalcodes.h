@@ -6,7 +6,8 @@
 #include <QDateTime>
 #include <QString>
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
 // Modulo-11 check digit of an access key body (weights 2 to 9 from the right; 0 when 11 - rest >= 10).
 int AccessKeyDigit(const QString &body43);

@@ -6,11 +6,16 @@
 
 #include "host/errors.h"
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
-namespace {
+namespace
+{
 
-QString Pad(qint64 value, int width) { return QStringLiteral("%1").arg(value, width, 10, QChar(u'0')); }
+QString Pad(qint64 value, int width)
+{
+    return QStringLiteral("%1").arg(value, width, 10, QChar(u'0'));
+}
 
 const QList<const char *> kCancelReasons = {
     "Cliente desistiu da compra após a emissão do cupom.",
@@ -21,8 +26,7 @@ const QList<const char *> kCancelReasons = {
     "Cartão recusado após a emissão do documento fiscal.",
 };
 
-struct Rejection
-{
+struct Rejection {
     const char *code, *text;
 };
 
@@ -81,10 +85,14 @@ QString Sale::StoredAccessKey() const
 QString Sale::StatusFlag() const
 {
     switch (status) {
-    case NfceStatus::Authorized: return QStringLiteral("A");
-    case NfceStatus::Cancelled: return QStringLiteral("C");
-    case NfceStatus::Pending: return QStringLiteral("P");
-    case NfceStatus::Rejected: return QStringLiteral("R");
+    case NfceStatus::Authorized:
+        return QStringLiteral("A");
+    case NfceStatus::Cancelled:
+        return QStringLiteral("C");
+    case NfceStatus::Pending:
+        return QStringLiteral("P");
+    case NfceStatus::Rejected:
+        return QStringLiteral("R");
     }
     return {};
 }
@@ -103,12 +111,30 @@ Generator::Generator(quint64 seed, const MasterOptions &options)
 
 Generator::~Generator() = default;
 
-const QList<Company> &Generator::Companies() const { return m_state->companies; }
-const QList<Branch> &Generator::Branches() const { return m_state->branches; }
-const QList<CashRegister> &Generator::CashRegisters() const { return m_state->registers; }
-const QList<Customer> &Generator::Customers() const { return m_state->customers; }
-const QList<ReceiptType> &Generator::ReceiptTypes() const { return m_state->receiptTypes; }
-const QList<Product> &Generator::Products() const { return m_state->products; }
+const QList<Company> &Generator::Companies() const
+{
+    return m_state->companies;
+}
+const QList<Branch> &Generator::Branches() const
+{
+    return m_state->branches;
+}
+const QList<CashRegister> &Generator::CashRegisters() const
+{
+    return m_state->registers;
+}
+const QList<Customer> &Generator::Customers() const
+{
+    return m_state->customers;
+}
+const QList<ReceiptType> &Generator::ReceiptTypes() const
+{
+    return m_state->receiptTypes;
+}
+const QList<Product> &Generator::Products() const
+{
+    return m_state->products;
+}
 
 const Branch &Generator::BranchByCode(const QString &code) const
 {
@@ -123,11 +149,14 @@ const CashRegister &Generator::Register(const QString &branchCode, const QString
     for (const CashRegister &r : m_state->registers)
         if (r.branchCode == branchCode && r.code == code)
             return r;
-    throw Exception(
-        QStringLiteral("Caixa \"%1\" da filial \"%2\" não existe nos dados de demonstração.").arg(code, branchCode));
+    throw Exception(QStringLiteral("Caixa \"%1\" da filial \"%2\" não existe nos dados de demonstração.")
+                        .arg(code, branchCode));
 }
 
-void Generator::SetClock(const QDateTime &when) { m_state->clock = when; }
+void Generator::SetClock(const QDateTime &when)
+{
+    m_state->clock = when;
+}
 
 QList<Sale> Generator::MakeSales(int count, const SaleOptions &options)
 {
@@ -138,7 +167,8 @@ QList<Sale> Generator::MakeSales(int count, const SaleOptions &options)
     return sales;
 }
 
-namespace {
+namespace
+{
 
 // Picks the register of a sale from the options: the one named, or one drawn among those that can
 // issue the requested kind.
@@ -159,8 +189,9 @@ const CashRegister &ChooseRegister(const Generator &gen, Random &rng, const Sale
     if (candidates.isEmpty()) {
         if (!o.branchCode.isEmpty())
             gen.BranchByCode(o.branchCode); // names an unknown branch
-        throw Exception(QStringLiteral("Nenhum caixa emite CF-e SAT%1 nos dados de demonstração.")
-                            .arg(o.branchCode.isEmpty() ? QString() : QStringLiteral(" na filial ") + o.branchCode));
+        throw Exception(
+            QStringLiteral("Nenhum caixa emite CF-e SAT%1 nos dados de demonstração.")
+                .arg(o.branchCode.isEmpty() ? QString() : QStringLiteral(" na filial ") + o.branchCode));
     }
     return *candidates.at(rng.Between(0, candidates.size() - 1));
 }
@@ -177,7 +208,8 @@ void MakeItems(const Generator &gen, Random &rng, const SaleOptions &o, const Br
 {
     const int maxItems = s.kind == DocKind::Sat ? 500 : 990;
     if (o.minItems < 1 || o.maxItems < o.minItems || o.maxItems > maxItems)
-        throw Exception(QStringLiteral("Quantidade de itens inválida: de %1 a %2.").arg(o.minItems).arg(o.maxItems));
+        throw Exception(
+            QStringLiteral("Quantidade de itens inválida: de %1 a %2.").arg(o.minItems).arg(o.maxItems));
     const QList<Product> &products = gen.Products();
     const int count = int(rng.Between(o.minItems, o.maxItems));
     for (int n = 1; n <= count; ++n) {
@@ -192,7 +224,8 @@ void MakeItems(const Generator &gen, Random &rng, const SaleOptions &o, const Br
         it.cfop = p.cfop;
         it.unit = p.unit;
         // Scales weigh in grams; counted goods are mostly one unit.
-        it.quantity = p.weighed ? rng.Between(150, 2500) * 10 : (rng.Chance(65) ? 1 : rng.Between(2, 6)) * 10000;
+        it.quantity =
+            p.weighed ? rng.Between(150, 2500) * 10 : (rng.Chance(65) ? 1 : rng.Between(2, 6)) * 10000;
         it.unitPrice = p.price;
         it.gross = RoundDiv(it.quantity * it.unitPrice, 10000);
         if (rng.Chance(8))
@@ -298,20 +331,24 @@ Sale Generator::MakeSale(const SaleOptions &o)
     if (s.kind == DocKind::Sat && reg.satSerial.isEmpty())
         throw Exception(QStringLiteral("O caixa %1 da filial %2 não tem SAT: o CF-e só existe em São Paulo.")
                             .arg(reg.code, reg.branchCode));
-    if (s.kind == DocKind::Nfce && o.layoutVersion != QStringLiteral("3.10") && o.layoutVersion != QStringLiteral("4.00"))
-        throw Exception(QStringLiteral("Versão de leiaute de NFC-e não suportada: \"%1\".").arg(o.layoutVersion));
+    if (s.kind == DocKind::Nfce && o.layoutVersion != QStringLiteral("3.10") &&
+        o.layoutVersion != QStringLiteral("4.00"))
+        throw Exception(
+            QStringLiteral("Versão de leiaute de NFC-e não suportada: \"%1\".").arg(o.layoutVersion));
     if (o.status) {
         s.status = *o.status;
     } else {
         const int roll = int(rng.Between(0, 99));
-        s.status = roll < 84 ? NfceStatus::Authorized : roll < 94 ? NfceStatus::Cancelled
-                   : roll < 97                            ? NfceStatus::Pending
-                                                          : NfceStatus::Rejected;
+        s.status = roll < 84   ? NfceStatus::Authorized
+                   : roll < 94 ? NfceStatus::Cancelled
+                   : roll < 97 ? NfceStatus::Pending
+                               : NfceStatus::Rejected;
         if (s.kind == DocKind::Sat && s.status != NfceStatus::Cancelled)
             s.status = NfceStatus::Authorized;
     }
     if (s.kind == DocKind::Sat && (s.status == NfceStatus::Pending || s.status == NfceStatus::Rejected))
-        throw Exception(QStringLiteral("Um CF-e SAT não fica pendente nem rejeitado: o SAT autoriza na hora."));
+        throw Exception(
+            QStringLiteral("Um CF-e SAT não fica pendente nem rejeitado: o SAT autoriza na hora."));
 
     if (o.issuedAt) {
         s.issuedAt = *o.issuedAt;
@@ -331,7 +368,8 @@ Sale Generator::MakeSale(const SaleOptions &o)
         s.customerName = c.name;
         s.customerCpf = c.cpf;
     } else if (!o.withCustomer.has_value() && rng.Chance(10)) {
-        s.customerCpf = CpfWithDigits(QString::number(rng.Between(1, 9)) + rng.Digits(8)); // typed at the till
+        s.customerCpf =
+            CpfWithDigits(QString::number(rng.Between(1, 9)) + rng.Digits(8)); // typed at the till
     }
 
     MakeItems(*this, rng, o, branch, s);
@@ -349,8 +387,8 @@ Sale Generator::MakeSale(const SaleOptions &o)
         s.randomCode = rng.Digits(8);
         // A pending NFC-e was issued offline, in contingency, and waits to be transmitted.
         const int emissionType = s.status == NfceStatus::Pending ? 9 : 1;
-        s.accessKey = NfeAccessKey(branch.ufCode, s.issuedAt.date(), branch.cnpj, 65, reg.nfceSeries, s.number,
-                                   emissionType, s.randomCode);
+        s.accessKey = NfeAccessKey(branch.ufCode, s.issuedAt.date(), branch.cnpj, 65, reg.nfceSeries,
+                                   s.number, emissionType, s.randomCode);
         if (s.status == NfceStatus::Authorized || cancelled) {
             s.protocolNumber = ProtocolNumber(rng, branch.ufCode, s.issuedAt);
             s.authorizedAt = s.issuedAt.addSecs(rng.Between(1, 9));
@@ -379,7 +417,8 @@ Sale Generator::MakeSale(const SaleOptions &o)
         };
         s.number = nextSat();
         s.randomCode = rng.Digits(6);
-        s.accessKey = SatAccessKey(branch.ufCode, s.issuedAt.date(), branch.cnpj, reg.satSerial, s.number, s.randomCode);
+        s.accessKey = SatAccessKey(branch.ufCode, s.issuedAt.date(), branch.cnpj, reg.satSerial, s.number,
+                                   s.randomCode);
         s.statusCode = QStringLiteral("06000");
         s.statusText = QStringLiteral("Emitido com sucesso");
         int cancelNumber = 0;

@@ -12,20 +12,23 @@
 
 #include <algorithm>
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
-namespace {
+namespace
+{
 
 const QString kUnknownDocument = QStringLiteral("Arquivo XML fora do padrão exigido pela Sefaz.");
 const QString kNoBranch = QStringLiteral("Filial e caixa não encontrados para o CNPJ e a série do arquivo.");
 
 class FolderWriter
 {
-public:
+  public:
     explicit FolderWriter(const QString &folder) : m_dir(folder)
     {
         if (!QDir().mkpath(folder))
-            throw Exception(QStringLiteral("Não foi possível criar a pasta de importação \"%1\".").arg(folder));
+            throw Exception(
+                QStringLiteral("Não foi possível criar a pasta de importação \"%1\".").arg(folder));
     }
 
     void Write(ImportCase c, const QByteArray &bytes)
@@ -33,7 +36,8 @@ public:
         const QString path = m_dir.filePath(c.fileName);
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-            throw Exception(QStringLiteral("Não foi possível gravar o arquivo \"%1\": %2").arg(path, file.errorString()));
+            throw Exception(
+                QStringLiteral("Não foi possível gravar o arquivo \"%1\": %2").arg(path, file.errorString()));
         m_cases.append(std::move(c));
     }
 
@@ -44,7 +48,7 @@ public:
         return m_cases;
     }
 
-private:
+  private:
     QDir m_dir;
     QList<ImportCase> m_cases;
 };
@@ -73,7 +77,10 @@ ImportCase Broken(const QString &name, ImportKind kind, const QString &descripti
     return c;
 }
 
-QByteArray Declaration() { return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"; }
+QByteArray Declaration()
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+}
 
 // A layout 4.00 sale paid with two means and change, the case the import's payment rows must show.
 Sale SaleWithChange(Generator &gen, const QString &branch)
@@ -105,7 +112,8 @@ Sale ForeignSale(const Generator &gen, quint64 seed)
         small.products = 10;
         Generator other(s, small);
         const QString cnpj = other.Branches().first().cnpj;
-        if (std::none_of(gen.Branches().begin(), gen.Branches().end(), [&](const Branch &b) { return b.cnpj == cnpj; })) {
+        if (std::none_of(gen.Branches().begin(), gen.Branches().end(),
+                         [&](const Branch &b) { return b.cnpj == cnpj; })) {
             SaleOptions o;
             o.kind = DocKind::Nfce;
             o.status = NfceStatus::Authorized;
@@ -125,8 +133,8 @@ void WriteGoodFiles(Generator &gen, FolderWriter &out, const ImportFolderOptions
     SaleOptions named = nfce;
     named.withCustomer = true;
     const Sale processed = gen.MakeSale(named);
-    out.Write(Good(processed.accessKey + QStringLiteral("-procNFe.xml"), ImportKind::NfceProcessed, {processed},
-                   QStringLiteral("NFC-e 3.10 processada (nfeProc com protNFe)")),
+    out.Write(Good(processed.accessKey + QStringLiteral("-procNFe.xml"), ImportKind::NfceProcessed,
+                   {processed}, QStringLiteral("NFC-e 3.10 processada (nfeProc com protNFe)")),
               ProcessedNfce(processed));
 
     const Sale utf8 = gen.MakeSale(nfce);
@@ -150,7 +158,8 @@ void WriteGoodFiles(Generator &gen, FolderWriter &out, const ImportFolderOptions
               StoredNfce(upper, NfceForm::BareDeclaration));
 
     const Sale garbage = gen.MakeSale(nfce);
-    out.Write(Good(garbage.accessKey + QStringLiteral("-lixo-inicial.xml"), ImportKind::NfceProcessed, {garbage},
+    out.Write(Good(garbage.accessKey + QStringLiteral("-lixo-inicial.xml"), ImportKind::NfceProcessed,
+                   {garbage},
                    QStringLiteral("NFC-e processada precedida de marca BOM e texto antes do primeiro \"<\"")),
               "\xEF\xBB\xBFPDV-EXPORT 1.0\r\n" + ProcessedNfce(garbage));
 
@@ -184,19 +193,21 @@ void WriteGoodFiles(Generator &gen, FolderWriter &out, const ImportFolderOptions
             cancelled.append(coupons.last());
     }
     const QString batchId = coupons.first().issuedAt.toString(QStringLiteral("yyMMddHHmmss"));
-    out.Write(Good(QStringLiteral("LoteCFe_%1_%2.xml").arg(satRegister->satSerial, batchId), ImportKind::SatBatch,
-                   coupons, QStringLiteral("Lote envCFe/LoteCFe com %1 cupons de um SAT").arg(batchSize)),
+    out.Write(Good(QStringLiteral("LoteCFe_%1_%2.xml").arg(satRegister->satSerial, batchId),
+                   ImportKind::SatBatch, coupons,
+                   QStringLiteral("Lote envCFe/LoteCFe com %1 cupons de um SAT").arg(batchSize)),
               SatBatch(coupons, batchId));
     ImportCase cancelCase =
-        Good(QStringLiteral("LoteCFeCanc_%1_%2.xml").arg(satRegister->satSerial, batchId), ImportKind::SatCancelBatch,
-             cancelled, QStringLiteral("Lote cancCFe/LoteCFeCanc cancelando %1 cupons do lote").arg(cancelled.size()));
+        Good(QStringLiteral("LoteCFeCanc_%1_%2.xml").arg(satRegister->satSerial, batchId),
+             ImportKind::SatCancelBatch, cancelled,
+             QStringLiteral("Lote cancCFe/LoteCFeCanc cancelando %1 cupons do lote").arg(cancelled.size()));
     out.Write(cancelCase, SatCancelBatch(cancelled, batchId));
 
     sat.status = NfceStatus::Authorized;
     sat.withCustomer = true;
     const Sale single = gen.MakeSale(sat);
-    out.Write(Good(QStringLiteral("AD") + single.accessKey + QStringLiteral(".xml"), ImportKind::SatCoupon, {single},
-                   QStringLiteral("CF-e SAT avulso como elemento raiz (outro PDV)")),
+    out.Write(Good(QStringLiteral("AD") + single.accessKey + QStringLiteral(".xml"), ImportKind::SatCoupon,
+                   {single}, QStringLiteral("CF-e SAT avulso como elemento raiz (outro PDV)")),
               Declaration() + single.cfe);
 }
 
@@ -208,9 +219,11 @@ void WriteBrokenFiles(Generator &gen, FolderWriter &out)
     nfce.status = NfceStatus::Authorized;
     nfce.branchCode = sp.code;
 
-    out.Write(Broken(QStringLiteral("relatorio-caixa.xml"), ImportKind::Unknown,
-                     QStringLiteral("Texto que não é XML (nenhum \"<\")")),
-              QStringLiteral("Relatório do caixa 001\r\nTotal vendido: R$ 1.234,50\r\nOperação concluída.\r\n").toUtf8());
+    out.Write(
+        Broken(QStringLiteral("relatorio-caixa.xml"), ImportKind::Unknown,
+               QStringLiteral("Texto que não é XML (nenhum \"<\")")),
+        QStringLiteral("Relatório do caixa 001\r\nTotal vendido: R$ 1.234,50\r\nOperação concluída.\r\n")
+            .toUtf8());
 
     const Sale truncated = gen.MakeSale(nfce);
     const QByteArray whole = ProcessedNfce(truncated);
@@ -222,7 +235,8 @@ void WriteBrokenFiles(Generator &gen, FolderWriter &out)
     cancelled.status = NfceStatus::Cancelled;
     const Sale event = gen.MakeSale(cancelled);
     out.Write(Broken(event.accessKey + QStringLiteral("-procEventoNFe.xml"), ImportKind::Unknown,
-                     QStringLiteral("Evento de cancelamento: documento que a importação não lê"), kUnknownDocument),
+                     QStringLiteral("Evento de cancelamento: documento que a importação não lê"),
+                     kUnknownDocument),
               CancellationEvent(event));
 
     const Sale badNumber = gen.MakeSale(nfce);
@@ -241,14 +255,14 @@ void WriteBrokenFiles(Generator &gen, FolderWriter &out)
     QByteArray noTaxText = noTax.cfe;
     const qsizetype from = noTaxText.indexOf("<imposto>");
     noTaxText.remove(from, noTaxText.indexOf("</imposto>") + int(strlen("</imposto>")) - from);
-    out.Write(Broken(QStringLiteral("AD") + noTax.accessKey + QStringLiteral("-sem-imposto.xml"), ImportKind::SatCoupon,
-                     QStringLiteral("CF-e SAT cujo primeiro item não tem imposto")),
+    out.Write(Broken(QStringLiteral("AD") + noTax.accessKey + QStringLiteral("-sem-imposto.xml"),
+                     ImportKind::SatCoupon, QStringLiteral("CF-e SAT cujo primeiro item não tem imposto")),
               Declaration() + noTaxText);
 
     const Sale foreign = ForeignSale(gen, 0xF0E1D2C3ULL);
-    ImportCase unknownIssuer = Broken(foreign.accessKey + QStringLiteral("-procNFe.xml"), ImportKind::NfceProcessed,
-                                      QStringLiteral("NFC-e de um CNPJ que não é de nenhuma filial (sem filial padrão)"),
-                                      kNoBranch);
+    ImportCase unknownIssuer =
+        Broken(foreign.accessKey + QStringLiteral("-procNFe.xml"), ImportKind::NfceProcessed,
+               QStringLiteral("NFC-e de um CNPJ que não é de nenhuma filial (sem filial padrão)"), kNoBranch);
     unknownIssuer.accessKeys = {foreign.accessKey};
     out.Write(unknownIssuer, ProcessedNfce(foreign));
 }
@@ -256,12 +270,18 @@ void WriteBrokenFiles(Generator &gen, FolderWriter &out)
 QString KindName(ImportKind kind)
 {
     switch (kind) {
-    case ImportKind::NfceProcessed: return QStringLiteral("nfeProc");
-    case ImportKind::NfceBare: return QStringLiteral("NFe");
-    case ImportKind::SatBatch: return QStringLiteral("LoteCFe");
-    case ImportKind::SatCancelBatch: return QStringLiteral("LoteCFeCanc");
-    case ImportKind::SatCoupon: return QStringLiteral("CFe");
-    case ImportKind::Unknown: break;
+    case ImportKind::NfceProcessed:
+        return QStringLiteral("nfeProc");
+    case ImportKind::NfceBare:
+        return QStringLiteral("NFe");
+    case ImportKind::SatBatch:
+        return QStringLiteral("LoteCFe");
+    case ImportKind::SatCancelBatch:
+        return QStringLiteral("LoteCFeCanc");
+    case ImportKind::SatCoupon:
+        return QStringLiteral("CFe");
+    case ImportKind::Unknown:
+        break;
     }
     return QStringLiteral("desconhecido");
 }

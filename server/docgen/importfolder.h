@@ -9,34 +9,35 @@
 #include <QString>
 #include <QStringList>
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
 // The kind of an import file, as the import recognises it.
 enum class ImportKind {
-    NfceProcessed, // nfeProc with NFe and protNFe
-    NfceBare,      // NFe as document element
-    SatBatch,      // a root holding LoteCFe with CFe coupons
+    NfceProcessed,  // nfeProc with NFe and protNFe
+    NfceBare,       // NFe as document element
+    SatBatch,       // a root holding LoteCFe with CFe coupons
     SatCancelBatch, // a root holding LoteCFeCanc with CFeCanc coupons
-    SatCoupon,     // one CFe as document element
-    Unknown,       // not a document the import knows (or not XML at all)
+    SatCoupon,      // one CFe as document element
+    Unknown,        // not a document the import knows (or not XML at all)
 };
 
 // One file of the folder and what the import must make of it.
-struct ImportCase
-{
-    QString fileName;     // name inside the folder, as written (case kept)
-    ImportKind kind = ImportKind::Unknown;
-    bool imported = false;  // true: the file goes to "Xml Processados"; false: to "Xml Erro" with a log
-    int sales = 0;          // notes the server stores from it (the import's counter)
-    QString branchCode;     // branch the file is filed under; empty when none can be found
-    QStringList accessKeys; // NRACESSONFCE of every sale in it, as stored (SAT keys with "CFe")
+struct ImportCase {
+    QString fileName;                      // name inside the folder, as written (case kept)
+    ImportKind kind = ImportKind::Unknown; // Unknown also for a file that does not parse
+    bool imported = false; // true: the file goes to "Xml Processados"; false: to "Xml Erro" with a log
+    int sales = 0;         // notes the server stores from it (the import's counter)
+    QString
+        branchCode; // branch of a good file; empty for a failed one (filed under the import's last branch)
+    QStringList accessKeys; // NRACESSONFCE of every sale in it, as stored (SAT keys with "CFe"); for a
+                            // cancellation batch, the keys of the coupons it cancels
     QString description;    // what the file is, in Portuguese, for test messages
     QString errorText;      // a fixed part of the log's error description, when one is known
 };
 
 // Options of WriteImportFolder.
-struct ImportFolderOptions
-{
+struct ImportFolderOptions {
     bool goodFiles = true;   // one file of every good kind and encoding
     bool brokenFiles = true; // the broken ones
     int satBatchSize = 3;    // coupons per LoteCFe batch

@@ -6,12 +6,13 @@
 
 #include "host/errors.h"
 
-namespace vnd::docgen {
-
-namespace {
-
-struct City
+namespace vnd::docgen
 {
+
+namespace
+{
+
+struct City {
     int ufCode;
     const char *uf, *code, *name, *cepPrefix, *ddd;
     QList<const char *> districts;
@@ -20,7 +21,13 @@ struct City
 const QList<City> &Cities()
 {
     static const QList<City> cities = {
-        {35, "SP", "3550308", "São Paulo", "04", "11", {"Vila Mariana", "Pinheiros", "Mooca", "Santana", "Tatuapé"}},
+        {35,
+         "SP",
+         "3550308",
+         "São Paulo",
+         "04",
+         "11",
+         {"Vila Mariana", "Pinheiros", "Mooca", "Santana", "Tatuapé"}},
         {35, "SP", "3509502", "Campinas", "130", "19", {"Cambuí", "Taquaral", "Centro"}},
         {35, "SP", "3543402", "Ribeirão Preto", "140", "16", {"Jardim Irajá", "Centro"}},
         {35, "SP", "3548500", "Santos", "110", "13", {"Gonzaga", "Boqueirão", "Ponta da Praia"}},
@@ -32,13 +39,21 @@ const QList<City> &Cities()
 }
 
 const QList<const char *> kStreets = {
-    "Rua Domingos de Morais", "Avenida Paulista", "Rua da Consolação", "Rua Conselheiro Brotero",
-    "Avenida Brigadeiro Luís Antônio", "Rua São Bento", "Rua Barão de Itapetininga", "Avenida João Pessoa",
-    "Rua Marquês de São Vicente", "Rua Visconde de Pirajá", "Avenida Afonso Pena", "Rua XV de Novembro",
+    "Rua Domingos de Morais",
+    "Avenida Paulista",
+    "Rua da Consolação",
+    "Rua Conselheiro Brotero",
+    "Avenida Brigadeiro Luís Antônio",
+    "Rua São Bento",
+    "Rua Barão de Itapetininga",
+    "Avenida João Pessoa",
+    "Rua Marquês de São Vicente",
+    "Rua Visconde de Pirajá",
+    "Avenida Afonso Pena",
+    "Rua XV de Novembro",
 };
 
-struct CompanyName
-{
+struct CompanyName {
     const char *legal, *trade;
 };
 
@@ -54,19 +69,19 @@ const QList<CompanyName> kCompanies = {
 };
 
 const QList<const char *> kFirstNames = {
-    "João",   "José",    "Maria",   "Ana",     "Antônio", "Luís",   "Márcia",  "Sebastião", "Conceição", "Gonçalo",
-    "Inês",   "Cecília", "Fábio",   "Lúcia",   "Vitória", "Mônica", "Caio",    "Thaís",     "Érica",     "Rogério",
-    "Joaquim", "Rosângela", "Mário", "Flávia", "Estêvão", "Débora", "Hélio",   "Patrícia",  "Tânia",     "Zé Carlos",
+    "João",      "José",    "Maria", "Ana",      "Antônio", "Luís",      "Márcia",  "Sebastião",
+    "Conceição", "Gonçalo", "Inês",  "Cecília",  "Fábio",   "Lúcia",     "Vitória", "Mônica",
+    "Caio",      "Thaís",   "Érica", "Rogério",  "Joaquim", "Rosângela", "Mário",   "Flávia",
+    "Estêvão",   "Débora",  "Hélio", "Patrícia", "Tânia",   "Zé Carlos",
 };
 
 const QList<const char *> kSurnames = {
-    "da Silva", "Araújo", "Gonçalves", "Conceição", "Magalhães", "Simões", "Falcão", "Brandão", "Guimarães",
-    "Patrício", "Damião", "Gusmão", "Lopes", "Assunção", "Cândido", "Monção", "de Lima", "Nogueira",
-    "Peçanha", "Sant'Anna", "Fontes", "Camargo", "Ribeiro", "Antunes",
+    "da Silva",  "Araújo",   "Gonçalves", "Conceição", "Magalhães", "Simões",   "Falcão",  "Brandão",
+    "Guimarães", "Patrício", "Damião",    "Gusmão",    "Lopes",     "Assunção", "Cândido", "Monção",
+    "de Lima",   "Nogueira", "Peçanha",   "Sant'Anna", "Fontes",    "Camargo",  "Ribeiro", "Antunes",
 };
 
-struct ProductTemplate
-{
+struct ProductTemplate {
     const char *name, *ncm, *unit;
     int minPrice, maxPrice; // cents
     bool weighed;
@@ -137,8 +152,7 @@ const QList<ProductTemplate> kProducts = {
     {"Batata Inglesa", "07019000", "KG", 399, 699, true, "5102", "", 0},
 };
 
-struct ReceiptTemplate
-{
+struct ReceiptTemplate {
     const char *code, *name, *fiscal;
     bool change;
 };
@@ -156,8 +170,7 @@ const QList<ReceiptTemplate> kReceiptTypes = {
 };
 
 // URLs of the states' NFC-e pages: the QR-code page and the access-key lookup page.
-struct StateUrls
-{
+struct StateUrls {
     const char *qrProduction, *qrHomologation, *consult;
 };
 
@@ -165,25 +178,34 @@ StateUrls UrlsOf(int ufCode)
 {
     switch (ufCode) {
     case 33:
-        return {"http://www4.fazenda.rj.gov.br/consultaNFCe/QRCode", "http://www4.fazenda.rj.gov.br/consultaNFCe/QRCode",
-                "www.fazenda.rj.gov.br/nfce/consulta"};
+        return {"http://www4.fazenda.rj.gov.br/consultaNFCe/QRCode",
+                "http://www4.fazenda.rj.gov.br/consultaNFCe/QRCode", "www.fazenda.rj.gov.br/nfce/consulta"};
     case 31:
         return {"https://nfce.fazenda.mg.gov.br/portalnfce/sistema/qrcode.xhtml",
-                "https://hnfce.fazenda.mg.gov.br/portalnfce/sistema/qrcode.xhtml", "www.fazenda.mg.gov.br/nfce/consulta"};
+                "https://hnfce.fazenda.mg.gov.br/portalnfce/sistema/qrcode.xhtml",
+                "www.fazenda.mg.gov.br/nfce/consulta"};
     case 41:
         return {"http://www.fazenda.pr.gov.br/nfce/qrcode", "http://www.fazenda.pr.gov.br/nfce/qrcode",
                 "www.fazenda.pr.gov.br/nfce/consulta"};
     default:
-        return {"https://www.nfce.fazenda.sp.gov.br/NFCeConsultaPublica/Paginas/ConsultaQRCode.aspx",
-                "https://www.homologacao.nfce.fazenda.sp.gov.br/NFCeConsultaPublica/Paginas/ConsultaQRCode.aspx",
-                "https://www.nfce.fazenda.sp.gov.br/NFCeConsultaPublica/Paginas/ConsultaPublica.aspx"};
+        return {
+            "https://www.nfce.fazenda.sp.gov.br/NFCeConsultaPublica/Paginas/ConsultaQRCode.aspx",
+            "https://www.homologacao.nfce.fazenda.sp.gov.br/NFCeConsultaPublica/Paginas/ConsultaQRCode.aspx",
+            "https://www.nfce.fazenda.sp.gov.br/NFCeConsultaPublica/Paginas/ConsultaPublica.aspx"};
     }
 }
 
-QString Pad(qint64 value, int width) { return QStringLiteral("%1").arg(value, width, 10, QChar(u'0')); }
-QString U(const char *utf8) { return QString::fromUtf8(utf8); }
+QString Pad(qint64 value, int width)
+{
+    return QStringLiteral("%1").arg(value, width, 10, QChar(u'0'));
+}
+QString U(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
-Branch MakeBranch(Generator::State &st, const Company &company, int companyIndex, int branchIndex, const City &city)
+Branch MakeBranch(Generator::State &st, const Company &company, int companyIndex, int branchIndex,
+                  const City &city)
 {
     Random &rng = st.master;
     Branch b;
@@ -252,7 +274,8 @@ void BuildMasterData(Generator::State &st)
         o.registersPerBranch < 1 || o.registersPerBranch > 99 || o.customers < 0 || o.products < 1)
         throw Exception(QStringLiteral("Opções de dados mestres inválidas para o gerador de documentos."));
     if (o.environment != QStringLiteral("1") && o.environment != QStringLiteral("2"))
-        throw Exception(QStringLiteral("Ambiente inválido para o gerador de documentos: \"%1\".").arg(o.environment));
+        throw Exception(
+            QStringLiteral("Ambiente inválido para o gerador de documentos: \"%1\".").arg(o.environment));
     Random &rng = st.master;
     st.softwareHouseCnpj = CnpjWithDigits(rng.Digits(8) + QStringLiteral("0001"));
     QSet<QString> satSerials;

@@ -8,18 +8,24 @@
 
 #include <QCryptographicHash>
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
-namespace {
+namespace
+{
 
 const QByteArray kSupplementOpen = "<infNFeSupl>";
 const QByteArray kSupplementClose = "</infNFeSupl>";
 
-QString Hex(const QString &text) { return QString::fromLatin1(text.toUtf8().toHex()); }
+QString Hex(const QString &text)
+{
+    return QString::fromLatin1(text.toUtf8().toHex());
+}
 
 QString Sha1Hex(const QString &text)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha1).toHex().toUpper());
+    return QString::fromLatin1(
+        QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha1).toHex().toUpper());
 }
 
 // QR code of layout 3.10 (version 100): the parameters, then the SHA-1 of them followed by the CSC.
@@ -45,15 +51,24 @@ void AddIde(XmlNode &inf, const Sale &s, const Branch &b, bool v4)
 {
     const bool contingency = s.status == NfceStatus::Pending;
     XmlNode &ide = inf.Add("ide");
-    ide.Text("cUF", QString::number(b.ufCode)).Text("cNF", s.randomCode).Text("natOp", QStringLiteral("Venda de mercadoria"));
+    ide.Text("cUF", QString::number(b.ufCode))
+        .Text("cNF", s.randomCode)
+        .Text("natOp", QStringLiteral("Venda de mercadoria"));
     if (!v4)
         ide.Text("indPag", QStringLiteral("0"));
     ide.Text("mod", QStringLiteral("65")).Text("serie", s.series).Text("nNF", QString::number(s.number));
-    ide.Text("dhEmi", FiscalDateTime(s.issuedAt)).Text("tpNF", QStringLiteral("1")).Text("idDest", QStringLiteral("1"));
+    ide.Text("dhEmi", FiscalDateTime(s.issuedAt))
+        .Text("tpNF", QStringLiteral("1"))
+        .Text("idDest", QStringLiteral("1"));
     ide.Text("cMunFG", b.cityCode).Text("tpImp", QStringLiteral("4"));
-    ide.Text("tpEmis", contingency ? QStringLiteral("9") : QStringLiteral("1")).Text("cDV", s.accessKey.right(1));
-    ide.Text("tpAmb", s.environment).Text("finNFe", QStringLiteral("1")).Text("indFinal", QStringLiteral("1"));
-    ide.Text("indPres", QStringLiteral("1")).Text("procEmi", QStringLiteral("0")).Text("verProc", QStringLiteral("VND PDV 2.4.1"));
+    ide.Text("tpEmis", contingency ? QStringLiteral("9") : QStringLiteral("1"))
+        .Text("cDV", s.accessKey.right(1));
+    ide.Text("tpAmb", s.environment)
+        .Text("finNFe", QStringLiteral("1"))
+        .Text("indFinal", QStringLiteral("1"));
+    ide.Text("indPres", QStringLiteral("1"))
+        .Text("procEmi", QStringLiteral("0"))
+        .Text("verProc", QStringLiteral("VND PDV 2.4.1"));
     if (contingency)
         ide.Text("dhCont", FiscalDateTime(s.issuedAt))
             .Text("xJust", QStringLiteral("Sem comunicação com a SEFAZ no momento da venda"));
@@ -214,8 +229,8 @@ void WriteNfceDocuments(Sale &s, const Branch &b, bool storeCancelEvent)
     AddPayments(*inf, s, v4);
     AddInfo(*inf, s);
 
-    auto signature = SignatureNode(*inf, kNfeNs, QStringLiteral("NFe") + s.accessKey, DigestKind::Sha1, b.cnpj,
-                                   &s.digestValue);
+    auto signature = SignatureNode(*inf, kNfeNs, QStringLiteral("NFe") + s.accessKey, DigestKind::Sha1,
+                                   b.cnpj, &s.digestValue);
     s.qrCode = v4 ? QrCode400(s, b) : QrCode310(s, b);
     s.qrSiteUrl = b.consultUrl;
 
@@ -235,7 +250,8 @@ void WriteNfceDocuments(Sale &s, const Branch &b, bool storeCancelEvent)
 static void RequireNfce(const Sale &s, const char *what)
 {
     if (s.kind != DocKind::Nfce || s.nfe.isEmpty())
-        throw Exception(QStringLiteral("%1: a venda %2 não é uma NFC-e.").arg(QString::fromUtf8(what), s.saleNumber));
+        throw Exception(
+            QStringLiteral("%1: a venda %2 não é uma NFC-e.").arg(QString::fromUtf8(what), s.saleNumber));
 }
 
 QByteArray ProcessedNfce(const Sale &s)
@@ -256,8 +272,8 @@ QByteArray ProcessedNfce(const Sale &s)
         .Text("digVal", s.digestValue)
         .Text("cStat", s.statusCode)
         .Text("xMotivo", s.statusText);
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><nfeProc xmlns=\"" + QByteArray(kNfeNs) + "\" versao=\"" +
-           s.layoutVersion.toLatin1() + "\">" + s.nfe + prot.Markup() + "</nfeProc>";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><nfeProc xmlns=\"" + QByteArray(kNfeNs) +
+           "\" versao=\"" + s.layoutVersion.toLatin1() + "\">" + s.nfe + prot.Markup() + "</nfeProc>";
 }
 
 QByteArray StoredNfce(const Sale &s, NfceForm form)
@@ -274,8 +290,9 @@ QByteArray StoredNfce(const Sale &s, NfceForm form)
     }
     case NfceForm::EnviNFe: {
         // The batch id is the 14-digit send time, which makes the head exactly 117 characters long.
-        const QByteArray head = "<enviNFe xmlns=\"" + QByteArray(kNfeNs) + "\" versao=\"" + s.layoutVersion.toLatin1() +
-                                "\"><idLote>" + s.issuedAt.toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1() +
+        const QByteArray head = "<enviNFe xmlns=\"" + QByteArray(kNfeNs) + "\" versao=\"" +
+                                s.layoutVersion.toLatin1() + "\"><idLote>" +
+                                s.issuedAt.toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1() +
                                 "</idLote><indSinc>1</indSinc>";
         Q_ASSERT(head.size() == kEnviNFeHeadLength);
         return head + s.nfe + "</enviNFe>";

@@ -2,7 +2,8 @@
 
 #include <QByteArray>
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
 static quint64 SplitMix(quint64 &x)
 {
@@ -12,7 +13,10 @@ static quint64 SplitMix(quint64 &x)
     return z ^ (z >> 31);
 }
 
-static quint64 Rotl(quint64 x, int k) { return (x << k) | (x >> (64 - k)); }
+static quint64 Rotl(quint64 x, int k)
+{
+    return (x << k) | (x >> (64 - k));
+}
 
 Random::Random(quint64 seed)
 {

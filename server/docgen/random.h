@@ -7,11 +7,12 @@
 #include <QString>
 #include <QtGlobal>
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
 class Random
 {
-public:
+  public:
     // A source whose whole sequence follows from seed.
     explicit Random(quint64 seed);
     // The next 64 random bits.
@@ -27,7 +28,7 @@ public:
     // A random element of a non-empty list.
     template <typename T> const T &Pick(const QList<T> &list) { return list.at(Between(0, list.size() - 1)); }
 
-private:
+  private:
     quint64 m_s[4];
 };
 

@@ -8,12 +8,20 @@
 
 #include <QRegularExpression>
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
-namespace {
+namespace
+{
 
-QString Date(const QDateTime &when) { return when.toString(QStringLiteral("yyyyMMdd")); }
-QString Time(const QDateTime &when) { return when.toString(QStringLiteral("HHmmss")); }
+QString Date(const QDateTime &when)
+{
+    return when.toString(QStringLiteral("yyyyMMdd"));
+}
+QString Time(const QDateTime &when)
+{
+    return when.toString(QStringLiteral("HHmmss"));
+}
 
 // The SAT signs the QR-code data and the point-of-sale vendor signs the pair of CNPJs: 2048-bit RSA,
 // 344 characters of base64 each.
@@ -53,7 +61,9 @@ void AddTaxes(XmlNode &det, const SaleItem &it, const Branch &b)
             .Text("Orig", QStringLiteral("0"))
             .Text("CSOSN", st ? QStringLiteral("500") : QStringLiteral("102"));
     } else if (st || it.icmsRate == 0) {
-        icms.Add("ICMS40").Text("Orig", QStringLiteral("0")).Text("CST", st ? QStringLiteral("60") : QStringLiteral("40"));
+        icms.Add("ICMS40")
+            .Text("Orig", QStringLiteral("0"))
+            .Text("CST", st ? QStringLiteral("60") : QStringLiteral("40"));
     } else {
         icms.Add("ICMS00")
             .Text("Orig", QStringLiteral("0"))
@@ -90,7 +100,9 @@ void AddItems(XmlNode &inf, const Sale &s, const Branch &b)
         if (!it.ean.isEmpty())
             prod.Text("cEAN", it.ean);
         prod.Text("xProd", it.productName).Text("NCM", it.ncm).Text("CFOP", it.cfop).Text("uCom", it.unit);
-        prod.Text("qCom", Quantity(it.quantity)).Text("vUnCom", Money(it.unitPrice)).Text("vProd", Money(it.gross));
+        prod.Text("qCom", Quantity(it.quantity))
+            .Text("vUnCom", Money(it.unitPrice))
+            .Text("vProd", Money(it.gross));
         prod.Text("indRegra", QStringLiteral("A"));
         if (it.discount)
             prod.Text("vDesc", Money(it.discount));
@@ -160,8 +172,9 @@ QByteArray Coupon(const Sale &s, const Branch &b, const CashRegister &reg, const
         dest.Text("xNome", s.customerName);
     AddItems(*inf, s, b);
     AddTotals(*inf, s);
-    inf->Add("infAdic").Text("infCpl", QStringLiteral("Trib aprox R$ %1 Fonte: IBPT. Obrigado pela preferência!")
-                                           .arg(MoneyBr(s.approxTaxesTotal)));
+    inf->Add("infAdic").Text("infCpl",
+                             QStringLiteral("Trib aprox R$ %1 Fonte: IBPT. Obrigado pela preferência!")
+                                 .arg(MoneyBr(s.approxTaxesTotal)));
     auto signature = SignatureNode(*inf, {}, id, DigestKind::Sha256, b.cnpj, nullptr);
     XmlNode cfe("CFe");
     cfe.Append(std::move(inf)).Append(std::move(signature));
@@ -171,7 +184,8 @@ QByteArray Coupon(const Sale &s, const Branch &b, const CashRegister &reg, const
 QByteArray CancelCoupon(const Sale &s, const Branch &b, const CashRegister &reg, const QString &vendorCnpj,
                         int cancelNumber, const QString &cancelCode, QString *cancelKey)
 {
-    *cancelKey = SatAccessKey(b.ufCode, s.cancelledAt.date(), b.cnpj, reg.satSerial, cancelNumber, cancelCode);
+    *cancelKey =
+        SatAccessKey(b.ufCode, s.cancelledAt.date(), b.cnpj, reg.satSerial, cancelNumber, cancelCode);
     const QString id = QStringLiteral("CFe") + *cancelKey;
     auto inf = std::make_unique<XmlNode>("infCFe");
     // dEmi and hEmi directly under infCFe date the cancelled coupon; those under ide, the cancellation.
@@ -208,7 +222,8 @@ void CheckBatch(const QList<Sale> &sales, const QString &batchId, bool cancellat
 {
     const QString what = cancellations ? QStringLiteral("cancelamento SAT") : QStringLiteral("CF-e SAT");
     if (sales.isEmpty() || sales.size() > 50)
-        throw Exception(QStringLiteral("Um lote de %1 leva de 1 a 50 cupons, não %2.").arg(what).arg(sales.size()));
+        throw Exception(
+            QStringLiteral("Um lote de %1 leva de 1 a 50 cupons, não %2.").arg(what).arg(sales.size()));
     static const QRegularExpression digits(QStringLiteral("^[0-9]{1,15}$"));
     if (!digits.match(batchId).hasMatch())
         throw Exception(QStringLiteral("Número de lote inválido: \"%1\".").arg(batchId));
@@ -234,9 +249,10 @@ QByteArray SatBatch(const QList<Sale> &sales, const QString &batchId)
 {
     CheckBatch(sales, batchId, false);
     const Sale &first = sales.first();
-    QByteArray out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><envCFe versao=\"" + first.layoutVersion.toLatin1() +
-                     "\"><tpAmb>" + first.environment.toLatin1() + "</tpAmb><idLote>" + batchId.toLatin1() +
-                     "</idLote><cUF>" + first.accessKey.left(2).toLatin1() + "</cUF><LoteCFe>";
+    QByteArray out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><envCFe versao=\"" +
+                     first.layoutVersion.toLatin1() + "\"><tpAmb>" + first.environment.toLatin1() +
+                     "</tpAmb><idLote>" + batchId.toLatin1() + "</idLote><cUF>" +
+                     first.accessKey.left(2).toLatin1() + "</cUF><LoteCFe>";
     for (const Sale &s : sales)
         out += s.cfe;
     out += "</LoteCFe><nSeg>1</nSeg><dhEnvio>" +
@@ -250,8 +266,8 @@ QByteArray SatCancelBatch(const QList<Sale> &sales, const QString &batchId)
     CheckBatch(sales, batchId, true);
     const Sale &first = sales.first();
     QByteArray out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><cancCFe versao=\"" +
-                     first.layoutVersion.toLatin1() + "\"><tpAmb>" + first.environment.toLatin1() + "</tpAmb><idLote>" +
-                     batchId.toLatin1() + "</idLote><LoteCFeCanc>";
+                     first.layoutVersion.toLatin1() + "\"><tpAmb>" + first.environment.toLatin1() +
+                     "</tpAmb><idLote>" + batchId.toLatin1() + "</idLote><LoteCFeCanc>";
     for (const Sale &s : sales)
         out += s.cfeCanc;
     out += "</LoteCFeCanc><cUF>" + first.accessKey.left(2).toLatin1() + "</cUF><nSeg>1</nSeg><dhEnvio>" +

@@ -6,7 +6,8 @@
 
 #include <QCryptographicHash>
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
 QString PseudoBase64(const QByteArray &material, int n)
 {
@@ -29,11 +30,17 @@ QString CertificateSerial(const QString &cnpj)
 
 QString IssuerCertificate(const QString &cnpj)
 {
+    // Every document of an issuer carries the same certificate; building it is most of the cost of a
+    // signature, so each thread keeps the ones it made.
+    thread_local QHash<QString, QString> made;
+    if (const auto it = made.constFind(cnpj); it != made.constEnd())
+        return *it;
     // A DER SEQUENCE header of a 1 200-byte certificate, so the text opens with "MIIErDCC" like real ones.
     QByteArray der("\x30\x82\x04\xac\x30\x82\x03\x94\xa0\x03\x02\x01\x02\x02\x10", 15);
     der += QByteArray::fromHex(CertificateSerial(cnpj).toLatin1());
-    der += QByteArray::fromBase64(PseudoBase64("certificate:" + cnpj.toLatin1(), 1200 - der.size()).toLatin1());
-    return QString::fromLatin1(der.toBase64());
+    der +=
+        QByteArray::fromBase64(PseudoBase64("certificate:" + cnpj.toLatin1(), 1200 - der.size()).toLatin1());
+    return *made.insert(cnpj, QString::fromLatin1(der.toBase64()));
 }
 
 std::unique_ptr<XmlNode> SignatureNode(const XmlNode &signedElement, const QByteArray &inheritedNs,
@@ -61,7 +68,8 @@ std::unique_ptr<XmlNode> SignatureNode(const XmlNode &signedElement, const QByte
     XmlNode &transforms = reference.Add("Transforms");
     transforms.Add("Transform")
         .Attr("Algorithm", QStringLiteral("http://www.w3.org/2000/09/xmldsig#enveloped-signature"));
-    transforms.Add("Transform").Attr("Algorithm", QStringLiteral("http://www.w3.org/TR/2001/REC-xml-c14n-20010315"));
+    transforms.Add("Transform")
+        .Attr("Algorithm", QStringLiteral("http://www.w3.org/TR/2001/REC-xml-c14n-20010315"));
     reference.Add("DigestMethod")
         .Attr("Algorithm", sha1 ? QStringLiteral("http://www.w3.org/2000/09/xmldsig#sha1")
                                 : QStringLiteral("http://www.w3.org/2001/04/xmlenc#sha256"));

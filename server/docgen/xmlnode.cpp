@@ -1,8 +1,10 @@
 #include "server/docgen/xmlnode.h"
 
 #include <algorithm>
+#include <cstring>
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
 XmlNode &XmlNode::Add(const char *name)
 {
@@ -49,17 +51,36 @@ void XmlNode::RemoveChildren(const char *name)
     std::erase_if(m_children, [name](const std::unique_ptr<XmlNode> &c) { return c->m_name == name; });
 }
 
+static bool NeedsEscape(const QByteArray &utf8, const char *specials)
+{
+    for (char c : utf8)
+        if (std::strchr(specials, c) && c != '\0')
+            return true;
+    return false;
+}
+
 QByteArray EscapeText(const QByteArray &utf8)
 {
+    if (!NeedsEscape(utf8, "&<>\r"))
+        return utf8;
     QByteArray out;
     out.reserve(utf8.size());
     for (char c : utf8) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '\r': out += "&#xD;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '\r':
+            out += "&#xD;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -67,17 +88,32 @@ QByteArray EscapeText(const QByteArray &utf8)
 
 QByteArray EscapeAttr(const QByteArray &utf8)
 {
+    if (!NeedsEscape(utf8, "&<\"\t\n\r"))
+        return utf8;
     QByteArray out;
     out.reserve(utf8.size());
     for (char c : utf8) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\t': out += "&#x9;"; break;
-        case '\n': out += "&#xA;"; break;
-        case '\r': out += "&#xD;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\t':
+            out += "&#x9;";
+            break;
+        case '\n':
+            out += "&#xA;";
+            break;
+        case '\r':
+            out += "&#xD;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -102,9 +138,11 @@ void XmlNode::Write(QByteArray &out, bool canonical, const QByteArray &parentNs,
 {
     out += '<';
     out += m_name;
-    auto attrs = m_attrs;
+    QList<QPair<QByteArray, QByteArray>> sorted;
     QByteArray inScope = parentNs;
     if (canonical) {
+        sorted = m_attrs;
+        auto &attrs = sorted;
         // C14N writes the default namespace declaration first, and only where it differs from the one
         // the nearest written ancestor declared; the other attributes follow sorted by name.
         for (const auto &a : attrs)
@@ -115,7 +153,7 @@ void XmlNode::Write(QByteArray &out, bool canonical, const QByteArray &parentNs,
         if (inScope != renderedNs)
             attrs.prepend({"xmlns", inScope});
     }
-    for (const auto &a : attrs) {
+    for (const auto &a : canonical ? sorted : m_attrs) {
         out += ' ';
         out += a.first;
         out += "=\"";

@@ -10,11 +10,12 @@
 #include <memory>
 #include <vector>
 
-namespace vnd::docgen {
+namespace vnd::docgen
+{
 
 class XmlNode
 {
-public:
+  public:
     // An element named name (ASCII).
     explicit XmlNode(QByteArray name) : m_name(std::move(name)) {}
 
@@ -42,8 +43,9 @@ public:
     // The canonical form of the element as a document subset whose ancestors declare defaultNs.
     QByteArray Canonical(const QByteArray &defaultNs = {}) const;
 
-private:
-    void Write(QByteArray &out, bool canonical, const QByteArray &parentNs, const QByteArray &renderedNs) const;
+  private:
+    void Write(QByteArray &out, bool canonical, const QByteArray &parentNs,
+               const QByteArray &renderedNs) const;
 
     QByteArray m_name;
     QList<QPair<QByteArray, QByteArray>> m_attrs;

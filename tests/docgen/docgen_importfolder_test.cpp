@@ -15,7 +15,8 @@
 
 using namespace vnd::docgen;
 
-namespace {
+namespace
+{
 
 // What the import does first: drop anything before the first "<".
 QByteArray FromFirstTag(const QByteArray &bytes)
@@ -98,7 +99,8 @@ TEST(DocgenImportFolder, EveryCaseIsTheFileItDescribes)
     }
     EXPECT_EQ(good, 10);
     for (const QString &k : cancelledKeys)
-        EXPECT_TRUE(keys.contains(k)) << "cancellation of a coupon the folder does not import: " << k.toStdString();
+        EXPECT_TRUE(keys.contains(k))
+            << "cancellation of a coupon the folder does not import: " << k.toStdString();
     EXPECT_EQ(broken, 6);
     EXPECT_GE(sales, 12);
     EXPECT_TRUE(upperCase);
@@ -147,9 +149,10 @@ TEST(DocgenImportFolder, SatBatchesValidateAgainstTheBatchSchemas)
     for (const ImportCase &c : WriteImportFolder(gen, tmp.path(), options)) {
         const QByteArray bytes = vndtest::ReadFile(QDir(tmp.path()).filePath(c.fileName));
         if (c.kind == ImportKind::SatBatch) {
-            EXPECT_EQ(docgentest::Validate(QStringLiteral("sat/20150203_CfeRecepcaoValidador_0006.noanchor.xsd"),
-                                           {{c.fileName, bytes}}),
-                      QString());
+            EXPECT_EQ(
+                docgentest::Validate(QStringLiteral("sat/20150203_CfeRecepcaoValidador_0006.noanchor.xsd"),
+                                     {{c.fileName, bytes}}),
+                QString());
         }
         if (c.kind == ImportKind::SatCancelBatch) {
             EXPECT_EQ(docgentest::Validate(QStringLiteral("sat/CfeCancelamento_0006ER2114_V1.1.noanchor.xsd"),

@@ -17,7 +17,8 @@ using namespace vnd::docgen;
 using docgentest::Cents;
 using docgentest::SumCents;
 
-namespace {
+namespace
+{
 
 pugi::xml_document Parse(const QByteArray &xml)
 {
@@ -84,12 +85,13 @@ TEST(DocgenSale, ValuesAddUpInTheSaleAndInItsDocuments)
             const auto prods = inf.select_nodes("det/prod");
             const qint64 vCFe = Child(total, "vCFe");
             EXPECT_EQ(SumCents(prods, "vProd"), Child(total, "ICMSTot/vProd"));
-            EXPECT_EQ(SumCents(prods, "vItem") - SumCents(prods, "vRatDesc") + SumCents(prods, "vRatAcr"), vCFe);
+            EXPECT_EQ(SumCents(prods, "vItem") - SumCents(prods, "vRatDesc") + SumCents(prods, "vRatAcr"),
+                      vCFe);
             const qint64 subDiscount = std::max<qint64>(Child(total, "DescAcrEntr/vDescSubtot"), 0);
             const qint64 subSurcharge = std::max<qint64>(Child(total, "DescAcrEntr/vAcresSubtot"), 0);
             EXPECT_EQ(SumCents(prods, "vRatDesc"), subDiscount);
-            EXPECT_EQ(Child(total, "ICMSTot/vProd") - Child(total, "ICMSTot/vDesc") + Child(total, "ICMSTot/vOutro") -
-                          subDiscount + subSurcharge,
+            EXPECT_EQ(Child(total, "ICMSTot/vProd") - Child(total, "ICMSTot/vDesc") +
+                          Child(total, "ICMSTot/vOutro") - subDiscount + subSurcharge,
                       vCFe);
             EXPECT_EQ(SumCents(inf.select_nodes("pgto/MP"), "vMP") - Child(inf, "pgto/vTroco"), vCFe);
             EXPECT_EQ(vCFe, s.total);
@@ -98,9 +100,11 @@ TEST(DocgenSale, ValuesAddUpInTheSaleAndInItsDocuments)
                 const auto canc = Parse(s.cfeCanc);
                 const pugi::xml_node ci = canc.child("CFeCanc").child("infCFe");
                 EXPECT_EQ(QString::fromUtf8(ci.attribute("chCanc").value()), s.StoredAccessKey());
-                EXPECT_EQ(QString::fromUtf8(ci.attribute("Id").value()), QStringLiteral("CFe") + s.cancelAccessKey);
+                EXPECT_EQ(QString::fromUtf8(ci.attribute("Id").value()),
+                          QStringLiteral("CFe") + s.cancelAccessKey);
                 EXPECT_TRUE(IsValidAccessKey(s.cancelAccessKey));
-                EXPECT_EQ(QString::fromUtf8(ci.child_value("dEmi")), s.issuedAt.toString(QStringLiteral("yyyyMMdd")));
+                EXPECT_EQ(QString::fromUtf8(ci.child_value("dEmi")),
+                          s.issuedAt.toString(QStringLiteral("yyyyMMdd")));
             }
         }
     }
@@ -132,7 +136,8 @@ TEST(DocgenSale, StoredFormsCutWhereTheExportCuts)
         EXPECT_TRUE(batch.startsWith("<enviNFe"));
         EXPECT_EQ(batch.indexOf("<NFe"), kEnviNFeHeadLength);
         EXPECT_EQ(batch.right(kEnviNFeTailLength), QByteArray("</enviNFe>"));
-        EXPECT_EQ(batch.mid(kEnviNFeHeadLength, batch.size() - kEnviNFeHeadLength - kEnviNFeTailLength), s.nfe);
+        EXPECT_EQ(batch.mid(kEnviNFeHeadLength, batch.size() - kEnviNFeHeadLength - kEnviNFeTailLength),
+                  s.nfe);
 
         const QByteArray processed = s.StoredDocument(NfceForm::Processed);
         EXPECT_EQ(processed.count("<nfeProc"), 1);
@@ -161,12 +166,14 @@ TEST(DocgenSale, QrCodeCarriesTheDocumentAndItsHash)
     ASSERT_TRUE(qr.startsWith(b.qrCodeUrl + u'?'));
     const QString params = qr.mid(b.qrCodeUrl.size() + 1).section(QStringLiteral("&cHashQRCode="), 0, 0);
     const QString hash = qr.section(QStringLiteral("&cHashQRCode="), 1);
-    EXPECT_EQ(hash, QString::fromLatin1(QCryptographicHash::hash((params + b.csc).toUtf8(), QCryptographicHash::Sha1)
-                                            .toHex()
-                                            .toUpper()));
+    EXPECT_EQ(
+        hash,
+        QString::fromLatin1(
+            QCryptographicHash::hash((params + b.csc).toUtf8(), QCryptographicHash::Sha1).toHex().toUpper()));
     EXPECT_TRUE(params.contains(QStringLiteral("&cDest=") + s.customerCpf));
     EXPECT_TRUE(params.contains(QStringLiteral("&vNF=") + Money(s.total) + u'&'));
-    EXPECT_TRUE(params.contains(QStringLiteral("&digVal=") + QString::fromLatin1(s.digestValue.toLatin1().toHex())));
+    EXPECT_TRUE(
+        params.contains(QStringLiteral("&digVal=") + QString::fromLatin1(s.digestValue.toLatin1().toHex())));
     EXPECT_TRUE(params.contains(QStringLiteral("&dhEmi=") +
                                 QString::fromLatin1(FiscalDateTime(s.issuedAt).toLatin1().toHex())));
     EXPECT_TRUE(s.nfe.contains("<qrCode><![CDATA[" + qr.toUtf8() + "]]></qrCode>"));
@@ -296,5 +303,6 @@ TEST(DocgenSale, OptionsThatCannotBeMetAreRefusedByName)
     }
     EXPECT_GT(outsideSaoPaulo, 0);
     EXPECT_THROW(SatBatch({}, QStringLiteral("1")), Exception);
-    EXPECT_THROW(SatBatch(chain.MakeSales(1, SaleOptions{.kind = DocKind::Sat}), QStringLiteral("12a")), Exception);
+    EXPECT_THROW(SatBatch(chain.MakeSales(1, SaleOptions{.kind = DocKind::Sat}), QStringLiteral("12a")),
+                 Exception);
 }

@@ -3,19 +3,26 @@
 
 #include "server/docgen/docgen.h"
 #include "tests/docgen/docgen_testutil.h"
+#include "tests/support/testutil.h"
+
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace vnd::docgen;
 using docgentest::Validate;
 
-namespace {
+namespace
+{
 
 using Documents = QList<QPair<QString, QByteArray>>;
 
 class DocgenSchema : public ::testing::Test
 {
-protected:
+  protected:
     static void SetUpTestSuite()
     {
         MasterOptions options;
@@ -56,7 +63,10 @@ protected:
 
 QList<Sale> *DocgenSchema::s_sales = nullptr;
 
-QString Name(const Sale &s, const char *suffix) { return s.accessKey + QString::fromLatin1(suffix); }
+QString Name(const Sale &s, const char *suffix)
+{
+    return s.accessKey + QString::fromLatin1(suffix);
+}
 
 } // namespace
 
@@ -74,7 +84,8 @@ TEST_F(DocgenSchema, NfceStoredFormsValidate)
     // The check itself must be able to fail: a document with a broken value is refused.
     QByteArray broken = bare.first().second;
     broken.replace("<mod>65</mod>", "<mod>66</mod>");
-    EXPECT_NE(Validate(QStringLiteral("nfe310/nfe_v3.10.xsd"), {{QStringLiteral("broken.xml"), broken}}), QString());
+    EXPECT_NE(Validate(QStringLiteral("nfe310/nfe_v3.10.xsd"), {{QStringLiteral("broken.xml"), broken}}),
+              QString());
     EXPECT_EQ(Validate(QStringLiteral("nfe310/nfe_v3.10.xsd"), bare), QString());
     EXPECT_EQ(Validate(QStringLiteral("nfe310/enviNFe_v3.10.xsd"), batches), QString());
     EXPECT_EQ(Validate(QStringLiteral("nfe310/procNFe_v3.10.xsd"), processed), QString());
@@ -104,11 +115,15 @@ TEST_F(DocgenSchema, SatCouponsAndBatchesValidate)
     ASSERT_GE(cancelled.size(), 4);
     EXPECT_EQ(Validate(QStringLiteral("sat/CfeDadosVendaSAT_0007.xsd"), coupons), QString());
     // The tax authority's batch schemas hold each coupon whole, so they check the cancellations too.
-    const Documents batches = {{QStringLiteral("lote.xml"), SatBatch(sat.mid(0, 50), QStringLiteral("1"))},
-                               {QStringLiteral("lote1.xml"), SatBatch(sat.mid(0, 1), QStringLiteral("123456789012345"))}};
-    EXPECT_EQ(Validate(QStringLiteral("sat/20150203_CfeRecepcaoValidador_0006.noanchor.xsd"), batches), QString());
-    const Documents cancelBatches = {{QStringLiteral("canc.xml"), SatCancelBatch(cancelled, QStringLiteral("77"))}};
-    EXPECT_EQ(Validate(QStringLiteral("sat/CfeCancelamento_0006ER2114_V1.1.noanchor.xsd"), cancelBatches), QString());
+    const Documents batches = {
+        {QStringLiteral("lote.xml"), SatBatch(sat.mid(0, 50), QStringLiteral("1"))},
+        {QStringLiteral("lote1.xml"), SatBatch(sat.mid(0, 1), QStringLiteral("123456789012345"))}};
+    EXPECT_EQ(Validate(QStringLiteral("sat/20150203_CfeRecepcaoValidador_0006.noanchor.xsd"), batches),
+              QString());
+    const Documents cancelBatches = {
+        {QStringLiteral("canc.xml"), SatCancelBatch(cancelled, QStringLiteral("77"))}};
+    EXPECT_EQ(Validate(QStringLiteral("sat/CfeCancelamento_0006ER2114_V1.1.noanchor.xsd"), cancelBatches),
+              QString());
 }
 
 TEST_F(DocgenSchema, LayoutFourHundredIsWellFormedWithItsPaymentDetail)
@@ -129,5 +144,66 @@ TEST_F(DocgenSchema, LayoutFourHundredIsWellFormedWithItsPaymentDetail)
         EXPECT_EQ(bool(inf.child("pag").child("vTroco")), s.change > 0);
         EXPECT_FALSE(inf.child("pag").child("tPag"));
         EXPECT_TRUE(doc.child("nfeProc").child("NFe").child("infNFeSupl").child("urlChave"));
+    }
+}
+
+namespace
+{
+
+// The signed element cut out of xmllint's canonical form of the whole document, with the default
+// namespace that a document subset inherits written on it.
+QByteArray CanonicalElement(const QByteArray &document, const QByteArray &tag, const QByteArray &inheritedNs)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("doc.xml"));
+    vndtest::WriteFile(path, document);
+    QProcess lint;
+    lint.start(QStringLiteral("xmllint"), {QStringLiteral("--c14n"), path});
+    lint.waitForFinished(60000);
+    const QByteArray canonical = lint.readAllStandardOutput();
+    const qsizetype from = canonical.indexOf("<" + tag + " ");
+    const qsizetype to = canonical.indexOf("</" + tag + ">", from);
+    QByteArray element = canonical.mid(from, to + tag.size() + 3 - from);
+    if (!inheritedNs.isEmpty())
+        element.insert(tag.size() + 1, " xmlns=\"" + inheritedNs + "\"");
+    return element;
+}
+
+QByteArray DigestOf(const QByteArray &document)
+{
+    const qsizetype at = document.indexOf("<DigestValue>") + 13;
+    return document.mid(at, document.indexOf("</DigestValue>", at) - at);
+}
+
+} // namespace
+
+TEST(DocgenSignature, DigestsAreOfTheCanonicalSignedElement)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xmllint")).isEmpty())
+        GTEST_SKIP() << "xmllint is not installed";
+    Generator gen(55);
+    SaleOptions o;
+    o.status = NfceStatus::Cancelled;
+    o.storeCancelEvent = true;
+    const QByteArray nfeNs = "http://www.portalfiscal.inf.br/nfe";
+    for (int i = 0; i < 4; ++i) {
+        o.kind = DocKind::Nfce;
+        const Sale s = gen.MakeSale(o);
+        EXPECT_EQ(QCryptographicHash::hash(CanonicalElement(s.nfe, "infNFe", nfeNs), QCryptographicHash::Sha1)
+                      .toBase64(),
+                  s.digestValue.toLatin1());
+        EXPECT_EQ(QCryptographicHash::hash(CanonicalElement(s.cancelEvent, "infEvento", nfeNs),
+                                           QCryptographicHash::Sha1)
+                      .toBase64(),
+                  DigestOf(s.cancelEvent));
+        o.kind = DocKind::Sat;
+        const Sale t = gen.MakeSale(o);
+        EXPECT_EQ(QCryptographicHash::hash(CanonicalElement(t.cfe, "infCFe", {}), QCryptographicHash::Sha256)
+                      .toBase64(),
+                  DigestOf(t.cfe));
+        EXPECT_EQ(
+            QCryptographicHash::hash(CanonicalElement(t.cfeCanc, "infCFe", {}), QCryptographicHash::Sha256)
+                .toBase64(),
+            DigestOf(t.cfeCanc));
     }
 }

@@ -8,7 +8,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-namespace docgentest {
+namespace docgentest
+{
 
 QString SchemaSkipReason()
 {

@@ -8,7 +8,8 @@
 
 #include <pugixml.hpp>
 
-namespace docgentest {
+namespace docgentest
+{
 
 // Empty when xmllint and the schemas are at hand, else why the schema tests cannot run.
 QString SchemaSkipReason();
