@@ -1,0 +1,58 @@
+#pragma once
+// Internals shared by the source files of the document services; not for use outside xml/.
+
+#include "xml/xmldoc.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <pugixml.hpp>
+#include <span>
+#include <utility>
+#include <vector>
+
+namespace vnd::xmlimpl
+{
+
+// Parses UTF-8 text into a new tree and checks what pugixml lets through (entities, control
+// characters, DOCTYPE, text outside the root, several roots, repeated attributes, depth).
+// Raises EXMLParseError with the line and column of the fault.
+std::unique_ptr<pugi::xml_document> ParseTree(const QByteArray &utf8);
+
+// Line and column (from 1, the column in characters) of a byte offset of UTF-8 text.
+std::pair<int, int> LineColumn(const char *text, qsizetype size, qsizetype offset);
+
+// Offset of the first byte that does not start a valid UTF-8 sequence, or -1 when all is valid.
+qsizetype InvalidUtf8At(const char *text, qsizetype size);
+
+// A namespace declaration: attribute name ("xmlns" or "xmlns:p") and namespace.
+using NamespaceDeclaration = std::pair<QByteArray, QByteArray>;
+
+// Appends the node with its subtree, without indentation; `extra` declarations go on its start tag.
+void WriteSubtree(QByteArray &out, pugi::xml_node node, std::span<const NamespaceDeclaration> extra = {});
+// Appends the top-level nodes of a document separated by CR LF, leaving out `hidden`.
+void WriteDocument(QByteArray &out, pugi::xml_node document, pugi::xml_node hidden);
+// Appends name="value" of one attribute.
+void WriteAttribute(QByteArray &out, const char *name, const char *value);
+
+// The UTF-8 form of an element or attribute name; an error when it is not an XML name.
+QByteArray CheckedName(const QString &name, const char *kind);
+// The UTF-8 form of a text or attribute value; an error naming `owner` when it holds a character
+// that XML cannot carry.
+QByteArray CheckedValue(const QString &value, const char *owner);
+
+// The namespace bound to prefix ("" for the default namespace) in scope at element.
+QByteArray NamespaceInScope(pugi::xml_node element, const QByteArray &prefix);
+// The declarations an element takes from its ancestors for the prefixes used in its subtree, so that
+// its markup read on its own means the same.
+std::vector<NamespaceDeclaration> InheritedDeclarations(pugi::xml_node element);
+// Declares namespaceURI on a new element when the namespace in scope for its prefix differs.
+void DeclareNamespace(pugi::xml_node element, const char *namespaceURI);
+
+// The registered class of an element name, or nullptr.
+const TXMLChildClass *FindClass(std::span<const TXMLChildClass> classes, const char *name);
+
+// The text of an element holding at most one text node; the single-text-node error otherwise.
+QString ElementText(pugi::xml_node element);
+
+} // namespace vnd::xmlimpl
