@@ -219,7 +219,8 @@ struct SaleOptions {
     QString layoutVersion = QStringLiteral("3.10"); // NFC-e layout, "3.10" or "4.00"
 };
 
-// The generator: master data made at construction, sales made one by one from the same seed.
+// The generator: master data made at construction, sales made one by one from the same seed. One
+// generator serves one thread at a time; threads that generate in parallel each take their own seed.
 class Generator
 {
   public:
