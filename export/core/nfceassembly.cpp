@@ -147,8 +147,10 @@ QByteArray ProcessedNfce(const SaleRow &row)
             const qsizetype end = x.indexOf("</infNFe>");
             if (end < 0)
                 Missing(QStringLiteral("não contém </infNFe>."));
+            // urlChave exists from layout 4.00 on; a 3.10 document carrying it would not validate.
+            const bool withUrl = row.version.trimmed().toDouble() >= 4.0;
             const QByteArray block = "<infNFeSupl><qrCode><![CDATA[" + EscapeCData(row.qrCode) + "]]></qrCode>" +
-                                     Element("urlChave", row.qrSite) + "</infNFeSupl>";
+                                     (withUrl ? Element("urlChave", row.qrSite) : QByteArray()) + "</infNFeSupl>";
             x.insert(end + 9, block);
         }
         CheckNfeParses(x);

@@ -41,9 +41,11 @@ SaleRow Row(const QByteArray &document)
     return r;
 }
 
+// Layout 3.10 has no urlChave; the site goes into the block from 4.00 on.
 QByteArray Supplement(const QByteArray &qr, const QByteArray &site)
 {
-    return "<infNFeSupl><qrCode><![CDATA[" + qr + "]]></qrCode><urlChave>" + site + "</urlChave></infNFeSupl>";
+    return "<infNFeSupl><qrCode><![CDATA[" + qr + "]]></qrCode>" + (site.isEmpty() ? QByteArray() : "<urlChave>" + site + "</urlChave>") +
+           "</infNFeSupl>";
 }
 
 QByteArray Expected(const QByteArray &body)
@@ -69,7 +71,7 @@ QByteArray WithSupplement(const QByteArray &qr, const QByteArray &site)
 TEST(NfceAssembly, EachStoredFormGivesTheProcessedDocument)
 {
     const SaleRow base = Row({});
-    const QByteArray fresh = WithSupplement(base.qrCode, base.qrSite);
+    const QByteArray fresh = WithSupplement(base.qrCode, {});
 
     // Bare declaration: declaration and stored supplement go, a new supplement comes from the columns.
     SaleRow bare = Row({});
@@ -102,12 +104,13 @@ TEST(NfceAssembly, LineBreakPairsAreRemovedFromTheResult)
     doc.replace("<ide>", "\r\n<ide>\r\n");
     const QByteArray out = ProcessedNfce(Row(doc));
     EXPECT_FALSE(out.contains("\r\n"));
-    EXPECT_EQ(out, Expected(WithSupplement(Row({}).qrCode, Row({}).qrSite)));
+    EXPECT_EQ(out, Expected(WithSupplement(Row({}).qrCode, {})));
 }
 
 TEST(NfceAssembly, MarkupInColumnsIsEscapedOutsideCData)
 {
     SaleRow r = Row(kNfe);
+    r.version = "4.00";
     r.qrCode = "a]]>b&c";
     r.qrSite = "https://x.example/?a=1&b=<2>";
     const QByteArray out = ProcessedNfce(r);
