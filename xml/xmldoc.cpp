@@ -35,9 +35,10 @@ IXMLDocument TXMLDocument::Create()
     return std::make_shared<TXMLDocument>(Private());
 }
 
-void TXMLDocument::Install(std::unique_ptr<pugi::xml_document> tree)
+void TXMLDocument::Install(std::unique_ptr<pugi::xml_document> tree, QByteArray buffer)
 {
     m_tree = std::move(tree);
+    m_buffer = std::move(buffer);
     m_removed = pugi::xml_node();
     ++m_generation;
     ++m_structure;
@@ -57,38 +58,45 @@ void TXMLDocument::CheckLoadable(qsizetype utf8Size) const
                             .arg(vnd::kMaxXmlBytes / (1024 * 1024)));
 }
 
-void TXMLDocument::ParseInto(const QByteArray &utf8, bool checkUtf8)
+void TXMLDocument::ParseInto(QByteArray utf8, const std::function<QByteArray()> &pristine)
 {
-    // The old tree goes first: whatever happens below, no reader sees the previous file's content.
-    Install(std::make_unique<pugi::xml_document>());
     CheckLoadable(utf8.size());
-    if (checkUtf8) {
-        const qsizetype bad = InvalidUtf8At(utf8.constData(), utf8.size());
-        if (bad >= 0) {
-            const auto [line, column] = LineColumn(utf8.constData(), utf8.size(), bad);
-            throw EXMLParseError(QStringLiteral("sequência UTF-8 inválida no byte %1").arg(bad), line,
-                                 column);
-        }
-    }
-    Install(ParseTree(utf8));
+    std::unique_ptr<pugi::xml_document> tree = ParseTree(utf8, pristine);
+    Install(std::move(tree), std::move(utf8));
 }
 
-void TXMLDocument::LoadFromXML(const QString &xml)
+namespace
 {
-    Install(std::make_unique<pugi::xml_document>());
-    // Every character takes at least one byte: refuse a huge text before converting it.
-    CheckLoadable(xml.size());
+
+// Raises on a surrogate that is not part of a pair: such text has no UTF-8 form.
+void CheckSurrogates(const QString &xml)
+{
     const char16_t *units = reinterpret_cast<const char16_t *>(xml.utf16());
+    const qsizetype n = xml.size();
+    // Surrogates are rare in fiscal text: a quick pass, four units at a time, decides whether the careful
+    // one is needed.
+    constexpr uint64_t lanes = 0x0001000100010001ULL, highs = 0x8000800080008000ULL;
+    qsizetype i = 0;
+    for (; n - i >= 4; i += 4) {
+        uint64_t w;
+        std::memcpy(&w, units + i, 8);
+        const uint64_t x = (w & (lanes * 0xF800)) ^ (lanes * 0xD800);
+        if ((x - lanes) & ~x & highs)
+            break;
+    }
+    while (i < n && (units[i] & 0xF800) != 0xD800)
+        ++i;
+    if (i == n)
+        return;
     int line = 1;
     qsizetype lineStart = 0;
-    for (qsizetype i = 0; i < xml.size(); ++i) {
+    for (i = 0; i < n; ++i) {
         const char16_t c = units[i];
         if (c == '\n') {
             ++line;
             lineStart = i + 1;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
-            const bool paired =
-                c <= 0xDBFF && i + 1 < xml.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF;
+            const bool paired = c <= 0xDBFF && i + 1 < n && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF;
             if (!paired)
                 throw EXMLParseError(QStringLiteral("caractere substituto (surrogate) isolado U+%1")
                                          .arg(uint(c), 4, 16, QLatin1Char('0'))
@@ -97,17 +105,38 @@ void TXMLDocument::LoadFromXML(const QString &xml)
             ++i;
         }
     }
-    ParseInto(xml.toUtf8(), false);
+}
+
+} // namespace
+
+void TXMLDocument::LoadFromXML(const QString &xml)
+{
+    // The old tree goes first: whatever happens below, no reader sees the previous file's content.
+    Install(std::make_unique<pugi::xml_document>());
+    // Every character takes at least one byte: refuse a huge text before converting it.
+    CheckLoadable(xml.size());
+    CheckSurrogates(xml);
+    ParseInto(xml.toUtf8(), [&xml] { return xml.toUtf8(); });
 }
 
 void TXMLDocument::LoadFromUtf8(const QByteArray &utf8)
 {
-    ParseInto(utf8, true);
+    Install(std::make_unique<pugi::xml_document>());
+    CheckLoadable(utf8.size());
+    const qsizetype bad = InvalidUtf8At(utf8.constData(), utf8.size());
+    if (bad >= 0) {
+        const auto [line, column] = LineColumn(utf8.constData(), utf8.size(), bad);
+        throw EXMLParseError(QStringLiteral("sequência UTF-8 inválida no byte %1").arg(bad), line, column);
+    }
+    // A copy is parsed in place; the caller's bytes stay as they were and give the error positions.
+    ParseInto(QByteArray(utf8.constData(), utf8.size()), [&utf8] { return utf8; });
 }
 
 QByteArray TXMLDocument::XMLUtf8() const
 {
     QByteArray out;
+    // A loaded document serialises to about the size it was loaded from.
+    out.reserve(m_buffer.size() + 256);
     WriteDocument(out, *m_tree, m_removed);
     return out;
 }

@@ -27,6 +27,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <pugixml.hpp>
 #include <span>
@@ -148,9 +149,9 @@ class TXMLDocument : public std::enable_shared_from_this<TXMLDocument>
     friend class TXMLNodeList;
     friend class TXMLNodeCollection;
 
-    void Install(std::unique_ptr<pugi::xml_document> tree);
+    void Install(std::unique_ptr<pugi::xml_document> tree, QByteArray buffer = QByteArray());
     void CheckLoadable(qsizetype utf8Size) const;
-    void ParseInto(const QByteArray &utf8, bool checkUtf8);
+    void ParseInto(QByteArray utf8, const std::function<QByteArray()> &pristine);
     pugi::xml_node Declaration(bool create);
     pugi::xml_node RootElement() const;
     pugi::xml_node AppendRoot(const QByteArray &name, const char *namespaceURI);
@@ -162,6 +163,8 @@ class TXMLDocument : public std::enable_shared_from_this<TXMLDocument>
     IXMLNode MakeRoot(pugi::xml_node root);
 
     std::unique_ptr<pugi::xml_document> m_tree;
+    // The loaded text: pugixml parses in place, so names and values of a loaded tree point into it.
+    QByteArray m_buffer;
     // Bumped when the tree is replaced: handles of the old tree refuse to work.
     uint64_t m_generation = 1;
     // Bumped when nodes are added or moved, so node lists drop their position caches.

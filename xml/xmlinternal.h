@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <pugixml.hpp>
 #include <span>
@@ -16,8 +17,10 @@ namespace vnd::xmlimpl
 
 // Parses UTF-8 text into a new tree and checks what pugixml lets through (entities, control
 // characters, DOCTYPE, text outside the root, several roots, repeated attributes, depth).
-// Raises EXMLParseError with the line and column of the fault.
-std::unique_ptr<pugi::xml_document> ParseTree(const QByteArray &utf8);
+// The text is parsed in place: the tree points into utf8, which must live as long as the tree.
+// Raises EXMLParseError with the line and column of the fault, found in the text pristine() gives
+// (utf8 as it was before the parse).
+std::unique_ptr<pugi::xml_document> ParseTree(QByteArray &utf8, const std::function<QByteArray()> &pristine);
 
 // Line and column (from 1, the column in characters) of a byte offset of UTF-8 text.
 std::pair<int, int> LineColumn(const char *text, qsizetype size, qsizetype offset);

@@ -5,7 +5,9 @@
 
 #include "xml/xmlinternal.h"
 
+#include <bit>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <unordered_set>
 
@@ -24,10 +26,15 @@ struct Fault {
     QString reason;
 };
 
-[[noreturn]] void Raise(const QByteArray &text, qsizetype offset, const QString &reason)
+// A fault found in the parsed tree; its position is turned into line and column from the unparsed text.
+struct TreeFault {
+    qsizetype offset;
+    QString reason;
+};
+
+[[noreturn]] void Fail(qsizetype offset, const QString &reason)
 {
-    const auto [line, column] = LineColumn(text.constData(), text.size(), offset);
-    throw EXMLParseError(reason, line, column);
+    throw TreeFault{offset, reason};
 }
 
 enum : unsigned char { kPlain, kControl, kAmpersand, kLess };
@@ -129,17 +136,42 @@ bool StartsWith(const char *p, const char *end, const char *prefix)
     return end - p >= n && std::memcmp(p, prefix, n) == 0;
 }
 
+// First byte at or after p that is "<", "&" or below 0x20. Eight bytes are tested at a time: almost
+// every byte of a document is plain text or a name.
+const char *SkipPlain(const char *p, const char *end)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+        while (end - p >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            const uint64_t lt = w ^ (ones * '<'), amp = w ^ (ones * '&');
+            // Each term marks the bytes equal to zero (or below 0x20); the lowest mark is exact.
+            const uint64_t hit =
+                (((lt - ones) & ~lt) | ((amp - ones) & ~amp) | ((w - ones * 0x20) & ~w)) & highs;
+            if (hit)
+                return p + std::countr_zero(hit) / 8;
+            p += 8;
+        }
+    }
+    while (p < end && kClasses.cls[static_cast<unsigned char>(*p)] == kPlain)
+        ++p;
+    return p;
+}
+
 Fault Scan(const char *base, qsizetype size)
 {
     Fault fault;
     const char *p = base;
     const char *end = base + size;
     while (p < end) {
-        while (p < end && kClasses.cls[static_cast<unsigned char>(*p)] == kPlain)
-            ++p;
+        p = SkipPlain(p, end);
         if (p == end)
             break;
         switch (kClasses.cls[static_cast<unsigned char>(*p)]) {
+        case kPlain: // a tab or a line break
+            ++p;
+            break;
         case kControl:
             fault.offset = p - base;
             fault.reason = QStringLiteral("caractere de controle 0x%1 não permitido em XML")
@@ -156,6 +188,11 @@ Fault Scan(const char *base, qsizetype size)
         }
         default: {
             const char *next = p + 1;
+            // Only "<!" and "<?" open something to look at; element tags are left to the parser.
+            if (next == end || (*next != '!' && *next != '?')) {
+                p = next;
+                break;
+            }
             if (StartsWith(p, end, "<!--"))
                 next = SkipSection(p + 4, end, "-->", fault, base);
             else if (StartsWith(p, end, "<![CDATA["))
@@ -214,73 +251,94 @@ qsizetype OffsetOf(pugi::xml_node node, qsizetype fallback)
     return offset >= 0 ? qsizetype(offset) : fallback;
 }
 
+// Checks an element with very many attributes, where comparing each pair would be quadratic.
+void CheckManyAttributes(pugi::xml_node element)
+{
+    std::unordered_set<std::string_view> seen;
+    for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute()) {
+        if (!seen.insert(a.name()).second)
+            Fail(OffsetOf(element, 0),
+                 QStringLiteral("atributo \"%1\" repetido no elemento \"%2\"")
+                     .arg(QString::fromUtf8(a.name()), QString::fromUtf8(element.name())));
+    }
+}
+
 // Checks one element: its attributes are distinct.
-void CheckAttributes(const QByteArray &text, pugi::xml_node element)
+void CheckAttributes(pugi::xml_node element)
 {
     pugi::xml_attribute first = element.first_attribute();
     if (!first || !first.next_attribute())
         return;
-    std::unordered_set<std::string_view> seen;
+    const char *seen[64];
+    int count = 0;
     for (pugi::xml_attribute a = first; a; a = a.next_attribute()) {
-        if (!seen.insert(a.name()).second)
-            Raise(text, OffsetOf(element, 0),
-                  QStringLiteral("atributo \"%1\" repetido no elemento \"%2\"")
-                      .arg(QString::fromUtf8(a.name()), QString::fromUtf8(element.name())));
+        const char *name = a.name();
+        // Elements carry a handful of attributes: comparing each pair costs less than hashing.
+        for (int i = 0; i < count; ++i) {
+            if (std::strcmp(seen[i], name) == 0)
+                Fail(OffsetOf(element, 0),
+                     QStringLiteral("atributo \"%1\" repetido no elemento \"%2\"")
+                         .arg(QString::fromUtf8(name), QString::fromUtf8(element.name())));
+        }
+        if (count == 64) {
+            CheckManyAttributes(element);
+            return;
+        }
+        seen[count++] = name;
     }
 }
 
-void CheckTopLevel(const QByteArray &text, const pugi::xml_document &doc)
+void CheckTopLevel(const pugi::xml_document &doc, qsizetype size)
 {
     int roots = 0;
     for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
         switch (node.type()) {
         case pugi::node_declaration:
             if (node != doc.first_child())
-                Raise(text, OffsetOf(node, 0), QStringLiteral("declaração XML fora do início do documento"));
+                Fail(OffsetOf(node, 0), QStringLiteral("declaração XML fora do início do documento"));
             break;
         case pugi::node_element:
             if (++roots > 1)
-                Raise(text, OffsetOf(node, 0), QStringLiteral("mais de um elemento raiz"));
+                Fail(OffsetOf(node, 0), QStringLiteral("mais de um elemento raiz"));
             break;
         case pugi::node_pcdata:
         case pugi::node_cdata:
-            Raise(text, OffsetOf(node, 0), QStringLiteral("texto fora do elemento raiz"));
+            Fail(OffsetOf(node, 0), QStringLiteral("texto fora do elemento raiz"));
         default:
             break;
         }
     }
     if (roots == 0)
-        Raise(text, text.size(), QStringLiteral("documento sem elemento raiz"));
+        Fail(size, QStringLiteral("documento sem elemento raiz"));
 }
 
-void CheckTree(const QByteArray &text, const pugi::xml_document &doc)
+// Visits every node inside the root; pugixml walks the tree without recursion and counts the depth.
+class TreeCheck : public pugi::xml_tree_walker
 {
-    CheckTopLevel(text, doc);
-    pugi::xml_node root = doc.document_element();
-    pugi::xml_node node = root;
-    int depth = 1;
-    for (;;) {
-        if (node.type() == pugi::node_element) {
-            if (depth > vnd::kMaxXmlDepth)
-                Raise(text, OffsetOf(node, 0),
-                      QStringLiteral("elementos aninhados em mais de %1 níveis").arg(vnd::kMaxXmlDepth));
-            CheckAttributes(text, node);
-        } else if (node.type() == pugi::node_declaration) {
-            Raise(text, OffsetOf(node, 0), QStringLiteral("declaração XML fora do início do documento"));
+  public:
+    bool for_each(pugi::xml_node &node) override
+    {
+        const pugi::xml_node_type type = node.type();
+        if (type == pugi::node_element) {
+            // The walker's depth counts from 0 for the children of the root.
+            if (depth() + 2 > vnd::kMaxXmlDepth)
+                Fail(OffsetOf(node, 0),
+                     QStringLiteral("elementos aninhados em mais de %1 níveis").arg(vnd::kMaxXmlDepth));
+            CheckAttributes(node);
+        } else if (type == pugi::node_declaration) {
+            Fail(OffsetOf(node, 0), QStringLiteral("declaração XML fora do início do documento"));
         }
-        if (node.first_child()) {
-            node = node.first_child();
-            ++depth;
-            continue;
-        }
-        while (node != root && !node.next_sibling()) {
-            node = node.parent();
-            --depth;
-        }
-        if (node == root)
-            return;
-        node = node.next_sibling();
+        return true;
     }
+};
+
+void CheckTree(const pugi::xml_document &doc, qsizetype size)
+{
+    CheckTopLevel(doc, size);
+    pugi::xml_node root = doc.document_element();
+    CheckAttributes(root);
+    TreeCheck check;
+    root.traverse(check);
 }
 
 bool IsUtf8Label(const char *encoding)
@@ -309,26 +367,33 @@ std::pair<int, int> LineColumn(const char *text, qsizetype size, qsizetype offse
     return {line, column};
 }
 
-std::unique_ptr<pugi::xml_document> ParseTree(const QByteArray &utf8)
+std::unique_ptr<pugi::xml_document> ParseTree(QByteArray &utf8, const std::function<QByteArray()> &pristine)
 {
     // A byte-order mark carried into the text is not content.
     const qsizetype skip = utf8.startsWith("\xEF\xBB\xBF") ? 3 : 0;
-    const char *data = utf8.constData() + skip;
+    char *data = utf8.data() + skip;
     const qsizetype size = utf8.size() - skip;
-
-    // Offsets from the parser and the checks are relative to the text after the mark.
-    const QByteArray text = QByteArray::fromRawData(data, size);
+    // Positions are relative to the text after the mark, before the parser rewrote it in place.
+    auto raise = [&](qsizetype offset, const QString &reason) {
+        const QByteArray text = pristine();
+        const auto [line, column] = LineColumn(text.constData() + skip, text.size() - skip, offset);
+        throw EXMLParseError(reason, line, column);
+    };
 
     const Fault fault = Scan(data, size);
     if (fault.offset >= 0)
-        Raise(text, fault.offset, fault.reason);
+        raise(fault.offset, fault.reason);
 
     auto doc = std::make_unique<pugi::xml_document>();
     const pugi::xml_parse_result result =
-        doc->load_buffer(data, size_t(size), kParseOptions, pugi::encoding_utf8);
+        doc->load_buffer_inplace(data, size_t(size), kParseOptions, pugi::encoding_utf8);
     if (!result)
-        Raise(text, qsizetype(result.offset), StatusReason(result));
-    CheckTree(text, *doc);
+        raise(qsizetype(result.offset), StatusReason(result));
+    try {
+        CheckTree(*doc, size);
+    } catch (const TreeFault &f) {
+        raise(f.offset, f.reason);
+    }
 
     pugi::xml_node declaration = doc->first_child();
     if (declaration.type() == pugi::node_declaration) {

@@ -3,6 +3,7 @@
 
 #include "xml/xmlinternal.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vnd::xmlimpl
@@ -47,7 +48,43 @@ const char *Reference(char c)
     }
 }
 
-void AppendEscaped(QByteArray &out, const char *text, unsigned char escapeFlag)
+// Appends to a QByteArray through a raw pointer: serialising is mostly many short appends.
+class Writer
+{
+  public:
+    explicit Writer(QByteArray &out) : m_out(out), m_length(out.size())
+    {
+        Reserve(std::max(out.capacity() - m_length, qsizetype(4096)));
+    }
+    ~Writer() { m_out.truncate(m_length); }
+    Writer(const Writer &) = delete;
+    Writer &operator=(const Writer &) = delete;
+
+    void Put(const char *text, qsizetype n)
+    {
+        if (m_length + n > m_capacity)
+            Reserve(n);
+        std::memcpy(m_data + m_length, text, size_t(n));
+        m_length += n;
+    }
+    void Put(const char *text) { Put(text, qsizetype(std::strlen(text))); }
+    void Put(char c) { Put(&c, 1); }
+
+  private:
+    void Reserve(qsizetype n)
+    {
+        m_capacity = std::max(m_capacity * 2, m_length + n);
+        m_out.resize(m_capacity);
+        m_data = m_out.data();
+    }
+
+    QByteArray &m_out;
+    qsizetype m_length;
+    qsizetype m_capacity = 0;
+    char *m_data = nullptr;
+};
+
+void PutEscaped(Writer &out, const char *text, unsigned char escapeFlag)
 {
     const unsigned char stop = escapeFlag | kEndOfText;
     const char *run = text;
@@ -55,111 +92,98 @@ void AppendEscaped(QByteArray &out, const char *text, unsigned char escapeFlag)
         const unsigned char flags = kEscapes.flags[static_cast<unsigned char>(*p)];
         if (!(flags & stop))
             continue;
-        out.append(run, p - run);
+        out.Put(run, p - run);
         if (flags & kEndOfText)
             return;
-        out.append(Reference(*p));
+        out.Put(Reference(*p));
         run = p + 1;
     }
 }
 
-void AppendCData(QByteArray &out, const char *text)
+void PutCData(Writer &out, const char *text)
 {
     // "]]>" cannot stand inside a section: it is split across two.
-    out.append("<![CDATA[");
+    out.Put("<![CDATA[");
     const char *run = text;
     while (const char *end = std::strstr(run, "]]>")) {
-        out.append(run, end - run + 2);
-        out.append("]]><![CDATA[");
+        out.Put(run, end - run + 2);
+        out.Put("]]><![CDATA[");
         run = end + 2;
     }
-    out.append(run);
-    out.append("]]>");
+    out.Put(run);
+    out.Put("]]>");
 }
 
-void AppendAttributes(QByteArray &out, pugi::xml_node node)
+void PutAttribute(Writer &out, const char *name, const char *value)
+{
+    out.Put(' ');
+    out.Put(name);
+    out.Put("=\"", 2);
+    PutEscaped(out, value, kEscapeInAttribute);
+    out.Put('"');
+}
+
+void PutAttributes(Writer &out, pugi::xml_node node)
 {
     for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
-        WriteAttribute(out, a.name(), a.value());
+        PutAttribute(out, a.name(), a.value());
 }
 
 // Writes a node that has no children of its own, or the start tag of an element that has.
-void WriteOpening(QByteArray &out, pugi::xml_node node)
+void PutOpening(Writer &out, pugi::xml_node node, std::span<const NamespaceDeclaration> extra)
 {
     switch (node.type()) {
     case pugi::node_element:
-        out.append('<');
-        out.append(node.name());
-        AppendAttributes(out, node);
-        out.append(node.first_child() ? ">" : "/>");
+        out.Put('<');
+        out.Put(node.name());
+        PutAttributes(out, node);
+        for (const NamespaceDeclaration &d : extra)
+            PutAttribute(out, d.first.constData(), d.second.constData());
+        out.Put(node.first_child() ? ">" : "/>");
         break;
     case pugi::node_pcdata:
-        AppendEscaped(out, node.value(), kEscapeInText);
+        PutEscaped(out, node.value(), kEscapeInText);
         break;
     case pugi::node_cdata:
-        AppendCData(out, node.value());
+        PutCData(out, node.value());
         break;
     case pugi::node_comment:
-        out.append("<!--");
-        out.append(node.value());
-        out.append("-->");
+        out.Put("<!--");
+        out.Put(node.value());
+        out.Put("-->");
         break;
     case pugi::node_pi:
-        out.append("<?");
-        out.append(node.name());
+        out.Put("<?");
+        out.Put(node.name());
         if (*node.value()) {
-            out.append(' ');
-            out.append(node.value());
+            out.Put(' ');
+            out.Put(node.value());
         }
-        out.append("?>");
+        out.Put("?>");
         break;
     case pugi::node_declaration:
-        out.append("<?");
-        out.append(node.name());
-        AppendAttributes(out, node);
-        out.append("?>");
+        out.Put("<?");
+        out.Put(node.name());
+        PutAttributes(out, node);
+        out.Put("?>");
         break;
     default:
         break;
     }
 }
 
-void WriteClosing(QByteArray &out, pugi::xml_node element)
+void PutClosing(Writer &out, pugi::xml_node element)
 {
-    out.append("</");
-    out.append(element.name());
-    out.append('>');
+    out.Put("</", 2);
+    out.Put(element.name());
+    out.Put('>');
 }
 
-} // namespace
-
-void WriteAttribute(QByteArray &out, const char *name, const char *value)
+void PutSubtree(Writer &out, pugi::xml_node root, std::span<const NamespaceDeclaration> extra)
 {
-    out.append(' ');
-    out.append(name);
-    out.append("=\"");
-    AppendEscaped(out, value, kEscapeInAttribute);
-    out.append('"');
-}
-
-void WriteSubtree(QByteArray &out, pugi::xml_node root, std::span<const NamespaceDeclaration> extra)
-{
-    if (root.type() == pugi::node_document) {
-        WriteDocument(out, root, pugi::xml_node());
-        return;
-    }
     pugi::xml_node node = root;
     for (;;) {
-        if (node == root && !extra.empty()) {
-            out.append('<');
-            out.append(node.name());
-            AppendAttributes(out, node);
-            for (const NamespaceDeclaration &d : extra)
-                WriteAttribute(out, d.first.constData(), d.second.constData());
-            out.append(node.first_child() ? ">" : "/>");
-        } else {
-            WriteOpening(out, node);
-        }
+        PutOpening(out, node, node == root ? extra : std::span<const NamespaceDeclaration>());
         if (node.type() == pugi::node_element && node.first_child()) {
             node = node.first_child();
             continue;
@@ -167,7 +191,7 @@ void WriteSubtree(QByteArray &out, pugi::xml_node root, std::span<const Namespac
         // Climb until a node with a following sibling, closing the elements left behind.
         while (node != root && !node.next_sibling()) {
             node = node.parent();
-            WriteClosing(out, node);
+            PutClosing(out, node);
         }
         if (node == root)
             return;
@@ -175,17 +199,40 @@ void WriteSubtree(QByteArray &out, pugi::xml_node root, std::span<const Namespac
     }
 }
 
-void WriteDocument(QByteArray &out, pugi::xml_node document, pugi::xml_node hidden)
+void PutDocument(Writer &out, pugi::xml_node document, pugi::xml_node hidden)
 {
     bool first = true;
     for (pugi::xml_node node = document.first_child(); node; node = node.next_sibling()) {
         if (node == hidden)
             continue;
         if (!first)
-            out.append("\r\n");
-        WriteSubtree(out, node);
+            out.Put("\r\n", 2);
+        PutSubtree(out, node, {});
         first = false;
     }
+}
+
+} // namespace
+
+void WriteAttribute(QByteArray &out, const char *name, const char *value)
+{
+    Writer writer(out);
+    PutAttribute(writer, name, value);
+}
+
+void WriteSubtree(QByteArray &out, pugi::xml_node root, std::span<const NamespaceDeclaration> extra)
+{
+    Writer writer(out);
+    if (root.type() == pugi::node_document)
+        PutDocument(writer, root, pugi::xml_node());
+    else
+        PutSubtree(writer, root, extra);
+}
+
+void WriteDocument(QByteArray &out, pugi::xml_node document, pugi::xml_node hidden)
+{
+    Writer writer(out);
+    PutDocument(writer, document, hidden);
 }
 
 } // namespace vnd::xmlimpl
