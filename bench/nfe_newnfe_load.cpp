@@ -1,3 +1,4 @@
+// bench-libs: vnd_xml
 // nfe_newnfe_load: a new NF-e document (NewNFe) with a 10 KB signed NF-e loaded into it, as the local
 // export checks every assembled document, against pugixml alone parsing the same bytes.
 #include "xml/nfe_v310.h"

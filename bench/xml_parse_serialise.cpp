@@ -1,3 +1,4 @@
+// bench-libs: vnd_xml
 // xml_parse_serialise: every public sample document loaded from its decoded text into the document
 // services and serialised back to text, against pugixml alone parsing and saving the same bytes.
 #include "xml/xmldoc.h"

@@ -1,0 +1,93 @@
+#pragma once
+// Shared by the export figures: a sale list of 20 000 NFC-e (1 in 10 cancelled, about 6 KB each) and
+// 2 000 SAT sales, all ticked, built from the document generator.
+#include "export/core/salelist.h"
+#include "host/recordset.h"
+#include "server/docgen/docgen.h"
+
+#include <QProcess>
+#include <sys/resource.h>
+
+namespace benchutil {
+
+inline void AddSale(TClientDataSet &cds, const vnd::docgen::Sale &s, vnd::docgen::NfceForm form)
+{
+    cds.Append();
+    auto set = [&](int field, const QVariant &v) { cds.Fields(field).SetValue(v); };
+    set(0, QStringLiteral("S"));
+    set(1, s.branchCode);
+    set(2, s.registerCode);
+    set(4, s.saleNumber);
+    set(5, s.StoredDocument(form));
+    set(6, QDateTime(s.issuedAt.date(), QTime(0, 0)));
+    set(7, s.StoredAccessKey());
+    set(9, s.EmissionFlag());
+    set(11, s.SituationFlag());
+    set(12, s.protocolNumber);
+    set(13, s.authorizedAt);
+    set(14, s.environment);
+    set(15, s.StatusFlag());
+    set(16, s.issuerCnpj);
+    set(17, s.cancelReason);
+    set(18, s.cancelledAt);
+    set(19, s.cancelProtocolNumber);
+    set(21, s.StoredCancellation());
+    set(22, s.qrSiteUrl);
+    set(23, s.qrCode);
+    set(24, s.layoutVersion);
+    cds.Post();
+}
+
+// Fills cds with nfce NFC-e and sat SAT sales; returns the bytes of the stored documents.
+inline qint64 MakeSales(TClientDataSet &cds, int nfce, int sat)
+{
+    using namespace vnd::docgen;
+    vnd::DefineCdsNotas(cds);
+    cds.DisableControls();
+    Generator gen(44);
+    qint64 bytes = 0;
+    const NfceForm forms[] = {NfceForm::BareDeclaration, NfceForm::Utf8Declaration, NfceForm::EnviNFe};
+    SaleOptions o;
+    o.kind = DocKind::Nfce;
+    o.minItems = 10;
+    o.maxItems = 12;
+    for (int i = 0; i < nfce; ++i) {
+        o.status = i % 10 == 0 ? NfceStatus::Cancelled : NfceStatus::Authorized;
+        o.storeCancelEvent = i % 20 == 0;
+        const Sale s = gen.MakeSale(o);
+        bytes += s.nfe.size();
+        AddSale(cds, s, forms[i % 3]);
+    }
+    SaleOptions so;
+    so.kind = DocKind::Sat;
+    so.branchCode = gen.Branches().first().code;
+    so.minItems = 10;
+    so.maxItems = 12;
+    for (int i = 0; i < sat; ++i) {
+        so.status = i % 10 == 0 ? NfceStatus::Cancelled : NfceStatus::Authorized;
+        const Sale s = gen.MakeSale(so);
+        bytes += s.cfe.size();
+        AddSale(cds, s, NfceForm::BareDeclaration);
+    }
+    cds.EnableControls();
+    return bytes;
+}
+
+inline double PeakRssMb()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_maxrss / 1024.0;
+}
+
+inline void Run(const QString &program, const QStringList &args, const QString &dir = {})
+{
+    QProcess p;
+    if (!dir.isEmpty())
+        p.setWorkingDirectory(dir);
+    p.start(program, args);
+    if (!p.waitForFinished(-1) || p.exitCode() != 0)
+        qFatal("%s failed: %s", qPrintable(program), p.readAllStandardError().constData());
+}
+
+} // namespace benchutil

@@ -1,0 +1,47 @@
+// bench-libs: vnd_export_core vnd_docgen
+// export_zip: the whole local export with compression, against `zip -9 -q -j` of the same output files
+// (in the same 1000-file archives) in the same run. Also reports the export's peak memory above the list.
+#include "bench/export_common.h"
+#include "export/core/geraxmllocal.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    TClientDataSet cds;
+    benchutil::MakeSales(cds, 20000, 2000);
+    QTemporaryDir plain, zipped, baseline;
+
+    // The loose files the baseline compresses: the export without compression.
+    vnd::GeraXmlLocal(cds, plain.path(), false);
+    QStringList files;
+    QDirIterator it(plain.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+
+    const double rssBefore = benchutil::PeakRssMb();
+    QElapsedTimer t;
+    t.start();
+    vnd::GeraXmlLocal(cds, zipped.path(), true);
+    const double ours = t.elapsed() / 1000.0;
+    const double rssAfter = benchutil::PeakRssMb();
+
+    t.restart();
+    for (qsizetype i = 0, n = 0; i < files.size(); i += 1000, ++n) {
+        QStringList args{QStringLiteral("-9"), QStringLiteral("-q"), QStringLiteral("-j"),
+                         baseline.filePath(QStringLiteral("a%1.zip").arg(n))};
+        args += files.mid(i, 1000);
+        benchutil::Run(QStringLiteral("zip"), args);
+    }
+    const double base = t.elapsed() / 1000.0;
+    std::printf("export_zip: %.2f s for %lld files, peak memory +%.0f MB (baseline: %.2f s, ratio: %.2f)\n", ours,
+                qint64(files.size()), rssAfter - rssBefore, base, ours / base);
+    return 0;
+}
