@@ -13,9 +13,11 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-namespace vnd {
+namespace vnd
+{
 
-namespace {
+namespace
+{
 
 int ParsePort(const QString &text, const QString &source)
 {
@@ -29,10 +31,11 @@ int ParsePort(const QString &text, const QString &source)
 bool ParseFlag(const QString &text, const QString &source)
 {
     const QString t = text.trimmed().toUpper();
-    if (t == QLatin1String("S") || t == QLatin1String("1") || t == QLatin1String("TRUE") || t == QLatin1String("SIM"))
+    if (t == QLatin1String("S") || t == QLatin1String("1") || t == QLatin1String("TRUE") ||
+        t == QLatin1String("SIM"))
         return true;
-    if (t == QLatin1String("N") || t == QLatin1String("0") || t == QLatin1String("FALSE") || t == QLatin1String("NAO") ||
-        t == QLatin1String("NÃO") || t.isEmpty())
+    if (t == QLatin1String("N") || t == QLatin1String("0") || t == QLatin1String("FALSE") ||
+        t == QLatin1String("NAO") || t == QLatin1String("NÃO") || t.isEmpty())
         return false;
     throw Exception(QStringLiteral("Valor inválido em %1: \"%2\" (use S ou N)").arg(source, text));
 }
@@ -47,7 +50,8 @@ QString DefaultModuleDir()
 
 QString DemoDataDir()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/vnd04400/demo");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/vnd04400/demo");
 }
 
 HostConfig LoadHostConfig(const QString &iniFile, const QProcessEnvironment &env)
@@ -70,12 +74,14 @@ HostConfig LoadHostConfig(const QString &iniFile, const QProcessEnvironment &env
         };
         text("server/host", c.serverHost);
         if (ini.contains(QStringLiteral("server/port")))
-            c.serverPort = ParsePort(ini.value(QStringLiteral("server/port")).toString(), iniFile + QStringLiteral(" [server] port"));
+            c.serverPort = ParsePort(ini.value(QStringLiteral("server/port")).toString(),
+                                     iniFile + QStringLiteral(" [server] port"));
         text("server/token_file", c.tokenFile);
         text("session/operador", c.operador);
         text("session/filial", c.filial);
         if (ini.contains(QStringLiteral("session/modufili")))
-            c.moduFili = ParseFlag(ini.value(QStringLiteral("session/modufili")).toString(), iniFile + QStringLiteral(" [session] modufili"));
+            c.moduFili = ParseFlag(ini.value(QStringLiteral("session/modufili")).toString(),
+                                   iniFile + QStringLiteral(" [session] modufili"));
         text("database/url", c.dbUrl);
         text("modules/dir", c.moduleDir);
     }
@@ -86,7 +92,8 @@ HostConfig LoadHostConfig(const QString &iniFile, const QProcessEnvironment &env
     };
     fromEnv("VND_SERVER_HOST", c.serverHost);
     if (env.contains(QStringLiteral("VND_SERVER_PORT")))
-        c.serverPort = ParsePort(env.value(QStringLiteral("VND_SERVER_PORT")), QStringLiteral("VND_SERVER_PORT"));
+        c.serverPort =
+            ParsePort(env.value(QStringLiteral("VND_SERVER_PORT")), QStringLiteral("VND_SERVER_PORT"));
     fromEnv("VND_TOKEN_FILE", c.tokenFile);
     fromEnv("VND_OPERADOR", c.operador);
     fromEnv("VND_FILIAL", c.filial);

@@ -6,10 +6,10 @@
 #include <QString>
 #include <QStringList>
 
-namespace vnd {
-
-struct HostConfig
+namespace vnd
 {
+
+struct HostConfig {
     QString serverHost = QStringLiteral("127.0.0.1");
     int serverPort = 8044;
     QString tokenFile;

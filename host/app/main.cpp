@@ -25,16 +25,24 @@ int main(int argc, char **argv)
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     // Qt's own dialog texts (the folder dialog's views, context menus) in Portuguese where installed.
     QTranslator qtTexts;
-    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTexts);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Retaguarda: janela principal e módulos"));
     parser.addHelpOption();
-    const QCommandLineOption config(QStringLiteral("config"), QStringLiteral("Arquivo de configuração (INI)."), QStringLiteral("FILE"));
-    const QCommandLineOption open(QStringLiteral("open"), QStringLiteral("Módulo aberto ao iniciar (ex.: VND04400)."), QStringLiteral("MODULE"));
-    const QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Salva a imagem da janela neste PNG e encerra."), QStringLiteral("FILE"));
-    const QCommandLineOption delay(QStringLiteral("screenshot-delay"), QStringLiteral("Espera antes da imagem, em ms (padrão 2500)."), QStringLiteral("MS"), QStringLiteral("2500"));
+    const QCommandLineOption config(QStringLiteral("config"),
+                                    QStringLiteral("Arquivo de configuração (INI)."), QStringLiteral("FILE"));
+    const QCommandLineOption open(QStringLiteral("open"),
+                                  QStringLiteral("Módulo aberto ao iniciar (ex.: VND04400)."),
+                                  QStringLiteral("MODULE"));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                        QStringLiteral("Salva a imagem da janela neste PNG e encerra."),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption delay(QStringLiteral("screenshot-delay"),
+                                   QStringLiteral("Espera antes da imagem, em ms (padrão 2500)."),
+                                   QStringLiteral("MS"), QStringLiteral("2500"));
     parser.addOptions({config, open, screenshot, delay});
     parser.process(app);
 
@@ -65,13 +73,15 @@ int main(int argc, char **argv)
 
     if (parser.isSet(open)) {
         const QString module = parser.value(open);
-        QTimer::singleShot(0, &window, [&window, module] { vnd::RunHandler([&] { window.OpenModule(module); }); });
+        QTimer::singleShot(0, &window,
+                           [&window, module] { vnd::RunHandler([&] { window.OpenModule(module); }); });
     }
     if (parser.isSet(screenshot)) {
         const QString file = parser.value(screenshot);
         QTimer::singleShot(parser.value(delay).toInt(), &window, [&window, file] {
             const bool saved = vnd::SaveScreenshot(window, file);
-            std::fprintf(saved ? stdout : stderr, saved ? "vnd-host: imagem salva em %s\n" : "vnd-host: não foi possível salvar %s\n",
+            std::fprintf(saved ? stdout : stderr,
+                         saved ? "vnd-host: imagem salva em %s\n" : "vnd-host: não foi possível salvar %s\n",
                          file.toUtf8().constData());
             // Leaves every event loop, a modal dialog's included.
             QCoreApplication::exit(saved ? 0 : 1);

@@ -15,7 +15,8 @@
 #include <QStatusBar>
 #include <QWindow>
 
-namespace vnd {
+namespace vnd
+{
 
 MainWindow::MainWindow(const HostConfig &config, QWidget *parent) : QMainWindow(parent), m_config(config)
 {
@@ -62,15 +63,19 @@ void MainWindow::BuildMenus()
     }
 
     QMenu *windows = menuBar()->addMenu(QStringLiteral("&Janela"));
-    connect(windows->addAction(QStringLiteral("&Cascata")), &QAction::triggered, m_mdiArea, &QMdiArea::cascadeSubWindows);
-    connect(windows->addAction(QStringLiteral("&Lado a lado")), &QAction::triggered, m_mdiArea, &QMdiArea::tileSubWindows);
+    connect(windows->addAction(QStringLiteral("&Cascata")), &QAction::triggered, m_mdiArea,
+            &QMdiArea::cascadeSubWindows);
+    connect(windows->addAction(QStringLiteral("&Lado a lado")), &QAction::triggered, m_mdiArea,
+            &QMdiArea::tileSubWindows);
     windows->addSeparator();
-    connect(windows->addAction(QStringLiteral("&Fechar todas")), &QAction::triggered, m_mdiArea, &QMdiArea::closeAllSubWindows);
+    connect(windows->addAction(QStringLiteral("&Fechar todas")), &QAction::triggered, m_mdiArea,
+            &QMdiArea::closeAllSubWindows);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Aj&uda"));
     Connect(help->addAction(QStringLiteral("&Sobre")), &QAction::triggered, this, [] {
-        Platform().Info(QStringLiteral("Quorvel Retaguarda\nMódulos de vendas: geração e importação de XML fiscal "
-                                       "(NFC-e e SAT CF-e)."));
+        Platform().Info(
+            QStringLiteral("Quorvel Retaguarda\nMódulos de vendas: geração e importação de XML fiscal "
+                           "(NFC-e e SAT CF-e)."));
     });
 }
 
@@ -90,7 +95,10 @@ void MainWindow::ShowProblems(const QStringList &problems)
     m_problems->setText(problems.join(QStringLiteral("   ")));
 }
 
-void MainWindow::OpenModule(const QString &nameOrPath) { vnd::OpenModule(ModuleFile(m_config.moduleDir, nameOrPath)); }
+void MainWindow::OpenModule(const QString &nameOrPath)
+{
+    vnd::OpenModule(ModuleFile(m_config.moduleDir, nameOrPath));
+}
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {

@@ -10,12 +10,13 @@
 class QLabel;
 class QMdiArea;
 
-namespace vnd {
+namespace vnd
+{
 
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
-public:
+  public:
     explicit MainWindow(const HostConfig &config, QWidget *parent = nullptr);
     ~MainWindow() override;
 
@@ -25,10 +26,10 @@ public:
     // Shows start-up problems (token, database) in the status bar.
     void ShowProblems(const QStringList &problems);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent *event) override;
 
-private:
+  private:
     void BuildMenus();
     void UpdateStatus();
 

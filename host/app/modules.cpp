@@ -7,7 +7,8 @@
 #include <map>
 #include <memory>
 
-namespace vnd {
+namespace vnd
+{
 
 const std::vector<ModuleEntry> &KnownModules()
 {
@@ -21,7 +22,8 @@ QString ModuleFile(const QString &moduleDir, const QString &nameOrPath)
 {
     if (nameOrPath.contains(QLatin1Char('/')) || nameOrPath.endsWith(QLatin1String(".so")))
         return nameOrPath;
-    return QDir(moduleDir).filePath(QStringLiteral("lib") + nameOrPath.trimmed().toLower() + QStringLiteral(".so"));
+    return QDir(moduleDir).filePath(QStringLiteral("lib") + nameOrPath.trimmed().toLower() +
+                                    QStringLiteral(".so"));
 }
 
 void OpenModule(const QString &file)
@@ -35,7 +37,8 @@ void OpenModule(const QString &file)
         if (!candidate->load()) {
             const QString reason = candidate->errorString();
             loaded.erase(file);
-            throw Exception(QStringLiteral("Não foi possível carregar o módulo %1.\nMotivo: %2").arg(file, reason));
+            throw Exception(
+                QStringLiteral("Não foi possível carregar o módulo %1.\nMotivo: %2").arg(file, reason));
         }
         library = std::move(candidate);
     }

@@ -5,10 +5,10 @@
 #include <QString>
 #include <vector>
 
-namespace vnd {
-
-struct ModuleEntry
+namespace vnd
 {
+
+struct ModuleEntry {
     QString code;  // "VND04400"
     QString title; // "Geração do Arquivo XML (NFC-e/Sat)"
 };

@@ -4,7 +4,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
-namespace vnd {
+namespace vnd
+{
 
 BusyOverlay::BusyOverlay(QWidget *covered) : QWidget(covered)
 {

@@ -8,23 +8,24 @@
 #include <QTimer>
 #include <QWidget>
 
-namespace vnd {
+namespace vnd
+{
 
 class BusyOverlay : public QWidget
 {
     Q_OBJECT
-public:
+  public:
     // Covers the whole of the given window (its child; deleted with it).
     explicit BusyOverlay(QWidget *covered);
     // Count text under "Aguarde..." ("312 de 5000"); empty for none.
     void SetText(const QString &text);
     QString Text() const { return m_text; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private:
+  private:
     QString m_text;
     QElapsedTimer m_clock;
     // Keeps the wheel turning while the event loop is free (a modal box shown during the busy section).

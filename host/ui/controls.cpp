@@ -52,7 +52,8 @@ void TBtnPesquisa::Pesquisa()
     std::vector<int> rows;
     if (data->RecNo() >= 0)
         rows.push_back(data->RecNo());
-    if (!vnd::ChooseRows(Title.isEmpty() ? QStringLiteral("Pesquisa") : Title, *data, false, rows) || rows.empty())
+    if (!vnd::ChooseRows(Title.isEmpty() ? QStringLiteral("Pesquisa") : Title, *data, false, rows) ||
+        rows.empty())
         return;
     data->SetRecNo(rows.front());
     if (OnAfterPesq)

@@ -12,7 +12,7 @@ class TDataSource;
 class TButtonFlat : public QToolButton
 {
     Q_OBJECT
-public:
+  public:
     explicit TButtonFlat(QWidget *parent = nullptr, const QString &caption = {}, const QString &hint = {});
     void SetHint(const QString &hint);
     QString Hint() const { return toolTip(); }
@@ -27,7 +27,7 @@ public:
 class TBtnPesquisa : public TButtonFlat
 {
     Q_OBJECT
-public:
+  public:
     explicit TBtnPesquisa(QWidget *parent = nullptr);
 
     TDataSource *DataSource = nullptr;

@@ -1,6 +1,9 @@
 #include "host/ui/datasource.h"
 
-TDataSource::TDataSource(QObject *parent, TClientDataSet *dataSet) : QObject(parent) { SetDataSet(dataSet); }
+TDataSource::TDataSource(QObject *parent, TClientDataSet *dataSet) : QObject(parent)
+{
+    SetDataSet(dataSet);
+}
 
 void TDataSource::SetDataSet(TClientDataSet *dataSet)
 {
@@ -12,11 +15,27 @@ void TDataSource::SetDataSet(TClientDataSet *dataSet)
     if (dataSet) {
         connect(dataSet, &TClientDataSet::stateChanged, this, &TDataSource::stateChange);
         connect(dataSet, &TClientDataSet::dataChanged, this, &TDataSource::dataChange);
-        connect(dataSet, &TClientDataSet::currentChanged, this, &TDataSource::dataChange);
+        // A walk over the records moves the current one at every step; the controls follow once, when
+        // the event loop runs again (a loop over 100 000 rows would otherwise redraw them 100 000 times).
+        connect(dataSet, &TClientDataSet::currentChanged, this, [this] {
+            if (m_movePending)
+                return;
+            m_movePending = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_movePending = false;
+                    emit dataChange();
+                },
+                Qt::QueuedConnection);
+        });
         connect(dataSet, &QObject::destroyed, this, &TDataSource::dataSetChanged);
     }
     emit dataSetChanged();
     emit stateChange();
 }
 
-TDataSetState TDataSource::State() const { return m_dataSet ? m_dataSet->State() : TDataSetState::Inactive; }
+TDataSetState TDataSource::State() const
+{
+    return m_dataSet ? m_dataSet->State() : TDataSetState::Inactive;
+}

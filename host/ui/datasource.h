@@ -10,7 +10,7 @@
 class TDataSource : public QObject
 {
     Q_OBJECT
-public:
+  public:
     explicit TDataSource(QObject *parent = nullptr, TClientDataSet *dataSet = nullptr);
 
     TClientDataSet *DataSet() const { return m_dataSet.data(); }
@@ -18,14 +18,15 @@ public:
     // The record set's state (Inactive without one).
     TDataSetState State() const;
 
-signals:
+  signals:
     // The record set's state changed (opened, closed, edit, insert, post, cancel).
     void stateChange();
-    // Rows or the current row changed.
+    // Rows changed (at once), or the current record moved (once the event loop runs again).
     void dataChange();
     // Another record set (or none) is now behind this source.
     void dataSetChanged();
 
-private:
+  private:
     QPointer<TClientDataSet> m_dataSet;
+    bool m_movePending = false;
 };

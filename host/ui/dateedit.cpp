@@ -8,7 +8,8 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 
-namespace vnd {
+namespace vnd
+{
 
 QString WeekdayName(const QDate &date)
 {
@@ -26,10 +27,14 @@ QDate ParseDateBr(const QString &text)
 
 } // namespace vnd
 
-namespace {
+namespace
+{
 const QString kBlank = QStringLiteral("_");
 // Room at the right end for the longest weekday name.
-int WeekdayRoom(const QFontMetrics &fm) { return fm.horizontalAdvance(QStringLiteral("Segunda-feira")) + 8; }
+int WeekdayRoom(const QFontMetrics &fm)
+{
+    return fm.horizontalAdvance(QStringLiteral("Segunda-feira")) + 8;
+}
 } // namespace
 
 TDateEditPlus::TDateEditPlus(QWidget *parent) : QLineEdit(parent)
@@ -40,7 +45,10 @@ TDateEditPlus::TDateEditPlus(QWidget *parent) : QLineEdit(parent)
     UpdateLook();
 }
 
-QDate TDateEditPlus::GetDate() const { return vnd::ParseDateBr(text()); }
+QDate TDateEditPlus::GetDate() const
+{
+    return vnd::ParseDateBr(text());
+}
 
 void TDateEditPlus::SetDate(const QDate &date)
 {
@@ -50,7 +58,10 @@ void TDateEditPlus::SetDate(const QDate &date)
         clear();
 }
 
-bool TDateEditPlus::IsDateValid() const { return GetDate().isValid(); }
+bool TDateEditPlus::IsDateValid() const
+{
+    return GetDate().isValid();
+}
 
 bool TDateEditPlus::IsEmpty() const
 {
@@ -76,7 +87,8 @@ void TDateEditPlus::UpdateLook()
 {
     const QDate date = GetDate();
     QPalette p = palette();
-    p.setColor(QPalette::Text, date.isValid() ? QColor(Qt::blue) : QApplication::palette(this).color(QPalette::Text));
+    p.setColor(QPalette::Text,
+               date.isValid() ? QColor(Qt::blue) : QApplication::palette(this).color(QPalette::Text));
     setPalette(p);
     if (date != m_shown) {
         m_shown = date;
@@ -110,8 +122,8 @@ void TDBDateEditPlus::SetDataField(TDataSource *source, const QString &fieldName
     m_source = source;
     m_field = fieldName;
     if (source) {
-        connect(source, &TDataSource::dataChange, this, &TDBDateEditPlus::Load);
-        connect(source, &TDataSource::dataSetChanged, this, &TDBDateEditPlus::Load);
+        vnd::Connect(source, &TDataSource::dataChange, this, [this] { Load(); });
+        vnd::Connect(source, &TDataSource::dataSetChanged, this, [this] { Load(); });
     }
     Load();
 }

@@ -9,7 +9,8 @@
 
 class TDataSource;
 
-namespace vnd {
+namespace vnd
+{
 // "Domingo" … "Sábado" for a valid date, else empty.
 QString WeekdayName(const QDate &date);
 // The date of a "dd/MM/yyyy" text (exactly; no time part), invalid when it is none.
@@ -19,7 +20,7 @@ QDate ParseDateBr(const QString &text);
 class TDateEditPlus : public QLineEdit
 {
     Q_OBJECT
-public:
+  public:
     explicit TDateEditPlus(QWidget *parent = nullptr);
 
     // The date typed, or an invalid date when the text is empty or not a date.
@@ -33,14 +34,14 @@ public:
     // The text as typed ("31/02/2024", "12/0" for a partial one, "" when empty).
     QString Text() const;
 
-signals:
+  signals:
     // The edit now holds this date (invalid when it holds none).
     void dateChanged(const QDate &date);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *event) override;
 
-private:
+  private:
     void UpdateLook();
 
     QDate m_shown;
@@ -51,11 +52,11 @@ private:
 class TDBDateEditPlus : public TDateEditPlus
 {
     Q_OBJECT
-public:
+  public:
     explicit TDBDateEditPlus(QWidget *parent = nullptr);
     void SetDataField(TDataSource *source, const QString &fieldName);
 
-private:
+  private:
     void Load();
     void Store();
 

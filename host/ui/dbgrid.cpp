@@ -21,11 +21,23 @@ TDBGrid::TDBGrid(QWidget *parent) : QTableView(parent), m_model(new vnd::RecordS
     horizontalHeader()->setSectionsClickable(true);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { emit titleClick(ColumnField(column)); });
-    connect(m_model, &vnd::RecordSetModel::currentRowChanged, this, &TDBGrid::FollowDataSet);
+    // A loop that walks the records (ticking 100 000 rows) moves the current record at each step; the
+    // grid follows once, when the event loop runs again, instead of scrolling and repainting each time.
+    connect(m_model, &vnd::RecordSetModel::currentRowChanged, this, [this] {
+        if (m_followPending)
+            return;
+        m_followPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_followPending = false;
+                FollowDataSet();
+            },
+            Qt::QueuedConnection);
+    });
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         ApplyWidths();
-        if (TClientDataSet *data = m_model->DataSet())
-            FollowDataSet(m_model->RowOf(data->RecNo()));
+        FollowDataSet();
     });
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current) { FollowView(current); });
@@ -41,9 +53,15 @@ void TDBGrid::SetDataSource(TDataSource *source)
     Rebind();
 }
 
-void TDBGrid::Rebind() { m_model->SetDataSet(m_source ? m_source->DataSet() : nullptr); }
+void TDBGrid::Rebind()
+{
+    m_model->SetDataSet(m_source ? m_source->DataSet() : nullptr);
+}
 
-void TDBGrid::SetColumns(const std::vector<vnd::RecordSetModel::Column> &columns) { m_model->SetColumns(columns); }
+void TDBGrid::SetColumns(const std::vector<vnd::RecordSetModel::Column> &columns)
+{
+    m_model->SetColumns(columns);
+}
 
 QString TDBGrid::ColumnField(int column) const
 {
@@ -64,14 +82,23 @@ void TDBGrid::ApplyWidths()
             int chars = def.displayWidth;
             if (chars <= 0) {
                 switch (def.type) {
-                case TFieldType::DateTime: chars = 19; break;
-                case TFieldType::Memo: chars = 30; break;
+                case TFieldType::DateTime:
+                    chars = 19;
+                    break;
+                case TFieldType::Memo:
+                    chars = 30;
+                    break;
                 case TFieldType::String:
-                case TFieldType::FixedChar: chars = qBound(4, def.size, 50); break;
-                default: chars = 12; break;
+                case TFieldType::FixedChar:
+                    chars = qBound(4, def.size, 50);
+                    break;
+                default:
+                    chars = 12;
+                    break;
                 }
             }
-            const int title = fontMetrics().horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString());
+            const int title =
+                fontMetrics().horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString());
             width = qMax(chars * digit, title) + 12;
         }
         if (width > 0)
@@ -79,9 +106,11 @@ void TDBGrid::ApplyWidths()
     }
 }
 
-void TDBGrid::FollowDataSet(int row)
+void TDBGrid::FollowDataSet()
 {
-    if (m_following || row < 0 || row >= m_model->rowCount())
+    TClientDataSet *data = m_model->DataSet();
+    const int row = data ? m_model->RowOf(data->RecNo()) : -1;
+    if (m_following || row < 0 || row >= m_model->rowCount() || row == currentIndex().row())
         return;
     m_following = true;
     const int column = qMax(0, currentIndex().column());

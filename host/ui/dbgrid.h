@@ -1,6 +1,7 @@
 #pragma once
 // TDBGrid: the read-only grid of a list screen over a data source. Its current row and the data set's
-// current record follow each other; a click on a column title is reported with the column's field.
+// current record follow each other: a row chosen in the grid moves the record at once, a record moved by
+// code is shown when the event loop next runs. A click on a column title is reported with its field.
 
 #include "host/ui/recordsetmodel.h"
 
@@ -12,7 +13,7 @@ class TDataSource;
 class TDBGrid : public QTableView
 {
     Q_OBJECT
-public:
+  public:
     explicit TDBGrid(QWidget *parent = nullptr);
 
     void SetDataSource(TDataSource *source);
@@ -23,17 +24,19 @@ public:
     // Field name shown in a column, or empty.
     QString ColumnField(int column) const;
 
-signals:
+  signals:
     // The title of a column was clicked.
     void titleClick(const QString &fieldName);
 
-private:
+  private:
     void Rebind();
     void ApplyWidths();
-    void FollowDataSet(int row);
+    // Makes the grid's current row the data set's current record.
+    void FollowDataSet();
     void FollowView(const QModelIndex &current);
 
     vnd::RecordSetModel *m_model;
     QPointer<TDataSource> m_source;
     bool m_following = false;
+    bool m_followPending = false;
 };

@@ -5,7 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 
-namespace vnd {
+namespace vnd
+{
 
 FolderDialog::FolderDialog(QWidget *parent, const QString &caption, const QString &startFolder)
     : QFileDialog(parent, caption.isEmpty() ? QStringLiteral("Selecione a pasta") : caption, startFolder)

@@ -4,17 +4,18 @@
 
 #include <QFileDialog>
 
-namespace vnd {
+namespace vnd
+{
 
 class FolderDialog : public QFileDialog
 {
     Q_OBJECT
-public:
+  public:
     FolderDialog(QWidget *parent, const QString &caption, const QString &startFolder);
     // The chosen folder after acceptance.
     QString Folder() const;
 
-public slots:
+  public slots:
     // A missing folder is created after the user agrees ("A pasta ... não existe. Deseja criá-la?",
     // through the installed platform); refused or impossible, the dialog stays open.
     void accept() override;

@@ -3,6 +3,7 @@
 #include "host/platform.h"
 #include "host/ui/controls.h"
 #include "host/ui/handlers.h"
+#include "host/ui/reportdialog.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -10,14 +11,17 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-namespace vnd {
+namespace vnd
+{
 void ShowNoHelp(const QString &screenCode)
 {
-    Platform().Info(QStringLiteral("A ajuda da tela %1 não está instalada neste computador.").arg(screenCode));
+    Platform().Info(
+        QStringLiteral("A ajuda da tela %1 não está instalada neste computador.").arg(screenCode));
 }
 } // namespace vnd
 
-namespace {
+namespace
+{
 TButtonFlat *MakeButton(QWidget *parent, const char *name, const QString &caption, const QString &hint,
                         const QString &theme, QStyle::StandardPixmap fallback)
 {
@@ -51,9 +55,15 @@ TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget *parent) : TfrmDialogoPadrao(parent)
 
 void TfrmFiltroPadrao::sbtConfirmaClick() {}
 
-void TfrmFiltroPadrao::sbtAjudaClick() { vnd::ShowNoHelp(ScreenCode()); }
+void TfrmFiltroPadrao::sbtAjudaClick()
+{
+    vnd::ShowNoHelp(ScreenCode());
+}
 
-void TfrmFiltroPadrao::sbtFecharClick() { reject(); }
+void TfrmFiltroPadrao::sbtFecharClick()
+{
+    reject();
+}
 
 TfrmRotiGeral::TfrmRotiGeral(QWidget *parent) : TfrmDialogoPadrao(parent)
 {
@@ -69,7 +79,10 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget *parent) : TfrmDialogoPadrao(parent)
 
 void TfrmRotiGeral::sbtConfirmaClick() {}
 
-void TfrmRotiGeral::sbtCancelClick() { reject(); }
+void TfrmRotiGeral::sbtCancelClick()
+{
+    reject();
+}
 
 TfrmDadosGerRel::TfrmDadosGerRel(QWidget *parent) : TfrmDialogoPadrao(parent)
 {
@@ -91,6 +104,8 @@ TfrmDadosGerRel::TfrmDadosGerRel(QWidget *parent) : TfrmDialogoPadrao(parent)
     lblCodRel->setObjectName(QStringLiteral("lblCodRel"));
     pnlRelatorio = new QWidget(pnlClient);
     pnlRelatorio->setObjectName(QStringLiteral("pnlRelatorio"));
+    rpddPadrao = new TReportDialog(this);
+    rpddPadrao->setObjectName(QStringLiteral("rpddPadrao"));
 
     auto *top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("Relatório:"), pnlClient));
@@ -102,7 +117,14 @@ TfrmDadosGerRel::TfrmDadosGerRel(QWidget *parent) : TfrmDialogoPadrao(parent)
     layout->addWidget(pnlRelatorio, 1);
 }
 
-void TfrmDadosGerRel::SetReportCode(const QString &code) { lblCodRel->setText(code); }
+void TfrmDadosGerRel::SetReportCode(const QString &code)
+{
+    lblCodRel->setText(code);
+    rpddPadrao->ReportCode = code;
+    const QStringList names = rpddPadrao->ReportNames();
+    if (!names.isEmpty())
+        SetReportNames(names);
+}
 
 void TfrmDadosGerRel::SetReportNames(const QStringList &names)
 {
@@ -111,8 +133,19 @@ void TfrmDadosGerRel::SetReportNames(const QStringList &names)
     cbxRelatorio->setCurrentIndex(names.isEmpty() ? -1 : 0);
 }
 
-void TfrmDadosGerRel::sbtImprimirClick() {}
+void TfrmDadosGerRel::sbtImprimirClick()
+{
+    const QString name = cbxRelatorio->currentText();
+    if (rpddPadrao->HasReport(name))
+        rpddPadrao->Execute(name, this);
+}
 
-void TfrmDadosGerRel::sbtAjudaClick() { vnd::ShowNoHelp(ScreenCode()); }
+void TfrmDadosGerRel::sbtAjudaClick()
+{
+    vnd::ShowNoHelp(ScreenCode());
+}
 
-void TfrmDadosGerRel::sbtFecharClick() { reject(); }
+void TfrmDadosGerRel::sbtFecharClick()
+{
+    reject();
+}

@@ -7,13 +7,14 @@
 
 class QComboBox;
 class QLabel;
+class TReportDialog;
 
 // Modal filter: "Confirmar", the saved-option buttons (kept hidden: this system saves no filters),
 // help and close.
 class TfrmFiltroPadrao : public TfrmDialogoPadrao
 {
     Q_OBJECT
-public:
+  public:
     explicit TfrmFiltroPadrao(QWidget *parent = nullptr);
 
     TButtonFlat *sbtConfirma;
@@ -33,7 +34,7 @@ public:
 class TfrmRotiGeral : public TfrmDialogoPadrao
 {
     Q_OBJECT
-public:
+  public:
     explicit TfrmRotiGeral(QWidget *parent = nullptr);
 
     TButtonFlat *sbtConfirma;
@@ -45,12 +46,13 @@ public:
     virtual void sbtCancelClick();
 };
 
-// Report screen: the report-name list, the screen and report codes, and the panel where the report
-// dialog of a derived screen is placed. Printing itself belongs to the derived screen.
+// Report screen: the report-name list, the screen and report codes, the report dialog rpddPadrao and a
+// panel for a derived screen's own controls. Printing runs the chosen report through rpddPadrao when one
+// of that name is registered under the report code; a derived screen may print otherwise.
 class TfrmDadosGerRel : public TfrmDialogoPadrao
 {
     Q_OBJECT
-public:
+  public:
     explicit TfrmDadosGerRel(QWidget *parent = nullptr);
 
     TButtonFlat *sbtImprimir;
@@ -61,7 +63,10 @@ public:
     QLabel *lblCodRel;
     // Where the derived screen places its report dialog and controls.
     QWidget *pnlRelatorio;
+    // Runs the reports registered under the report code.
+    TReportDialog *rpddPadrao;
 
+    // Shows the code and has rpddPadrao work under it; the reports registered under it fill the list.
     void SetReportCode(const QString &code);
     void SetReportNames(const QStringList &names);
 
@@ -70,7 +75,8 @@ public:
     virtual void sbtFecharClick();
 };
 
-namespace vnd {
+namespace vnd
+{
 // The help button's answer while no help file is installed.
 void ShowNoHelp(const QString &screenCode);
 } // namespace vnd

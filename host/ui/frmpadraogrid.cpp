@@ -20,7 +20,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 TButtonFlat *MakeButton(QWidget *parent, const char *name, const QString &caption, const QString &theme,
                         QStyle::StandardPixmap fallback)
 {
@@ -45,14 +46,22 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent) : QMainWindow(parent)
     m_buttons->setContentsMargins(4, 2, 8, 2);
     m_buttons->setSpacing(2);
 
-    sbtIncluir = MakeButton(bar, "sbtIncluir", QStringLiteral("Incluir"), QStringLiteral("document-new"), QStyle::SP_FileDialogNewFolder);
-    sbtAlterar = MakeButton(bar, "sbtAlterar", QStringLiteral("Alterar"), QStringLiteral("document-edit"), QStyle::SP_FileDialogDetailedView);
-    sbtExcluir = MakeButton(bar, "sbtExcluir", QStringLiteral("Excluir"), QStringLiteral("edit-delete"), QStyle::SP_TrashIcon);
-    sbtImprimir = MakeButton(bar, "sbtImprimir", QStringLiteral("Imprimir"), QStringLiteral("document-print"), QStyle::SP_FileIcon);
-    sbtVerificar = MakeButton(bar, "sbtVerificar", QStringLiteral("Atualizar"), QStringLiteral("view-refresh"), QStyle::SP_BrowserReload);
-    sbtAjuda = MakeButton(bar, "sbtAjuda", QStringLiteral("Ajuda"), QStringLiteral("help-contents"), QStyle::SP_DialogHelpButton);
-    sbtFechar = MakeButton(bar, "sbtFechar", QStringLiteral("Fechar"), QStringLiteral("window-close"), QStyle::SP_DialogCloseButton);
-    for (TButtonFlat *b : {sbtIncluir, sbtAlterar, sbtExcluir, sbtImprimir, sbtVerificar, sbtAjuda, sbtFechar})
+    sbtIncluir = MakeButton(bar, "sbtIncluir", QStringLiteral("Incluir"), QStringLiteral("document-new"),
+                            QStyle::SP_FileDialogNewFolder);
+    sbtAlterar = MakeButton(bar, "sbtAlterar", QStringLiteral("Alterar"), QStringLiteral("document-edit"),
+                            QStyle::SP_FileDialogDetailedView);
+    sbtExcluir = MakeButton(bar, "sbtExcluir", QStringLiteral("Excluir"), QStringLiteral("edit-delete"),
+                            QStyle::SP_TrashIcon);
+    sbtImprimir = MakeButton(bar, "sbtImprimir", QStringLiteral("Imprimir"), QStringLiteral("document-print"),
+                             QStyle::SP_FileIcon);
+    sbtVerificar = MakeButton(bar, "sbtVerificar", QStringLiteral("Atualizar"),
+                              QStringLiteral("view-refresh"), QStyle::SP_BrowserReload);
+    sbtAjuda = MakeButton(bar, "sbtAjuda", QStringLiteral("Ajuda"), QStringLiteral("help-contents"),
+                          QStyle::SP_DialogHelpButton);
+    sbtFechar = MakeButton(bar, "sbtFechar", QStringLiteral("Fechar"), QStringLiteral("window-close"),
+                           QStyle::SP_DialogCloseButton);
+    for (TButtonFlat *b :
+         {sbtIncluir, sbtAlterar, sbtExcluir, sbtImprimir, sbtVerificar, sbtAjuda, sbtFechar})
         m_buttons->addWidget(b);
     m_buttons->addStretch(1);
     m_code = new QLabel(bar);
@@ -82,12 +91,14 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent) : QMainWindow(parent)
     mniAlterar = AddEntry(menu, QStringLiteral("&Alterar"), {}, &TfrmPadraoGrid::sbtAlterarClick);
     mniExcluir = AddEntry(menu, QStringLiteral("&Excluir"), {}, &TfrmPadraoGrid::sbtExcluirClick);
     menu->addSeparator();
-    mniImprimir = AddEntry(menu, QStringLiteral("Im&primir"), QKeySequence::Print, &TfrmPadraoGrid::sbtImprimirClick);
-    mniVerificar = AddEntry(menu, QStringLiteral("A&tualizar"), QKeySequence::Refresh, &TfrmPadraoGrid::sbtVerificarClick);
+    mniImprimir =
+        AddEntry(menu, QStringLiteral("Im&primir"), QKeySequence::Print, &TfrmPadraoGrid::sbtImprimirClick);
+    mniVerificar = AddEntry(menu, QStringLiteral("A&tualizar"), QKeySequence::Refresh,
+                            &TfrmPadraoGrid::sbtVerificarClick);
     menu->addSeparator();
     mniFechar = AddEntry(menu, QStringLiteral("&Fechar"), {}, &TfrmPadraoGrid::sbtFecharClick);
-    mniAjuda = AddEntry(menuBar()->addMenu(QStringLiteral("Aj&uda")), QStringLiteral("&Ajuda"), QKeySequence::HelpContents,
-                        &TfrmPadraoGrid::sbtAjudaClick);
+    mniAjuda = AddEntry(menuBar()->addMenu(QStringLiteral("Aj&uda")), QStringLiteral("&Ajuda"),
+                        QKeySequence::HelpContents, &TfrmPadraoGrid::sbtAjudaClick);
 
     vnd::Connect(sbtIncluir, &QToolButton::clicked, this, [this] { sbtIncluirClick(); });
     vnd::Connect(sbtAlterar, &QToolButton::clicked, this, [this] { sbtAlterarClick(); });
@@ -151,11 +162,20 @@ bool TfrmPadraoGrid::Close()
     return close();
 }
 
-void TfrmPadraoGrid::SetScreenCode(const QString &code) { m_code->setText(code); }
+void TfrmPadraoGrid::SetScreenCode(const QString &code)
+{
+    m_code->setText(code);
+}
 
-QString TfrmPadraoGrid::ScreenCode() const { return m_code->text(); }
+QString TfrmPadraoGrid::ScreenCode() const
+{
+    return m_code->text();
+}
 
-QMdiSubWindow *TfrmPadraoGrid::SubWindow() const { return qobject_cast<QMdiSubWindow *>(parentWidget()); }
+QMdiSubWindow *TfrmPadraoGrid::SubWindow() const
+{
+    return qobject_cast<QMdiSubWindow *>(parentWidget());
+}
 
 void TfrmPadraoGrid::InsertButton(TButtonFlat *button, QWidget *before)
 {
@@ -172,7 +192,10 @@ void TfrmPadraoGrid::SetEnabled(TButtonFlat *button, QAction *entry, bool enable
         entry->setEnabled(enabled);
 }
 
-void TfrmPadraoGrid::FormCreate() { dtsPadraoStateChange(); }
+void TfrmPadraoGrid::FormCreate()
+{
+    dtsPadraoStateChange();
+}
 
 void TfrmPadraoGrid::FormClose(TCloseAction &) {}
 
@@ -187,20 +210,28 @@ void TfrmPadraoGrid::dbgPadraoKeyDown(int &key, Qt::KeyboardModifiers shift)
         }
     };
     switch (key) {
-    case Qt::Key_F5: run(sbtVerificar, [this] { sbtVerificarClick(); }); break;
-    case Qt::Key_Insert: run(sbtIncluir, [this] { sbtIncluirClick(); }); break;
-    case Qt::Key_Delete: run(sbtExcluir, [this] { sbtExcluirClick(); }); break;
-    default: break;
+    case Qt::Key_F5:
+        run(sbtVerificar, [this] { sbtVerificarClick(); });
+        break;
+    case Qt::Key_Insert:
+        run(sbtIncluir, [this] { sbtIncluirClick(); });
+        break;
+    case Qt::Key_Delete:
+        run(sbtExcluir, [this] { sbtExcluirClick(); });
+        break;
+    default:
+        break;
     }
 }
 
 void TfrmPadraoGrid::dtsPadraoStateChange()
 {
+    // Neither the edit state nor a count: a loop that edits every row of a long list passes here twice
+    // per row, and must neither toggle the buttons nor count a filtered list each time.
     TClientDataSet *data = dtsPadrao->DataSet();
     const bool active = data && data->Active();
-    const bool browsing = active && data->State() == TDataSetState::Browse;
-    const bool onRow = browsing && !data->IsEmpty() && data->RecNo() >= 0;
-    SetEnabled(sbtIncluir, mniIncluir, browsing);
+    const bool onRow = active && data->RecNo() >= 0;
+    SetEnabled(sbtIncluir, mniIncluir, active);
     SetEnabled(sbtAlterar, mniAlterar, onRow);
     SetEnabled(sbtExcluir, mniExcluir, onRow);
 }
@@ -228,9 +259,15 @@ void TfrmPadraoGrid::sbtVerificarClick()
     }
 }
 
-void TfrmPadraoGrid::sbtAjudaClick() { vnd::ShowNoHelp(ScreenCode()); }
+void TfrmPadraoGrid::sbtAjudaClick()
+{
+    vnd::ShowNoHelp(ScreenCode());
+}
 
-void TfrmPadraoGrid::sbtFecharClick() { Close(); }
+void TfrmPadraoGrid::sbtFecharClick()
+{
+    Close();
+}
 
 void TfrmPadraoGrid::closeEvent(QCloseEvent *event)
 {

@@ -21,7 +21,7 @@ class TDataSource;
 class TfrmPadraoGrid : public QMainWindow
 {
     Q_OBJECT
-public:
+  public:
     explicit TfrmPadraoGrid(QWidget *parent = nullptr);
     ~TfrmPadraoGrid() override;
 
@@ -64,7 +64,7 @@ public:
     virtual void dbgPadraoKeyDown(int &key, Qt::KeyboardModifiers shift);
     // Runs on each state change of the data source and when its rows change (a page appended changes no
     // state but changes what the buttons may do). The base enables insert with an open data set and
-    // edit/delete with a current row; print and refresh stay as they are.
+    // edit/delete with a current record; print and refresh stay as they are.
     virtual void dtsPadraoStateChange();
     // Hooks of the buttons. The base refresh reopens a query behind the data source; the base delete
     // asks "Excl" and deletes the current row; insert, edit and print are the derived screen's.
@@ -76,7 +76,7 @@ public:
     virtual void sbtAjudaClick();
     virtual void sbtFecharClick();
 
-protected:
+  protected:
     // Adds a derived screen's button to the bar before the print button (or before the given one).
     void InsertButton(TButtonFlat *button, QWidget *before = nullptr);
     // Enables a button and its menu entry together.
@@ -84,9 +84,10 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private:
+  private:
     QMdiSubWindow *SubWindow() const;
-    QAction *AddEntry(QMenu *menu, const QString &text, const QKeySequence &shortcut, void (TfrmPadraoGrid::*handler)());
+    QAction *AddEntry(QMenu *menu, const QString &text, const QKeySequence &shortcut,
+                      void (TfrmPadraoGrid::*handler)());
 
     QHBoxLayout *m_buttons;
     QLabel *m_code;

@@ -7,14 +7,17 @@
 #include <QObject>
 #include <functional>
 
-namespace vnd {
+namespace vnd
+{
 
 // Connects signal of sender to handler (arguments of the signal are dropped); context ends the
 // connection when destroyed.
 template <typename Sender, typename Signal>
-QMetaObject::Connection Connect(Sender *sender, Signal signal, const QObject *context, std::function<void()> handler)
+QMetaObject::Connection Connect(Sender *sender, Signal signal, const QObject *context,
+                                std::function<void()> handler)
 {
-    return QObject::connect(sender, signal, context, [handler = std::move(handler)](auto &&...) { RunHandler(handler); });
+    return QObject::connect(sender, signal, context,
+                            [handler = std::move(handler)](auto &&...) { RunHandler(handler); });
 }
 
 } // namespace vnd

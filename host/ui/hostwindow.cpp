@@ -5,13 +5,15 @@
 #include <QMdiArea>
 #include <QPointer>
 
-namespace {
+namespace
+{
 // Guarded pointers: a window destroyed before it is unregistered reads as none, never as a dangling one.
 QPointer<QMainWindow> g_window;
 QPointer<QMdiArea> g_mdiArea;
 } // namespace
 
-namespace vnd {
+namespace vnd
+{
 
 void SetHostWindow(QMainWindow *window, QMdiArea *mdiArea)
 {
@@ -19,9 +21,15 @@ void SetHostWindow(QMainWindow *window, QMdiArea *mdiArea)
     g_mdiArea = mdiArea;
 }
 
-QMainWindow *HostMainWindow() { return g_window.data(); }
+QMainWindow *HostMainWindow()
+{
+    return g_window.data();
+}
 
-QMdiArea *HostMdiArea() { return g_mdiArea.data(); }
+QMdiArea *HostMdiArea()
+{
+    return g_mdiArea.data();
+}
 
 QWidget *DialogParent()
 {

@@ -6,7 +6,8 @@ class QMainWindow;
 class QMdiArea;
 class QWidget;
 
-namespace vnd {
+namespace vnd
+{
 // Registers the shell's main window and its MDI area; nullptrs unregister.
 void SetHostWindow(QMainWindow *window, QMdiArea *mdiArea);
 // The registered main window, or nullptr (tests, command-line programs).

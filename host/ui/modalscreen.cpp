@@ -51,9 +51,15 @@ int TfrmDialogoPadrao::ShowModal()
     return vnd::RunModal(*this);
 }
 
-void TfrmDialogoPadrao::SetScreenCode(const QString &code) { m_code->setText(code); }
+void TfrmDialogoPadrao::SetScreenCode(const QString &code)
+{
+    m_code->setText(code);
+}
 
-QString TfrmDialogoPadrao::ScreenCode() const { return m_code->text(); }
+QString TfrmDialogoPadrao::ScreenCode() const
+{
+    return m_code->text();
+}
 
 void TfrmDialogoPadrao::FormCreate() {}
 

@@ -22,7 +22,7 @@ enum class TCloseAction { caNone, caHide, caFree };
 class TfrmDialogoPadrao : public QDialog
 {
     Q_OBJECT
-public:
+  public:
     explicit TfrmDialogoPadrao(QWidget *parent = nullptr);
 
     // Runs FormCreate once. The creator calls it after construction, when virtual calls reach the derived
@@ -49,12 +49,12 @@ public:
     // Closes through FormClose; QDialog::accept/reject/close all come here.
     void done(int result) override;
 
-protected:
+  protected:
     // Adds a button to the bar, before the given one (nullptr: after the last).
     void InsertButton(TButtonFlat *button, QWidget *before = nullptr);
     void showEvent(QShowEvent *event) override;
 
-private:
+  private:
     QHBoxLayout *m_buttons;
     QLabel *m_code;
     bool m_created = false;

@@ -4,7 +4,8 @@
 #include "host/ui/datasource.h"
 #include "host/ui/uiplatform.h"
 
-namespace vnd {
+namespace vnd
+{
 
 QString BuildSelection(const QStringList &codes)
 {
@@ -17,7 +18,8 @@ QString BuildSelection(const QStringList &codes)
 QStringList ParseSelection(const QString &selection)
 {
     QStringList codes;
-    if (selection.size() < 2 || !selection.startsWith(QLatin1Char('_')) || !selection.endsWith(QLatin1Char('_')))
+    if (selection.size() < 2 || !selection.startsWith(QLatin1Char('_')) ||
+        !selection.endsWith(QLatin1Char('_')))
         return codes;
     // "_A__B_" -> "A__B" -> A, B
     return selection.mid(1, selection.size() - 2).split(QStringLiteral("__"));

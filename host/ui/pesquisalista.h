@@ -8,7 +8,8 @@
 
 class TDataSource;
 
-namespace vnd {
+namespace vnd
+{
 // The selection text of these codes, in the order given.
 QString BuildSelection(const QStringList &codes);
 // The codes of a selection text, in order ("" gives none).

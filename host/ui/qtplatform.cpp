@@ -10,15 +10,17 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace vnd {
+namespace vnd
+{
 
-namespace {
+namespace
+{
 
 // A box asks for the user's attention: while it is open the arrow replaces an hourglass set by the work
 // that shows it.
 class ArrowWhileOpen
 {
-public:
+  public:
     ArrowWhileOpen() : m_on(QApplication::overrideCursor() != nullptr)
     {
         if (m_on)
@@ -32,7 +34,7 @@ public:
     ArrowWhileOpen(const ArrowWhileOpen &) = delete;
     ArrowWhileOpen &operator=(const ArrowWhileOpen &) = delete;
 
-private:
+  private:
     bool m_on;
 };
 
@@ -48,7 +50,10 @@ void ShowBox(QMessageBox::Icon icon, const QString &title, const QString &text)
 
 QtPlatform::QtPlatform() = default;
 
-BusyOverlay *QtPlatform::Overlay() const { return m_overlay.data(); }
+BusyOverlay *QtPlatform::Overlay() const
+{
+    return m_overlay.data();
+}
 
 QtPlatform::~QtPlatform()
 {
@@ -69,9 +74,15 @@ bool QtPlatform::AskYesNo(const QString &text)
     return box.clickedButton() == yes;
 }
 
-void QtPlatform::Info(const QString &text) { ShowBox(QMessageBox::Information, QStringLiteral("Informação"), text); }
+void QtPlatform::Info(const QString &text)
+{
+    ShowBox(QMessageBox::Information, QStringLiteral("Informação"), text);
+}
 
-void QtPlatform::Error(const QString &text) { ShowBox(QMessageBox::Critical, QStringLiteral("Erro"), text); }
+void QtPlatform::Error(const QString &text)
+{
+    ShowBox(QMessageBox::Critical, QStringLiteral("Erro"), text);
+}
 
 bool QtPlatform::SelectFolder(const QString &caption, QString &folder)
 {

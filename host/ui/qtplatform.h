@@ -8,13 +8,14 @@
 #include <QElapsedTimer>
 #include <QPointer>
 
-namespace vnd {
+namespace vnd
+{
 
 class BusyOverlay;
 
 class QtPlatform : public IUiPlatform
 {
-public:
+  public:
     QtPlatform();
     ~QtPlatform() override;
 
@@ -34,13 +35,14 @@ public:
     // for every row of a long loop costs a clock read.
     void BusyProgress(const QString &text) override;
     void BusyHide() override;
-    bool ChooseRows(const QString &title, TClientDataSet &data, bool multiple, std::vector<int> &rows) override;
+    bool ChooseRows(const QString &title, TClientDataSet &data, bool multiple,
+                    std::vector<int> &rows) override;
     int RunModal(QDialog &dialog) override;
 
     // The indicator while shown (tests and the shell's screenshot read it).
     BusyOverlay *Overlay() const;
 
-private:
+  private:
     void Pump();
 
     QPointer<BusyOverlay> m_overlay;

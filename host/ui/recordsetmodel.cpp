@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-namespace vnd {
+namespace vnd
+{
 
 RecordSetModel::RecordSetModel(TClientDataSet *data, QObject *parent) : QAbstractTableModel(parent)
 {
@@ -18,7 +19,8 @@ void RecordSetModel::SetDataSet(TClientDataSet *data)
     m_data = data;
     if (data) {
         connect(data, &TClientDataSet::dataChanged, this, &RecordSetModel::Refresh);
-        connect(data, &TClientDataSet::currentChanged, this, [this](int recNo) { emit currentRowChanged(RowOf(recNo)); });
+        connect(data, &TClientDataSet::currentChanged, this,
+                [this](int recNo) { emit currentRowChanged(RowOf(recNo)); });
         connect(data, &QObject::destroyed, this, &RecordSetModel::Rebuild);
     }
     Rebuild();
@@ -29,7 +31,8 @@ void RecordSetModel::SetColumns(const std::vector<Column> &columns)
     if (m_data && m_data->FieldCount() > 0)
         for (const Column &c : columns)
             if (m_data->FieldIndex(c.field) < 0)
-                throw Exception(QStringLiteral("Campo %1 não encontrado para a coluna da grade").arg(c.field));
+                throw Exception(
+                    QStringLiteral("Campo %1 não encontrado para a coluna da grade").arg(c.field));
     m_requested = columns;
     Rebuild();
 }
@@ -97,8 +100,8 @@ void RecordSetModel::Refresh()
     int count = 0;
     Scan(mapped, map, count);
     const bool sameKind = mapped == m_mapped;
-    const bool prefix = sameKind && count >= m_count &&
-                        (!mapped || std::equal(m_map.begin(), m_map.end(), map.begin()));
+    const bool prefix =
+        sameKind && count >= m_count && (!mapped || std::equal(m_map.begin(), m_map.end(), map.begin()));
     if (!prefix) {
         beginResetModel();
         m_mapped = mapped;
@@ -146,7 +149,10 @@ int RecordSetModel::ColumnWidth(int column) const
     return column >= 0 && column < int(m_columns.size()) ? m_columns[column].width : 0;
 }
 
-int RecordSetModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : m_count; }
+int RecordSetModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_count;
+}
 
 int RecordSetModel::columnCount(const QModelIndex &parent) const
 {
@@ -163,7 +169,8 @@ QVariant RecordSetModel::data(const QModelIndex &index, int role) const
     if (role == Qt::TextAlignmentRole) {
         const TFieldType type = m_data->FieldDefs()[field].type;
         const bool number = type == TFieldType::Float || type == TFieldType::Integer;
-        const Qt::Alignment align = number ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter;
+        const Qt::Alignment align =
+            number ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter;
         return int(align); // as Qt's own models give it
     }
     if (role != Qt::DisplayRole)
@@ -171,7 +178,15 @@ QVariant RecordSetModel::data(const QModelIndex &index, int role) const
     const int recNo = m_mapped ? m_map[index.row()] : index.row();
     if (recNo >= m_data->RowCount())
         return {};
-    return m_data->RowField(recNo, field).DisplayText();
+    const TField cell = m_data->RowField(recNo, field);
+    try {
+        return cell.DisplayText();
+    } catch (const Exception &e) {
+        // A failing text handler must not break painting (nor raise a box per cell): the cell shows the
+        // stored value and the failure goes to the log.
+        qWarning("Texto de exibição do campo %s: %s", qPrintable(cell.FieldName()), qPrintable(e.Message()));
+        return cell.AsString();
+    }
 }
 
 QVariant RecordSetModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -10,16 +10,16 @@
 #include <QPointer>
 #include <vector>
 
-namespace vnd {
+namespace vnd
+{
 
 class RecordSetModel : public QAbstractTableModel
 {
     Q_OBJECT
-public:
+  public:
     // A grid column: the field shown, its title (empty: the field's label) and its width in pixels
     // (0: from the field).
-    struct Column
-    {
+    struct Column {
         QString field;
         QString title;
         int width = 0;
@@ -47,13 +47,12 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-signals:
+  signals:
     // The data set's current record moved to this model row (-1 when it is not shown).
     void currentRowChanged(int row);
 
-private:
-    struct Shown
-    {
+  private:
+    struct Shown {
         int field = -1;
         QString title;
         int width = 0;

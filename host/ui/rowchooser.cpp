@@ -15,12 +15,13 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-namespace vnd {
+namespace vnd
+{
 
 // Adds a tick box to the first column of each record, kept by record position.
 class TickedRows : public QIdentityProxyModel
 {
-public:
+  public:
     TickedRows(RecordSetModel *source, QObject *parent) : QIdentityProxyModel(parent), m_records(source)
     {
         setSourceModel(source);
@@ -65,7 +66,7 @@ public:
         return true;
     }
 
-private:
+  private:
     RecordSetModel *m_records;
     std::vector<char> m_ticked;
 };
@@ -114,7 +115,8 @@ RowChooserDialog::RowChooserDialog(QWidget *parent, const QString &title, TClien
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     if (multiple) {
         QPushButton *all = buttons->addButton(QStringLiteral("Marcar Todos"), QDialogButtonBox::ActionRole);
-        QPushButton *none = buttons->addButton(QStringLiteral("Desmarcar Todos"), QDialogButtonBox::ActionRole);
+        QPushButton *none =
+            buttons->addButton(QStringLiteral("Desmarcar Todos"), QDialogButtonBox::ActionRole);
         connect(all, &QPushButton::clicked, this, [this] { TickShown(true); });
         connect(none, &QPushButton::clicked, this, [this] { TickShown(false); });
         connect(m_view, &QTableView::doubleClicked, this, [this](const QModelIndex &index) {
@@ -170,7 +172,8 @@ std::vector<int> RowChooserDialog::Chosen() const
     return {m_model->RecNo(m_search->mapToSource(current).row())};
 }
 
-bool RowChooserDialog::Choose(const QString &title, TClientDataSet &data, bool multiple, std::vector<int> &rows)
+bool RowChooserDialog::Choose(const QString &title, TClientDataSet &data, bool multiple,
+                              std::vector<int> &rows)
 {
     RowChooserDialog dialog(DialogParent(), title, data, multiple, rows);
     if (dialog.exec() != QDialog::Accepted)

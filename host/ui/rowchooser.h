@@ -11,7 +11,8 @@ class QSortFilterProxyModel;
 class QTableView;
 class TClientDataSet;
 
-namespace vnd {
+namespace vnd
+{
 
 class RecordSetModel;
 class TickedRows;
@@ -19,7 +20,7 @@ class TickedRows;
 class RowChooserDialog : public QDialog
 {
     Q_OBJECT
-public:
+  public:
     // rows: record positions preselected.
     RowChooserDialog(QWidget *parent, const QString &title, TClientDataSet &data, bool multiple,
                      const std::vector<int> &rows);
@@ -38,7 +39,7 @@ public:
     // Runs the dialog modally; the outcome as ChooseRows gives it.
     static bool Choose(const QString &title, TClientDataSet &data, bool multiple, std::vector<int> &rows);
 
-private:
+  private:
     bool m_multiple;
     RecordSetModel *m_model;
     TickedRows *m_ticks = nullptr;

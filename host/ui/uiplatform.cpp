@@ -4,7 +4,8 @@
 
 #include <QDialog>
 
-namespace vnd {
+namespace vnd
+{
 
 bool ChooseRows(const QString &title, TClientDataSet &data, bool multiple, std::vector<int> &rows)
 {

@@ -11,15 +11,17 @@
 class QDialog;
 class TClientDataSet;
 
-namespace vnd {
+namespace vnd
+{
 
 class IUiPlatform : public IPlatform
 {
-public:
+  public:
     // Choice among the rows of an open data set, listing its visible fields. rows holds the record
     // positions (RecNo) preselected on entry and the chosen ones, ascending, on return; a single choice
     // returns one. False when cancelled (rows unchanged).
-    virtual bool ChooseRows(const QString &title, TClientDataSet &data, bool multiple, std::vector<int> &rows) = 0;
+    virtual bool ChooseRows(const QString &title, TClientDataSet &data, bool multiple,
+                            std::vector<int> &rows) = 0;
     // Runs a modal screen and returns its result (QDialog::Accepted/Rejected).
     virtual int RunModal(QDialog &dialog) = 0;
 };

@@ -3,16 +3,21 @@
 #include <QDialog>
 #include <gtest/gtest.h>
 
-namespace vndtest {
+namespace vndtest
+{
 
-namespace {
+namespace
+{
 const char *KindName(int kind)
 {
     static const char *const names[] = {"pergunta", "info", "erro", "pasta", "escolha", "tela modal"};
     return names[kind];
 }
 
-std::string Utf8(const QString &text) { return text.toStdString(); }
+std::string Utf8(const QString &text)
+{
+    return text.toStdString();
+}
 } // namespace
 
 ScriptedPlatform &ScriptedPlatform::ExpectQuestion(const QString &text, bool answer, Match match)
@@ -81,11 +86,12 @@ std::unique_ptr<ScriptedPlatform::Expectation> ScriptedPlatform::Take(Kind kind,
     const Expectation &next = m_queue.front();
     bool matches = next.kind == kind;
     // Texts are compared for messages and modal screens; folders and choices carry answers only.
-    if (matches && (kind == Kind::Question || kind == Kind::Info || kind == Kind::Error || kind == Kind::Modal))
+    if (matches &&
+        (kind == Kind::Question || kind == Kind::Info || kind == Kind::Error || kind == Kind::Modal))
         matches = next.match == Match::Exact ? next.text == text : text.contains(next.text);
     if (!matches) {
-        ADD_FAILURE() << "diálogo inesperado: " << Utf8(seen) << "; esperado: "
-                      << KindName(int(next.kind)) << " '" << Utf8(next.text) << "'";
+        ADD_FAILURE() << "diálogo inesperado: " << Utf8(seen) << "; esperado: " << KindName(int(next.kind))
+                      << " '" << Utf8(next.text) << "'";
         return nullptr;
     }
     auto taken = std::make_unique<Expectation>(std::move(m_queue.front()));
@@ -135,11 +141,18 @@ void ScriptedPlatform::BusyShow()
     m_busyVisible = true;
 }
 
-void ScriptedPlatform::BusyProgress(const QString &text) { m_busyTexts << text; }
+void ScriptedPlatform::BusyProgress(const QString &text)
+{
+    m_busyTexts << text;
+}
 
-void ScriptedPlatform::BusyHide() { m_busyVisible = false; }
+void ScriptedPlatform::BusyHide()
+{
+    m_busyVisible = false;
+}
 
-bool ScriptedPlatform::ChooseRows(const QString &title, TClientDataSet &, bool multiple, std::vector<int> &rows)
+bool ScriptedPlatform::ChooseRows(const QString &title, TClientDataSet &, bool multiple,
+                                  std::vector<int> &rows)
 {
     m_lastPickTitle = title;
     m_lastPickPreselected = rows;
@@ -147,7 +160,8 @@ bool ScriptedPlatform::ChooseRows(const QString &title, TClientDataSet &, bool m
     if (!e || !e->answer)
         return false;
     if (!multiple && e->rows.size() != 1)
-        ADD_FAILURE() << "escolha simples '" << Utf8(title) << "' respondida com " << e->rows.size() << " linhas";
+        ADD_FAILURE() << "escolha simples '" << Utf8(title) << "' respondida com " << e->rows.size()
+                      << " linhas";
     rows = e->rows;
     return true;
 }
@@ -183,7 +197,8 @@ ScopedPlatform::~ScopedPlatform()
 {
     const QStringList pending = m_platform->Pending();
     if (!pending.isEmpty())
-        ADD_FAILURE() << "diálogos esperados que não apareceram: " << Utf8(pending.join(QStringLiteral(", ")));
+        ADD_FAILURE() << "diálogos esperados que não apareceram: "
+                      << Utf8(pending.join(QStringLiteral(", ")));
     SetPlatform(m_previous);
 }
 

@@ -13,11 +13,12 @@
 #include <memory>
 #include <vector>
 
-namespace vndtest {
+namespace vndtest
+{
 
 class ScriptedPlatform : public vnd::IUiPlatform
 {
-public:
+  public:
     enum class Match { Exact, Contains };
 
     ScriptedPlatform &ExpectQuestion(const QString &text, bool answer, Match match = Match::Exact);
@@ -55,13 +56,13 @@ public:
     void BusyShow() override;
     void BusyProgress(const QString &text) override;
     void BusyHide() override;
-    bool ChooseRows(const QString &title, TClientDataSet &data, bool multiple, std::vector<int> &rows) override;
+    bool ChooseRows(const QString &title, TClientDataSet &data, bool multiple,
+                    std::vector<int> &rows) override;
     int RunModal(QDialog &dialog) override;
 
-private:
+  private:
     enum class Kind { Question, Info, Error, Folder, Pick, Modal };
-    struct Expectation
-    {
+    struct Expectation {
         Kind kind;
         QString text;
         Match match = Match::Exact;
@@ -86,7 +87,7 @@ private:
 // restores the platform installed before.
 class ScopedPlatform
 {
-public:
+  public:
     ScopedPlatform();
     ~ScopedPlatform();
     ScopedPlatform(const ScopedPlatform &) = delete;
@@ -95,7 +96,7 @@ public:
     ScriptedPlatform &operator*() const { return *m_platform; }
     ScriptedPlatform *operator->() const { return m_platform.get(); }
 
-private:
+  private:
     std::shared_ptr<ScriptedPlatform> m_platform;
     std::shared_ptr<IPlatform> m_previous;
 };

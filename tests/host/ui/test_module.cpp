@@ -18,5 +18,8 @@ extern "C" Q_DECL_EXPORT void IniProc()
     sub->show();
 }
 #else
-extern "C" Q_DECL_EXPORT int NotTheEntry() { return 1; }
+extern "C" Q_DECL_EXPORT int NotTheEntry()
+{
+    return 1;
+}
 #endif

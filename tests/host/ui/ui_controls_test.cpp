@@ -14,7 +14,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 // The branch lookup list of the filters: code and name.
 void DefineBranches(TClientDataSet &cds, const QStringList &codes)
@@ -57,23 +58,29 @@ TEST(PesquisaLista, PreselectsTheCodesOfTheTextAndWritesTheChosenOnes)
 
     QString selection = QStringLiteral("_0002__0003_");
     platform->ExpectPick({0, 2});
-    EXPECT_TRUE(PesquisaLista(&source, QStringLiteral("CDFILIAL"), QStringLiteral("Filial"), false, selection));
+    EXPECT_TRUE(
+        PesquisaLista(&source, QStringLiteral("CDFILIAL"), QStringLiteral("Filial"), false, selection));
     EXPECT_EQ(platform->LastPickTitle(), QStringLiteral("Filial"));
     EXPECT_EQ(platform->LastPickPreselected(), (std::vector<int>{1, 2}));
     EXPECT_EQ(selection, QStringLiteral("_0001__0003_"));
 
     // Nothing ticked empties the selection; cancelling leaves it as it was.
     platform->ExpectPick({});
-    EXPECT_TRUE(PesquisaLista(&source, QStringLiteral("CDFILIAL"), QStringLiteral("Filial"), false, selection));
+    EXPECT_TRUE(
+        PesquisaLista(&source, QStringLiteral("CDFILIAL"), QStringLiteral("Filial"), false, selection));
     EXPECT_EQ(selection, QString());
     selection = QStringLiteral("_0001_");
     platform->ExpectPickCancel();
-    EXPECT_FALSE(PesquisaLista(&source, QStringLiteral("CDFILIAL"), QStringLiteral("Filial"), false, selection));
+    EXPECT_FALSE(
+        PesquisaLista(&source, QStringLiteral("CDFILIAL"), QStringLiteral("Filial"), false, selection));
     EXPECT_EQ(selection, QStringLiteral("_0001_"));
 
-    EXPECT_THROW(PesquisaLista(&source, QStringLiteral("CDCAIXA"), QStringLiteral("Caixa"), false, selection), Exception);
+    EXPECT_THROW(PesquisaLista(&source, QStringLiteral("CDCAIXA"), QStringLiteral("Caixa"), false, selection),
+                 Exception);
     branches.Close();
-    EXPECT_THROW(PesquisaLista(&source, QStringLiteral("CDFILIAL"), QStringLiteral("Filial"), false, selection), Exception);
+    EXPECT_THROW(
+        PesquisaLista(&source, QStringLiteral("CDFILIAL"), QStringLiteral("Filial"), false, selection),
+        Exception);
 }
 
 TEST(BtnPesquisa, RunsBeforeThenMovesToThePickedRowThenAfter)
@@ -133,7 +140,8 @@ TEST(BtnPesquisa, RunsBeforeThenMovesToThePickedRowThenAfter)
 TEST(RowChooserDialog, TicksSurviveTheSearchAndComeBackInListOrder)
 {
     TClientDataSet branches;
-    DefineBranches(branches, {QStringLiteral("0001"), QStringLiteral("0002"), QStringLiteral("0003"), QStringLiteral("0010")});
+    DefineBranches(branches, {QStringLiteral("0001"), QStringLiteral("0002"), QStringLiteral("0003"),
+                              QStringLiteral("0010")});
     vnd::RowChooserDialog multi(nullptr, QStringLiteral("Filial"), branches, true, {3});
     multi.SetSearch(QStringLiteral("000"));
     EXPECT_EQ(multi.View()->model()->rowCount(), 3);
@@ -192,7 +200,8 @@ TEST(DBDateEditPlus, ShowsTheFieldAndWritesOnlyCompleteDates)
     params.AddField(QStringLiteral("DTINIGERAARQXML"), TFieldType::DateTime);
     params.CreateDataSet();
     params.Append();
-    params.FieldByName(QStringLiteral("DTINIGERAARQXML")).SetAsDateTime(QDateTime(QDate(2020, 1, 15), QTime(0, 0)));
+    params.FieldByName(QStringLiteral("DTINIGERAARQXML"))
+        .SetAsDateTime(QDateTime(QDate(2020, 1, 15), QTime(0, 0)));
     params.Post();
     TDataSource source(nullptr, &params);
     TDBDateEditPlus edit;

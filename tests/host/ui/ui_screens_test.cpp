@@ -16,13 +16,14 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 // A list screen as a module derives it: its own list, a failing refresh on demand, and a record of the
 // handlers that ran.
 class TfrmLista : public TfrmPadraoGrid
 {
-public:
+  public:
     TClientDataSet cdsLista;
     QStringList ran;
     QString failWith;
@@ -72,7 +73,7 @@ public:
 // The host window the list screens open in.
 class HostWindow
 {
-public:
+  public:
     HostWindow() : area(new QMdiArea(&window))
     {
         window.setCentralWidget(area);
@@ -84,11 +85,14 @@ public:
     QMdiArea *area;
 };
 
-void ProcessDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+void ProcessDeletes()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 class TfrmRotina : public TfrmRotiGeral
 {
-public:
+  public:
     QStringList ran;
     void FormActivate() override
     {
@@ -177,7 +181,8 @@ TEST(FrmPadraoGrid, ButtonsFollowTheListAndKeysReachTheDerivedScreen)
 
     QTest::keyClick(screen.dbgPadrao, Qt::Key_F5);
     QTest::keyClick(screen.dbgPadrao, Qt::Key_Space);
-    EXPECT_EQ(screen.ran, (QStringList{QStringLiteral("FormCreate"), QStringLiteral("refresh"), QStringLiteral("space")}));
+    EXPECT_EQ(screen.ran, (QStringList{QStringLiteral("FormCreate"), QStringLiteral("refresh"),
+                                       QStringLiteral("space")}));
 
     // Delete asks first; "Não" keeps the row.
     platform->ExpectQuestion(QStringLiteral("Confirma exclusão?"), false);
@@ -201,10 +206,12 @@ TEST(ModalScreens, RunWithoutAModalLoopUnderTheScriptedPlatform)
         screen.sbtConfirma->click();
     });
     EXPECT_EQ(rotina.ShowModal(), int(QDialog::Accepted));
-    EXPECT_EQ(rotina.ran, (QStringList{QStringLiteral("FormActivate"), QStringLiteral("confirma"), QStringLiteral("FormClose")}));
+    EXPECT_EQ(rotina.ran, (QStringList{QStringLiteral("FormActivate"), QStringLiteral("confirma"),
+                                       QStringLiteral("FormClose")}));
 
     rotina.ran.clear();
-    platform->ExpectModal(QStringLiteral("TfrmRotina"), [](QDialog &d) { static_cast<TfrmRotina &>(d).sbtCancel->click(); });
+    platform->ExpectModal(QStringLiteral("TfrmRotina"),
+                          [](QDialog &d) { static_cast<TfrmRotina &>(d).sbtCancel->click(); });
     EXPECT_EQ(rotina.ShowModal(), int(QDialog::Rejected));
     EXPECT_EQ(rotina.ran, (QStringList{QStringLiteral("FormActivate"), QStringLiteral("FormClose")}));
 

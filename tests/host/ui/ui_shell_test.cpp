@@ -14,15 +14,16 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 // The session values are process-wide; each test leaves them as it found them.
 class SessionGuard
 {
-public:
+  public:
     SessionGuard()
-        : m_url(Quorvel::WebURL), m_port(Quorvel::WebPort), m_token(Quorvel::WebToken), m_operador(Quorvel::Operador),
-          m_filial(Quorvel::FiliProc), m_moduFili(Quorvel::ModuFili)
+        : m_url(Quorvel::WebURL), m_port(Quorvel::WebPort), m_token(Quorvel::WebToken),
+          m_operador(Quorvel::Operador), m_filial(Quorvel::FiliProc), m_moduFili(Quorvel::ModuFili)
     {
     }
     ~SessionGuard()
@@ -35,7 +36,7 @@ public:
         Quorvel::ModuFili = m_moduFili;
     }
 
-private:
+  private:
     QString m_url;
     int m_port;
     QString m_token, m_operador, m_filial;
@@ -56,14 +57,16 @@ TEST(HostConfig, FileOverridesDefaultsAndEnvironmentOverridesTheFile)
 {
     QTemporaryDir temp;
     const QString ini = temp.filePath(QStringLiteral("host.ini"));
-    vndtest::WriteFile(ini, "[server]\nhost=10.0.0.5\nport=9000\n[session]\noperador=ANA\nfilial=12\nmodufili=S\n"
-                            "[database]\nurl=sqlite:/tmp/x.db\n");
+    vndtest::WriteFile(ini,
+                       "[server]\nhost=10.0.0.5\nport=9000\n[session]\noperador=ANA\nfilial=12\nmodufili=S\n"
+                       "[database]\nurl=sqlite:/tmp/x.db\n");
     const vnd::HostConfig defaults = vnd::LoadHostConfig({}, {});
     EXPECT_EQ(defaults.serverHost, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(defaults.serverPort, 8044);
     EXPECT_TRUE(defaults.dbUrl.startsWith(QStringLiteral("sqlite:") + vnd::DemoDataDir()));
 
-    const vnd::HostConfig c = vnd::LoadHostConfig(ini, Env({{"VND_SERVER_PORT", "9100"}, {"VND_OPERADOR", "BIA"}}));
+    const vnd::HostConfig c =
+        vnd::LoadHostConfig(ini, Env({{"VND_SERVER_PORT", "9100"}, {"VND_OPERADOR", "BIA"}}));
     EXPECT_EQ(c.serverHost, QStringLiteral("10.0.0.5"));
     EXPECT_EQ(c.serverPort, 9100);
     EXPECT_EQ(c.operador, QStringLiteral("BIA"));
@@ -130,7 +133,8 @@ TEST(Shell, LoadsAModuleWhoseWindowJoinsTheHost)
     vnd::MainWindow window(config);
     window.show();
     EXPECT_EQ(vnd::HostMdiArea(), window.MdiArea());
-    EXPECT_EQ(vnd::ModuleFile(QStringLiteral("/opt/mod"), QStringLiteral("VND04400")), QStringLiteral("/opt/mod/libvnd04400.so"));
+    EXPECT_EQ(vnd::ModuleFile(QStringLiteral("/opt/mod"), QStringLiteral("VND04400")),
+              QStringLiteral("/opt/mod/libvnd04400.so"));
 
     window.OpenModule(QStringLiteral(VND_TEST_MODULE));
     window.OpenModule(QStringLiteral(VND_TEST_MODULE)); // loaded once, entered twice
