@@ -7,6 +7,7 @@
 #include "import/importfiles.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <optional>
 
 namespace vnd {
@@ -42,7 +43,11 @@ void TImportacaoXml::importaXml()
 
         // Listed once: a file that cannot be moved away is not found again, and files arriving during
         // the batch wait for the next one.
-        const QStringList nomes = ListaArquivosXml(stDirXml);
+        QStringList nomes = ListaArquivosXml(stDirXml);
+        // A cancellation needs its sale stored first: cancellation batches go after every other file,
+        // whatever their names.
+        std::stable_partition(nomes.begin(), nomes.end(),
+                              [this](const QString &nome) { return !PareceLoteCancelamento(stDirXml + nome); });
         for (int i = 0; i < nomes.size(); ++i) {
             const QString &nome = nomes.at(i);
             Platform().BusyProgress(QStringLiteral("arquivo %1 de %2").arg(i + 1).arg(nomes.size()));

@@ -70,6 +70,15 @@ QStringList ListaArquivosXml(const QString &folder)
     return names;
 }
 
+bool PareceLoteCancelamento(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // The batch element follows the root and its few header elements.
+    return file.read(64 * 1024).contains("LoteCFeCanc");
+}
+
 QString LeTextoXml(const QString &path) { return ReadXmlFile(path, XmlLeadingBytes::Skip).text; }
 
 bool NomePastaSeguro(const QString &name)

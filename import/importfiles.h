@@ -11,6 +11,10 @@ namespace vnd {
 // empty when the folder does not exist.
 QStringList ListaArquivosXml(const QString &folder);
 
+// Whether the file's start names a SAT cancellation batch (LoteCFeCanc); a quick look at the bytes,
+// used only to order the batch, never to recognise a document.
+bool PareceLoteCancelamento(const QString &path);
+
 // The file's text decoded by its byte-order mark or declared encoding, from its first "<" on.
 // Exception naming the file when it cannot be read or decoded.
 QString LeTextoXml(const QString &path);

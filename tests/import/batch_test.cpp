@@ -1,0 +1,152 @@
+// The batch driver against a real server: where every file ends, what the logs say, what is stored.
+#include "server/docgen/importfolder.h"
+#include "tests/import/importharness.h"
+#include "tests/support/scripted_platform.h"
+#include "tests/support/testutil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+using namespace importtest;
+using vndtest::ScopedPlatform;
+using Match = vndtest::ScriptedPlatform::Match;
+
+namespace {
+
+QByteArray Nfce(const QString &branch = {})
+{
+    vnd::docgen::SaleOptions o;
+    o.kind = vnd::docgen::DocKind::Nfce;
+    o.status = vnd::docgen::NfceStatus::Authorized;
+    o.branchCode = branch.isEmpty() ? Gen().Branches().first().code : branch;
+    return vnd::docgen::ProcessedNfce(Gen().MakeSale(o));
+}
+
+const QString kConfLog = QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?");
+
+} // namespace
+
+TEST(ImportBatch, GeneratedFolderEndsAsItsManifestSays)
+{
+    Batch batch;
+    const QList<vnd::docgen::ImportCase> cases = vnd::docgen::WriteImportFolder(Gen(), batch.Dir());
+    int notes = 0;
+    for (const auto &c : cases)
+        notes += c.imported ? c.sales : 0;
+    ScopedPlatform platform;
+    platform->ExpectInfo(XmlProc(notes, int(cases.size()))).ExpectQuestion(kConfLog, false);
+    batch.Run();
+
+    // Files are read in name order, cancellation batches last; a file that fails before its reader finds a
+    // branch is filed under the branch of the file read before it.
+    QList<vnd::docgen::ImportCase> order = cases;
+    std::stable_partition(order.begin(), order.end(), [](const auto &c) {
+        return c.kind != vnd::docgen::ImportKind::SatCancelBatch;
+    });
+    QString branch;
+    for (const auto &c : order) {
+        SCOPED_TRACE(c.fileName.toStdString() + " — " + c.description.toStdString());
+        if (!c.branchCode.isEmpty())
+            branch = c.branchCode;
+        const QString folder = c.imported ? QStringLiteral("Xml Processados/") : QStringLiteral("Xml Erro/");
+        EXPECT_EQ(batch.Where(c.fileName), folder + (branch.isEmpty() ? QString() : branch + QLatin1Char('/')) + c.fileName);
+        const QStringList log = batch.LogLines(branch, c.fileName);
+        if (c.imported) {
+            EXPECT_TRUE(log.isEmpty()) << log.join(QLatin1Char('\n')).toStdString();
+            EXPECT_EQ(StoredCount(c.accessKeys), c.accessKeys.size());
+        } else {
+            ASSERT_GE(log.size(), 2);
+            EXPECT_TRUE(log[0].endsWith(QStringLiteral(" - -----> Erro no XML ") + c.fileName)) << log[0].toStdString();
+            EXPECT_TRUE(log[1].contains(QStringLiteral(" - ------ Descrição do erro: "))) << log[1].toStdString();
+            if (!c.errorText.isEmpty()) {
+                EXPECT_TRUE(log.join(QLatin1Char('\n')).contains(c.errorText)) << log.join(QLatin1Char('\n')).toStdString();
+            }
+            EXPECT_EQ(StoredCount(c.accessKeys), 0);
+        }
+    }
+    // Cancelled coupons of the batch are cancelled on the server.
+    for (const auto &c : cases) {
+        if (c.kind == vnd::docgen::ImportKind::SatCancelBatch) {
+            for (const QString &key : c.accessKeys)
+                EXPECT_TRUE(Stored(key).startsWith(QStringLiteral("C|"))) << key.toStdString();
+        }
+    }
+    QStringList progress;
+    for (int i = 1; i <= cases.size(); ++i)
+        progress << QStringLiteral("arquivo %1 de %2").arg(i).arg(cases.size());
+    EXPECT_EQ(platform->BusyTexts(), progress);
+    EXPECT_FALSE(platform->BusyVisible());
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setDelPreValidXml")), 1);
+}
+
+TEST(ImportBatch, EmptyFolderSaysSoAndStillClearsTheValidationLog)
+{
+    Batch batch;
+    batch.Write(QStringLiteral("leia-me.txt"), "<nota/>");
+    ScopedPlatform platform;
+    platform->ExpectInfo(QStringLiteral("Não foi encontrado nenhum XML."));
+    batch.Run();
+    EXPECT_EQ(batch.calls.value(QStringLiteral("getPrxPreValidXml")), 1);
+    EXPECT_EQ(batch.calls.value(QStringLiteral("getPreValidXml")), 1);
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setDelPreValidXml")), 1);
+    EXPECT_TRUE(batch.import->cdsPreValidXml.IsEmpty());
+    EXPECT_FALSE(batch.import->stNrSeqValidXml.isEmpty());
+    EXPECT_EQ(batch.Where(QStringLiteral("leia-me.txt")), QString());
+}
+
+TEST(ImportBatch, UnknownFileAfterAGoodOneIsFiledUnderItsBranchAndReimportAppends)
+{
+    Batch batch;
+    const QString branch = Gen().Branches().first().code;
+    batch.Write(QStringLiteral("a-nota.xml"), Nfce());
+    const QByteArray unknown = "<?xml version=\"1.0\"?><relatorio><linha>1</linha></relatorio>";
+    batch.Write(QStringLiteral("b-outro.XML"), unknown);
+    {
+        ScopedPlatform platform;
+        platform->ExpectInfo(XmlProc(1, 2)).ExpectQuestion(kConfLog, false);
+        batch.Run();
+    }
+    // The server's alerts for the stored sale came back in the validation log.
+    TClientDataSet &log0 = batch.import->cdsPreValidXml;
+    ASSERT_FALSE(log0.IsEmpty());
+    for (log0.First(); !log0.Eof(); log0.Next()) {
+        EXPECT_EQ(log0.FieldByName(QStringLiteral("IDTPVALIDXML")).DisplayText(), QStringLiteral("Alerta"));
+        EXPECT_EQ(log0.FieldByName(QStringLiteral("NMARQXML")).AsString(), QStringLiteral("a-nota.xml"));
+    }
+    EXPECT_EQ(batch.Where(QStringLiteral("a-nota.xml")), QStringLiteral("Xml Processados/%1/a-nota.xml").arg(branch));
+    EXPECT_EQ(batch.Where(QStringLiteral("b-outro.XML")), QStringLiteral("Xml Erro/%1/b-outro.XML").arg(branch));
+    QStringList log = batch.LogLines(branch, QStringLiteral("b-outro.XML"));
+    ASSERT_EQ(log.size(), 2);
+    static const QRegularExpression stamp(QStringLiteral("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d - "));
+    EXPECT_TRUE(stamp.match(log[0]).hasMatch()) << log[0].toStdString();
+    EXPECT_TRUE(log[0].endsWith(QStringLiteral(" - -----> Erro no XML b-outro.XML")));
+    EXPECT_TRUE(log[1].endsWith(QStringLiteral(" - ------ Descrição do erro: Arquivo XML fora do padrão exigido pela Sefaz.")));
+
+    // The same name again: the copy is replaced and the log grows.
+    batch.Write(QStringLiteral("b-outro.XML"), unknown + "<!-- 2 -->");
+    {
+        ScopedPlatform platform;
+        platform->ExpectInfo(XmlProc(0, 1));
+        batch.Run();
+    }
+    EXPECT_EQ(vndtest::ReadFile(batch.Dir() + QStringLiteral("Xml Erro/%1/b-outro.XML").arg(branch)),
+              unknown + "<!-- 2 -->");
+    EXPECT_EQ(batch.LogLines(branch, QStringLiteral("b-outro.XML")).size(), 4);
+}
+
+TEST(ImportBatch, UnknownFirstFileHasNoBranchAndLogsInTheErrorFolder)
+{
+    Batch batch;
+    batch.Write(QStringLiteral("lixo.xml"), "isto não é XML");
+    ScopedPlatform platform;
+    platform->ExpectInfo(XmlProc(0, 1));
+    batch.Run();
+    EXPECT_EQ(batch.Where(QStringLiteral("lixo.xml")), QStringLiteral("Xml Erro/lixo.xml"));
+    const QStringList log = batch.LogLines(QString(), QStringLiteral("lixo.xml"));
+    // The load failure and then the missing branch, two lines each.
+    ASSERT_EQ(log.size(), 4) << log.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(log[3].endsWith(
+        QStringLiteral("Descrição do erro: Filial e caixa não encontrados para o CNPJ e a série do arquivo.")));
+}
