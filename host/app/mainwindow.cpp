@@ -93,6 +93,8 @@ void MainWindow::ShowProblems(const QStringList &problems)
 {
     UpdateStatus();
     m_problems->setText(problems.join(QStringLiteral("   ")));
+    // The status bar cuts long paths; the whole text stays one hover away.
+    m_problems->setToolTip(problems.join(QLatin1Char('\n')));
 }
 
 void MainWindow::OpenModule(const QString &nameOrPath)
