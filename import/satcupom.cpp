@@ -95,7 +95,8 @@ void TImportacaoXml::PreencheCupomSat(const IXMLNode &cfe, bool &primeiroDoc)
             .SetAsFloat(DecimalOpcional(prod, "vOutro") + DecimalOpcional(prod, "vRatAcr"));
         itens.Post();
         const IXMLNode imposto = det->ChildNodes()->Nodes("imposto");
-        ExigeGrupoImposto(imposto, "ICMS", nItem);
+        // A service item carries ISSQN where goods carry ICMS; the coupon's schema takes either.
+        ExigeGrupoImposto(imposto, imposto->ChildNodes()->FindNode("ISSQN") ? "ISSQN" : "ICMS", nItem);
         ExigeGrupoImposto(imposto, "PIS", nItem);
         ExigeGrupoImposto(imposto, "COFINS", nItem);
     }

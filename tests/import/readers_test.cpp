@@ -332,3 +332,35 @@ TEST(ImportReaders, BranchThatWouldLeaveItsFolderCountsAsNone)
               (QStringList{QStringLiteral("Xml Erro"), QStringLiteral("Xml Processados")}));
     EXPECT_FALSE(QFileInfo::exists(batch.Dir() + QStringLiteral("../a")));
 }
+
+TEST(ImportReaders, SatItemNeedsItsTaxGroupsAndAServiceItemItsIssqn)
+{
+    Batch batch;
+    const QByteArray prod = "<prod><cProd>P1</cProd><qCom>1</qCom><vUnCom>30.20</vUnCom></prod>";
+    const QByteArray pgto = "<MP><cMP>01</cMP><vMP>30.20</vMP></MP><vTroco>0.00</vTroco>";
+    batch.Write(QStringLiteral("a-servico.xml"),
+                SatCoupon("900000004", pgto,
+                          "<det nItem=\"1\">" + prod +
+                              "<imposto><ISSQN><vBC>1</vBC></ISSQN><PIS><PISNT/></PIS><COFINS><COFINSNT/></COFINS>"
+                              "</imposto></det>"));
+    batch.Write(QStringLiteral("b-sem-icms.xml"),
+                SatCoupon("900000004", pgto,
+                          "<det nItem=\"1\">" + prod + "<imposto><PIS><PISNT/></PIS><COFINS><COFINSNT/></COFINS></imposto></det>"));
+    batch.Write(QStringLiteral("c-icms-vazio.xml"),
+                SatCoupon("900000004", pgto, "<det nItem=\"2\">" + prod + "<imposto><ICMS/><PIS><PISNT/></PIS><COFINS>"
+                                             "<COFINSNT/></COFINS></imposto></det>"));
+    {
+        ScopedPlatform platform;
+        platform->ExpectInfo(XmlProc(0, 3)).ExpectQuestion(
+            QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?"), false);
+        batch.Run();
+    }
+    EXPECT_TRUE(batch.LogLines(QString(), QStringLiteral("a-servico.xml")).value(1).endsWith(
+        QStringLiteral("Filial e caixa não encontrados para o CNPJ e a série do arquivo.")));
+    EXPECT_TRUE(batch.LogLines(QString(), QStringLiteral("b-sem-icms.xml")).value(1).endsWith(
+        QStringLiteral("Item 1 do cupom sem o grupo imposto/ICMS")));
+    EXPECT_TRUE(batch.LogLines(QString(), QStringLiteral("c-icms-vazio.xml")).value(1).endsWith(
+        QStringLiteral("Item 2 do cupom sem o grupo imposto/ICMS")));
+    // Only the coupon whose items were whole reached the server.
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaXml")), 1);
+}
