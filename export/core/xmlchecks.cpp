@@ -10,7 +10,8 @@ namespace vnd::assembly {
 void CheckNfeParses(const QByteArray &nfe)
 {
     IXMLTNFe doc = NewNFe();
-    doc->OwnerDocument()->LoadFromXML(QString::fromUtf8(nfe));
+    // The bytes are already UTF-8: loading them directly spares a round trip through wide text.
+    doc->OwnerDocument()->LoadFromUtf8(nfe);
 }
 
 QByteArray BuildCancellationEvent(const SaleRow &row)
