@@ -58,86 +58,8 @@ bool IsXmlChar(uint32_t c)
            (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-QString Excerpt(const char *p, const char *end)
-{
-    qsizetype n = 0;
-    while (p + n < end && n < 24 && p[n] != ';' && p[n] != '<' && p[n] != '\n')
-        ++n;
-    if (p + n < end && p[n] == ';')
-        ++n;
-    return QString::fromUtf8(p, n);
-}
-
-// Checks the reference at p (p[0] == '&'); returns its length or sets fault.
-qsizetype CheckReference(const char *p, const char *end, Fault &fault)
-{
-    const char *q = p + 1;
-    if (q < end && *q == '#') {
-        ++q;
-        const bool hex = q < end && *q == 'x';
-        if (hex)
-            ++q;
-        uint32_t value = 0;
-        const char *digits = q;
-        while (q < end && q - digits < 8) {
-            const char c = *q;
-            int d;
-            if (c >= '0' && c <= '9')
-                d = c - '0';
-            else if (hex && c >= 'a' && c <= 'f')
-                d = c - 'a' + 10;
-            else if (hex && c >= 'A' && c <= 'F')
-                d = c - 'A' + 10;
-            else
-                break;
-            value = value * (hex ? 16 : 10) + d;
-            ++q;
-        }
-        if (q > digits && q < end && *q == ';' && IsXmlChar(value))
-            return q + 1 - p;
-        fault.reason = QStringLiteral("referência de caractere inválida \"%1\"").arg(Excerpt(p, end));
-        return 0;
-    }
-    for (const char *name : {"amp;", "lt;", "gt;", "quot;", "apos;"}) {
-        const qsizetype n = qsizetype(std::strlen(name));
-        if (end - q >= n && std::memcmp(q, name, n) == 0)
-            return n + 1;
-    }
-    fault.reason = q < end && *q != ' ' && *q != '<'
-                       ? QStringLiteral("entidade não definida \"%1\"").arg(Excerpt(p, end))
-                       : QStringLiteral("caractere \"&\" sem referência (use &amp;)");
-    return 0;
-}
-
-// Skips a comment, CDATA section or processing instruction starting at p; returns where it ends, or
-// nullptr when unterminated (pugixml then reports it). Control characters inside are faults too.
-const char *SkipSection(const char *p, const char *end, const char *terminator, Fault &fault,
-                        const char *base)
-{
-    const qsizetype n = qsizetype(std::strlen(terminator));
-    const void *found = memmem(p, end - p, terminator, n);
-    if (!found)
-        return nullptr;
-    const char *stop = static_cast<const char *>(found);
-    for (const char *c = p; c < stop; ++c) {
-        if (kClasses.cls[static_cast<unsigned char>(*c)] == kControl) {
-            fault.offset = c - base;
-            fault.reason = QStringLiteral("caractere de controle 0x%1 não permitido em XML")
-                               .arg(static_cast<unsigned char>(*c), 2, 16, QLatin1Char('0'));
-            return nullptr;
-        }
-    }
-    return stop + n;
-}
-
-bool StartsWith(const char *p, const char *end, const char *prefix)
-{
-    const qsizetype n = qsizetype(std::strlen(prefix));
-    return end - p >= n && std::memcmp(p, prefix, n) == 0;
-}
-
 // First byte at or after p that is "<", "&" or below 0x20. Eight bytes are tested at a time: almost
-// every byte of a document is plain text or a name.
+// every byte of a document is plain text.
 const char *SkipPlain(const char *p, const char *end)
 {
     if constexpr (std::endian::native == std::endian::little) {
@@ -159,59 +81,188 @@ const char *SkipPlain(const char *p, const char *end)
     return p;
 }
 
-Fault Scan(const char *base, qsizetype size)
+bool IsControl(char c)
 {
-    Fault fault;
-    const char *p = base;
-    const char *end = base + size;
-    while (p < end) {
-        p = SkipPlain(p, end);
-        if (p == end)
-            break;
-        switch (kClasses.cls[static_cast<unsigned char>(*p)]) {
-        case kPlain: // a tab or a line break
-            ++p;
-            break;
-        case kControl:
-            fault.offset = p - base;
-            fault.reason = QStringLiteral("caractere de controle 0x%1 não permitido em XML")
-                               .arg(static_cast<unsigned char>(*p), 2, 16, QLatin1Char('0'));
-            return fault;
-        case kAmpersand: {
-            const qsizetype n = CheckReference(p, end, fault);
-            if (n == 0) {
-                fault.offset = p - base;
-                return fault;
-            }
-            p += n;
-            break;
-        }
-        default: {
-            const char *next = p + 1;
-            // Only "<!" and "<?" open something to look at; element tags are left to the parser.
-            if (next == end || (*next != '!' && *next != '?')) {
-                p = next;
+    return kClasses.cls[static_cast<unsigned char>(c)] == kControl;
+}
+
+// Reads the raw text the way the parser will and stops at what the parser would let through: an
+// undefined entity, a bad character reference, a control character, "<" in an attribute value, a
+// DOCTYPE. Markup errors (tags, nesting) are left to the parser, which reports them better.
+class Scanner
+{
+  public:
+    Scanner(const char *text, qsizetype size) : m_base(text), m_end(text + size) {}
+
+    Fault Run()
+    {
+        for (const char *p = m_base; p && p < m_end;) {
+            p = SkipPlain(p, m_end);
+            if (p == m_end)
+                break;
+            switch (kClasses.cls[static_cast<unsigned char>(*p)]) {
+            case kPlain: // a tab or a line break
+                ++p;
+                break;
+            case kControl:
+                p = Control(p);
+                break;
+            case kAmpersand:
+                p = Reference(p);
+                break;
+            default:
+                p = Markup(p);
                 break;
             }
-            if (StartsWith(p, end, "<!--"))
-                next = SkipSection(p + 4, end, "-->", fault, base);
-            else if (StartsWith(p, end, "<![CDATA["))
-                next = SkipSection(p + 9, end, "]]>", fault, base);
-            else if (StartsWith(p, end, "<?"))
-                next = SkipSection(p + 2, end, "?>", fault, base);
-            else if (StartsWith(p, end, "<!DOCTYPE")) {
-                fault.offset = p - base;
-                fault.reason = QStringLiteral("declaração DOCTYPE não é aceita");
-                return fault;
-            }
-            if (!next)
-                return fault;
-            p = next;
         }
-        }
+        return m_fault;
     }
-    return fault;
-}
+
+  private:
+    // Records a fault; returns nullptr so that callers can stop with "return Stop(...)".
+    const char *Stop(const char *at, const QString &reason)
+    {
+        m_fault.offset = at - m_base;
+        m_fault.reason = reason;
+        return nullptr;
+    }
+
+    const char *Control(const char *p)
+    {
+        return Stop(p, QStringLiteral("caractere de controle 0x%1 não permitido em XML")
+                           .arg(static_cast<unsigned char>(*p), 2, 16, QLatin1Char('0')));
+    }
+
+    bool StartsWith(const char *p, const char *prefix) const
+    {
+        const qsizetype n = qsizetype(std::strlen(prefix));
+        return m_end - p >= n && std::memcmp(p, prefix, size_t(n)) == 0;
+    }
+
+    QString Excerpt(const char *p) const
+    {
+        qsizetype n = 0;
+        while (p + n < m_end && n < 24 && p[n] != ';' && p[n] != '<' && p[n] != '\n')
+            ++n;
+        if (p + n < m_end && p[n] == ';')
+            ++n;
+        return QString::fromUtf8(p, n);
+    }
+
+    // p[0] == '&': past the reference, or nullptr when it is not one the parser decodes.
+    const char *Reference(const char *p)
+    {
+        const char *q = p + 1;
+        if (q < m_end && *q == '#') {
+            ++q;
+            const bool hex = q < m_end && *q == 'x';
+            if (hex)
+                ++q;
+            uint32_t value = 0;
+            const char *digits = q;
+            for (; q < m_end && q - digits < 8; ++q) {
+                const char c = *q;
+                int d;
+                if (c >= '0' && c <= '9')
+                    d = c - '0';
+                else if (hex && c >= 'a' && c <= 'f')
+                    d = c - 'a' + 10;
+                else if (hex && c >= 'A' && c <= 'F')
+                    d = c - 'A' + 10;
+                else
+                    break;
+                value = value * (hex ? 16 : 10) + uint32_t(d);
+            }
+            if (q > digits && q < m_end && *q == ';' && IsXmlChar(value))
+                return q + 1;
+            return Stop(p, QStringLiteral("referência de caractere inválida \"%1\"").arg(Excerpt(p)));
+        }
+        for (const char *name : {"amp;", "lt;", "gt;", "quot;", "apos;"}) {
+            if (StartsWith(q, name))
+                return q + std::strlen(name);
+        }
+        if (q < m_end && *q != ' ' && *q != '<')
+            return Stop(p, QStringLiteral("entidade não definida \"%1\"").arg(Excerpt(p)));
+        return Stop(p, QStringLiteral("caractere \"&\" sem referência (use &amp;)"));
+    }
+
+    // p[0] == '<'.
+    const char *Markup(const char *p)
+    {
+        const char *next = p + 1;
+        if (next == m_end)
+            return next;
+        if (*next == '?')
+            return Section(p, "?>", 2);
+        if (*next == '!') {
+            if (StartsWith(p, "<!--"))
+                return Section(p, "-->", 4);
+            if (StartsWith(p, "<![CDATA["))
+                return Section(p, "]]>", 9);
+            if (StartsWith(p, "<!DOCTYPE"))
+                return Stop(p, QStringLiteral("declaração DOCTYPE não é aceita"));
+            return next;
+        }
+        if (*next == '/')
+            return next;
+        return Tag(next);
+    }
+
+    // A comment, CDATA section or processing instruction: its content is not markup, but control
+    // characters are faults there too. Unterminated, the scan goes on and the parser reports it.
+    const char *Section(const char *p, const char *terminator, qsizetype opening)
+    {
+        const qsizetype n = qsizetype(std::strlen(terminator));
+        const void *found = memmem(p + opening, size_t(m_end - p - opening), terminator, size_t(n));
+        if (!found)
+            return p + 1;
+        const char *stop = static_cast<const char *>(found);
+        for (const char *c = p + opening; c < stop; ++c) {
+            if (IsControl(*c))
+                return Control(c);
+        }
+        return stop + n;
+    }
+
+    // The inside of a start tag, p just after "<": its attribute values are checked like text, and
+    // may not hold "<" (the parser would take it as a character).
+    const char *Tag(const char *p)
+    {
+        while (p < m_end) {
+            const char c = *p;
+            if (c == '>')
+                return p + 1;
+            if (c == '<')
+                return p;
+            if (IsControl(c))
+                return Control(p);
+            if (c != '"' && c != '\'') {
+                ++p;
+                continue;
+            }
+            for (++p; p < m_end && *p != c;) {
+                if (*p == '<')
+                    return Stop(p, QStringLiteral("caractere \"<\" dentro do valor de um atributo"));
+                if (*p == '&') {
+                    p = Reference(p);
+                    if (!p)
+                        return nullptr;
+                    continue;
+                }
+                if (IsControl(*p))
+                    return Control(p);
+                ++p;
+            }
+            if (p < m_end)
+                ++p;
+        }
+        return p;
+    }
+
+    const char *m_base;
+    const char *m_end;
+    Fault m_fault;
+};
 
 QString StatusReason(const pugi::xml_parse_result &result)
 {
@@ -380,7 +431,7 @@ std::unique_ptr<pugi::xml_document> ParseTree(QByteArray &utf8, const std::funct
         throw EXMLParseError(reason, line, column);
     };
 
-    const Fault fault = Scan(data, size);
+    const Fault fault = Scanner(data, size).Run();
     if (fault.offset >= 0)
         raise(fault.offset, fault.reason);
 

@@ -4,6 +4,7 @@
 #include "xml/xmldoc.h"
 #include "xml/xmlencoding.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -151,5 +152,22 @@ TEST(XmlEncoding, AccentedNamesSurviveLoadReadAndSave)
         ADD_FAILURE() << "a missing file read";
     } catch (const Exception &e) {
         EXPECT_TRUE(e.Message().contains(missing));
+    }
+}
+
+TEST(XmlEncoding, SeedFilesOfEveryEncodingLoadAndRoundTrip)
+{
+    const QDir dir(vndtest::DataDir() + QStringLiteral("/xml/fuzz"));
+    const QStringList files = dir.entryList({QStringLiteral("*.xml")}, QDir::Files);
+    ASSERT_GE(files.size(), 7);
+    for (const QString &name : files) {
+        SCOPED_TRACE(name.toStdString());
+        const vnd::DecodedXml file = vnd::ReadXmlFile(dir.filePath(name), vnd::XmlLeadingBytes::Skip);
+        IXMLDocument doc = TXMLDocument::Create();
+        doc->LoadFromXML(file.text);
+        IXMLDocument again = TXMLDocument::Create();
+        again->LoadFromUtf8(doc->XMLUtf8());
+        EXPECT_EQ(again->XML(), doc->XML());
+        EXPECT_TRUE(doc->Encoding().isEmpty() || doc->Encoding() == QLatin1String("UTF-8"));
     }
 }

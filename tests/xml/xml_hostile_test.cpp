@@ -59,6 +59,10 @@ TEST(XmlHostile, MalformedTextNamesTheReasonLineAndColumn)
         {"<a>\x01</a>", "caractere de controle 0x01", 1, 4},
         {"<a><![CDATA[\x1f]]></a>", "caractere de controle 0x1f", 1, 13},
         {"<a>", "marca de fim", 1, 3},
+        {"<a\n  x=\"1 < 2\"/>", "\"<\" dentro do valor de um atributo", 2, 8},
+        // Markup-like text inside an attribute value must not hide what follows it from the checks.
+        {"<a x=\"<![CDATA[\">\n\x1e</a>", "\"<\" dentro do valor", 1, 7},
+        {"<a x='&lt;!--'>&bad;<!-- -->\x1e</a>", "entidade não definida", 1, 16},
     };
     for (const Case &c : cases) {
         const Fault f = LoadFault(QString::fromUtf8(c.text));
