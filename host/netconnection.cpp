@@ -22,6 +22,9 @@ void TNetConnection::Open()
         BeforeConnect(*this);
     m_impl->client = std::make_unique<httplib::Client>(Host.toStdString(), Port);
     m_impl->client->set_keep_alive(true);
+    // A call is a small request answered at once: without this, Nagle's algorithm and the peer's delayed
+    // acknowledgement hold every call back by tens of milliseconds.
+    m_impl->client->set_tcp_nodelay(true);
     m_impl->client->set_connection_timeout(5, 0);
     m_impl->client->set_read_timeout(TimeoutSeconds, 0);
     m_impl->client->set_write_timeout(TimeoutSeconds, 0);
