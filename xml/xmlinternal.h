@@ -22,6 +22,16 @@ namespace vnd::xmlimpl
 // (utf8 as it was before the parse).
 std::unique_ptr<pugi::xml_document> ParseTree(QByteArray &utf8, const std::function<QByteArray()> &pristine);
 
+// A fault of raw text: its byte offset (-1 when there is none) and reason.
+struct ScanFault {
+    qsizetype offset = -1;
+    QString reason;
+};
+
+// Checks raw UTF-8 text for what the parser would accept although XML forbids it: an undefined entity,
+// a bad character reference, a control character, "<" in an attribute value, a DOCTYPE.
+ScanFault ScanText(const char *text, qsizetype size);
+
 // Line and column (from 1, the column in characters) of a byte offset of UTF-8 text.
 std::pair<int, int> LineColumn(const char *text, qsizetype size, qsizetype offset);
 
