@@ -1,0 +1,111 @@
+// getNotas, getNotasPedRej and geraXml: the sale list and the server-side generation.
+#include "host/errors.h"
+#include "server/exportpath.h"
+#include "server/notas.h"
+#include "server/rdm.h"
+
+namespace vnd::server {
+
+namespace {
+
+// A page may not be larger than this: a client asking for everything at once would hold the server's
+// memory hostage.
+constexpr qint64 kMaxPageRows = 100000;
+
+qint64 RowNumber(const Args &args, int i, const char *name)
+{
+    bool ok = false;
+    const QString text = args.Text(i, name);
+    const qint64 n = text.trimmed().toLongLong(&ok);
+    if (!ok || n < 0)
+        throw Exception(QStringLiteral("Linha da página inválida (%1): \"%2\".").arg(QString::fromUtf8(name), text.left(20)));
+    return n;
+}
+
+MethodResult getNotas(const RdmGeraXml &rdm, const Args &args)
+{
+    args.ExpectCount(16);
+    SaleFilter f;
+    f.branches = ParseListFilter(args.Text(0, "filiais"), args.Text(1, "todas as filiais"), QStringLiteral("filiais"));
+    f.registers = ParseListFilter(args.Text(2, "caixas"), args.Text(3, "todos os caixas"), QStringLiteral("caixas"));
+    f.from = args.Date(4, "data inicial");
+    f.to = args.Date(5, "data final");
+    f.invoice = ParseInvoiceFilter(args.Text(6, "nota fiscal"), args.Text(7, "todas as notas"));
+    ParseSituation(args.Text(8, "situação"), f);
+    args.Bool(9, "reservado");
+    const qint64 first = RowNumber(args, 10, "primeira linha");
+    const qint64 last = RowNumber(args, 11, "última linha");
+    f.customers = ParseListFilter(args.Text(12, "clientes"), args.Text(13, "todos os clientes"), QStringLiteral("clientes"));
+    f.receiptTypes = ParseListFilter(args.Text(14, "tipos de recebimento"), args.Text(15, "todos os tipos"),
+                                     QStringLiteral("tipos de recebimento"));
+    if (last >= first && last - first + 1 > kMaxPageRows)
+        throw Exception(QStringLiteral("Página grande demais: %1 linhas (o máximo é %2).").arg(last - first + 1).arg(kMaxPageRows));
+    TClientDataSet page;
+    QueryNotasPage(rdm.Db(), f, first, last, page);
+    return PacketResult(page);
+}
+
+MethodResult getNotasPedRej(const RdmGeraXml &rdm, const Args &args)
+{
+    args.ExpectCount(8);
+    SaleFilter f;
+    f.branches = ParseListFilter(args.Text(0, "filiais"), args.Text(1, "todas as filiais"), QStringLiteral("filiais"));
+    f.registers = ParseListFilter(args.Text(2, "caixas"), args.Text(3, "todos os caixas"), QStringLiteral("caixas"));
+    f.invoice = ParseInvoiceFilter(args.Text(4, "nota fiscal"), args.Text(5, "todas as notas"));
+    f.from = args.Date(6, "data inicial");
+    f.to = args.Date(7, "data final");
+    TClientDataSet rows;
+    QueryNotasPendingRejected(rdm.Db(), f, rows);
+    return PacketResult(rows);
+}
+
+// The file assembly of the local export writes these rows; until the server links it, generation on the
+// server is refused after every argument has been checked and the rows fetched.
+bool WriteNotasFiles(TClientDataSet &rows, const QString &folder, bool compress)
+{
+    Q_UNUSED(rows);
+    Q_UNUSED(folder);
+    Q_UNUSED(compress);
+    throw Exception(QStringLiteral("A geração de arquivos no servidor ainda não está disponível nesta versão."));
+}
+
+MethodResult geraXml(const RdmGeraXml &rdm, const Args &args)
+{
+    args.ExpectCount(4);
+    const TDataPacket packet = args.Packet(0, "lista de vendas");
+    const QString folder = ResolveExportFolder(rdm.Config().exportRoot, args.Text(1, "pasta"));
+    const QString compress = args.Text(2, "compactar");
+    if (compress != QLatin1String("S") && compress != QLatin1String("N"))
+        throw Exception(QStringLiteral("Indicador de compactação inválido: \"%1\" (use \"S\" ou \"N\").").arg(compress.left(10)));
+    args.Bool(3, "reservado");
+
+    // Only the keys of the ticked rows are taken from the client: the documents written are the ones
+    // this server stores, never texts a client sent.
+    TClientDataSet list;
+    list.SetData(packet);
+    if (list.FieldIndex(QStringLiteral("IDCHECK")) < 0 || list.FieldIndex(QStringLiteral("NRACESSONFCE")) < 0)
+        throw Exception(QStringLiteral("A lista de vendas deve ter os campos IDCHECK e NRACESSONFCE."));
+    QStringList keys;
+    for (list.First(); !list.Eof(); list.Next()) {
+        if (list.FieldByName(QStringLiteral("IDCHECK")).AsString() != QLatin1String("S"))
+            continue;
+        const QString key = list.FieldByName(QStringLiteral("NRACESSONFCE")).AsString().trimmed();
+        if (key.isEmpty())
+            throw Exception(QStringLiteral("Venda marcada sem chave de acesso na linha %1 da lista.").arg(list.RecNo() + 1));
+        keys << key;
+    }
+    TClientDataSet rows;
+    QueryNotasByKeys(rdm.Db(), keys, rows);
+    return MethodResult{WriteNotasFiles(rows, folder, compress == QLatin1String("S")), rows.RowCount()};
+}
+
+} // namespace
+
+void AddNotasMethods(QHash<QString, RdmGeraXml::Method> &methods)
+{
+    methods.insert(QStringLiteral("getNotas"), getNotas);
+    methods.insert(QStringLiteral("getNotasPedRej"), getNotasPedRej);
+    methods.insert(QStringLiteral("geraXml"), geraXml);
+}
+
+} // namespace vnd::server

@@ -1,0 +1,115 @@
+// The import's validation log: batch numbers, the checks of a sale, the batch's rows and their removal.
+#include "host/errors.h"
+#include "server/rdm.h"
+#include "server/validation.h"
+
+namespace vnd::server {
+
+namespace {
+
+MethodResult getPrxPreValidXml(const RdmGeraXml &rdm, const Args &args)
+{
+    args.ExpectCount(0);
+    qint64 number = 0;
+    // The counter row is updated inside the write transaction, so two hosts asking at once get two numbers.
+    rdm.Db().Write([&] {
+        QSqlQuery q = rdm.Db().Exec(QStringLiteral("UPDATE SEQUENCIA SET NRULTIMO = NRULTIMO + 1 WHERE NMSEQUENCIA = "
+                                                   "'PREVALIDXML' RETURNING NRULTIMO"),
+                                    {}, "numerar o lote de validação");
+        if (!q.next())
+            throw Exception(QStringLiteral("A sequência dos lotes de validação não existe no banco de dados."));
+        number = q.value(0).toLongLong();
+    });
+    return MethodResult{QString::number(number)};
+}
+
+MethodResult getPreValidXml(const RdmGeraXml &rdm, const Args &args)
+{
+    args.ExpectCount(1);
+    const QString batchText = args.Text(0, "lote de validação");
+    const qint64 batch = ParseBatchNumber(batchText);
+    TClientDataSet cds;
+    cds.AddField(QStringLiteral("NRSEQVALIDXML"), TFieldType::String, 10);
+    cds.AddField(QStringLiteral("NRSEQERROXML"), TFieldType::String, 5);
+    cds.AddField(QStringLiteral("IDTPVALIDXML"), TFieldType::String, 1);
+    cds.AddField(QStringLiteral("NMARQXML"), TFieldType::String, 150);
+    cds.AddField(QStringLiteral("CDFILIAL"), TFieldType::String, 4);
+    cds.AddField(QStringLiteral("CDCAIXA"), TFieldType::String, 3);
+    cds.AddField(QStringLiteral("NRNOTAFISCALCE"), TFieldType::String, 9);
+    cds.AddField(QStringLiteral("NRACESSONFCE"), TFieldType::String, 50);
+    cds.AddField(QStringLiteral("CDPRODUTO"), TFieldType::String, 30);
+    cds.AddField(QStringLiteral("NMPRODUTO"), TFieldType::String, 50);
+    cds.AddField(QStringLiteral("DSERROXML"), TFieldType::String, 300);
+    cds.AddField(QStringLiteral("DSAJUDAXML"), TFieldType::String, 300);
+    cds.CreateDataSet();
+    QSqlQuery q = rdm.Db().Exec(QStringLiteral("SELECT IDTPVALIDXML, NMARQXML, CDFILIAL, CDCAIXA, NRNOTAFISCALCE, "
+                                               "NRACESSONFCE, CDPRODUTO, NMPRODUTO, DSERROXML, DSAJUDAXML FROM PREVALIDXML "
+                                               "WHERE NRSEQVALIDXML = ? ORDER BY IDPREVALIDXML"),
+                                {batch}, "ler o log de validação");
+    int n = 0;
+    while (q.next()) {
+        cds.Append();
+        cds.Fields(0).SetAsString(QString::number(batch));
+        cds.Fields(1).SetAsString(QString::number(++n));
+        for (int i = 0; i < 10; ++i)
+            if (!q.value(i).isNull())
+                cds.Fields(i + 2).SetValue(q.value(i));
+        cds.Post();
+    }
+    cds.MergeChangeLog();
+    return PacketResult(cds);
+}
+
+MethodResult setDelPreValidXml(const RdmGeraXml &rdm, const Args &args)
+{
+    args.ExpectCount(1);
+    const qint64 batch = ParseBatchNumber(args.Text(0, "lote de validação"));
+    int removed = 0;
+    rdm.Db().Write([&] {
+        QSqlQuery q = rdm.Db().Exec(QStringLiteral("DELETE FROM PREVALIDXML WHERE NRSEQVALIDXML = ?"), {batch},
+                                    "apagar o log de validação");
+        removed = q.numRowsAffected();
+    });
+    return MethodResult{true, removed};
+}
+
+MethodResult setValidaXml(const RdmGeraXml &rdm, const Args &args)
+{
+    args.ExpectCount(1);
+    const ImportedSale sale = ReadSaleArray(args.List(0, "vetor da venda"));
+    if (sale.batch <= 0)
+        throw Exception(QStringLiteral("Lote de validação não informado no vetor da venda (item 10)."));
+    const SaleResolution checks = CheckSale(rdm.Db(), sale);
+    if (checks.problems.isEmpty())
+        return MethodResult{true, 0};
+    const ServerDb &db = rdm.Db();
+    const QString registerCode = checks.registerCode.isEmpty() ? sale.registerCode : checks.registerCode;
+    db.Write([&] {
+        QSqlQuery insert = db.Prepare(
+            QStringLiteral("INSERT INTO PREVALIDXML (NRSEQVALIDXML, IDTPVALIDXML, NMARQXML, CDFILIAL, CDCAIXA, "
+                           "NRNOTAFISCALCE, NRACESSONFCE, CDPRODUTO, NMPRODUTO, DSERROXML, DSAJUDAXML, DTHRREGISTRO) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, %1)")
+                .arg(db.DateTimeParam()),
+            "gravar o log de validação");
+        const QVariant now = ServerDb::DateTimeValue(QDateTime::currentDateTime());
+        for (const Problem &p : checks.problems)
+            db.Run(insert,
+                   {sale.batch, QString(QChar::fromLatin1(p.type)), sale.fileName.left(150), sale.branch.left(4),
+                    registerCode.left(3), sale.invoice.left(9), sale.key.left(50), p.product.left(30),
+                    p.productName.left(50), p.description.left(300), p.help.left(300), now},
+                   "gravar o log de validação");
+    });
+    return MethodResult{true, int(checks.problems.size())};
+}
+
+} // namespace
+
+void AddValidationMethods(QHash<QString, RdmGeraXml::Method> &methods)
+{
+    methods.insert(QStringLiteral("getPrxPreValidXml"), getPrxPreValidXml);
+    methods.insert(QStringLiteral("getPreValidXml"), getPreValidXml);
+    methods.insert(QStringLiteral("setDelPreValidXml"), setDelPreValidXml);
+    methods.insert(QStringLiteral("setValidaXml"), setValidaXml);
+}
+
+} // namespace vnd::server

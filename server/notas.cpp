@@ -1,0 +1,158 @@
+#include "server/notas.h"
+
+#include "host/errors.h"
+
+#include <QSet>
+
+namespace vnd::server {
+
+namespace {
+
+struct Column
+{
+    const char *name;
+    TFieldType type;
+    int size;
+};
+
+// IDCHECK is the screen's tick mark, not a column; the rest are VENDA's columns of the same names.
+const Column kColumns[] = {
+    {"IDCHECK", TFieldType::FixedChar, 1},        {"CDFILIAL", TFieldType::String, 4},
+    {"CDCAIXA", TFieldType::String, 3},           {"CDLOJA", TFieldType::String, 10},
+    {"NRSEQVENDA", TFieldType::String, 10},       {"DSARQXMLNFCE", TFieldType::Memo, 0},
+    {"DTENTRVENDA", TFieldType::DateTime, 0},     {"NRACESSONFCE", TFieldType::String, 50},
+    {"CDSERIE", TFieldType::String, 10},          {"IDTPEMISVEND", TFieldType::String, 1},
+    {"NRNOTAFISCALCE", TFieldType::String, 9},    {"IDSITUVENDA", TFieldType::String, 1},
+    {"NRPROTOCOLONFCE", TFieldType::String, 100}, {"DTHRPROTOCONFCE", TFieldType::DateTime, 0},
+    {"IDTPAMBNFCE", TFieldType::String, 5},       {"IDSTATUSNFCE", TFieldType::String, 1},
+    {"NRINSJURIEST", TFieldType::String, 20},     {"DSRAZAOCANCNFCE", TFieldType::String, 250},
+    {"DTHRPROTOCOCANC", TFieldType::DateTime, 0}, {"NRPROTOCOLOCANC", TFieldType::String, 15},
+    {"NRCERTDIGNFCE", TFieldType::String, 50},    {"DSARQXMLCANCNFCE", TFieldType::Memo, 0},
+    {"WSSITEUFQRCODENFC", TFieldType::String, 255}, {"DSQRCODENFCE", TFieldType::String, 1024},
+    {"CDVERSAOXMLNFCE", TFieldType::String, 10},  {"IDORIGEMVENDA", TFieldType::String, 10},
+    {"CDCLIENTE", TFieldType::String, 21},
+};
+constexpr int kColumnCount = int(sizeof kColumns / sizeof kColumns[0]);
+
+const char *kOrder = " ORDER BY V.CDFILIAL, V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, V.IDVENDA";
+
+// SELECT list of every column but IDCHECK; the documents are replaced by NULL when not wanted.
+QString SelectList(const ServerDb &db, bool withDocuments)
+{
+    QString list;
+    for (int i = 1; i < kColumnCount; ++i) {
+        const QString column = QStringLiteral("V.") + QLatin1String(kColumns[i].name);
+        QString expr = column;
+        if (kColumns[i].type == TFieldType::DateTime)
+            expr = db.DateTimeColumn(column);
+        else if (kColumns[i].type == TFieldType::Memo && !withDocuments)
+            expr = QStringLiteral("NULL");
+        list += (list.isEmpty() ? QString() : QStringLiteral(", ")) + expr;
+    }
+    return QStringLiteral("SELECT ") + list + QStringLiteral(" FROM VENDA V");
+}
+
+void ReadRows(QSqlQuery &q, TClientDataSet &out)
+{
+    if (out.FieldCount() == 0)
+        DefineNotasFields(out);
+    if (!out.Active())
+        out.CreateDataSet();
+    out.DisableControls();
+    const QByteArray no("N");
+    while (q.next()) {
+        out.Append();
+        out.Fields(0).SetAsBytes(no);
+        for (int i = 1; i < kColumnCount; ++i) {
+            const QVariant v = q.value(i - 1);
+            if (v.isNull())
+                continue;
+            if (kColumns[i].type == TFieldType::DateTime)
+                out.Fields(i).SetAsDateTime(ServerDb::ReadDateTime(v));
+            else
+                out.Fields(i).SetValue(v);
+        }
+        out.Post();
+    }
+    out.MergeChangeLog();
+    out.EnableControls();
+}
+
+} // namespace
+
+void DefineNotasFields(TClientDataSet &cds)
+{
+    for (const Column &c : kColumns)
+        cds.AddField(QString::fromLatin1(c.name), c.type, c.size);
+}
+
+void QueryNotasPage(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, TClientDataSet &out)
+{
+    if (first < 0)
+        throw Exception(QStringLiteral("Primeira linha da página inválida: %1.").arg(first));
+    QString sql = SelectList(db, true) + QStringLiteral(" WHERE 1 = 1");
+    QVariantList binds;
+    AppendConditions(filter, db, sql, binds);
+    sql += QLatin1String(kOrder);
+    if (last < first) {
+        if (out.FieldCount() == 0)
+            DefineNotasFields(out);
+        out.CreateDataSet();
+        return;
+    }
+    sql += QStringLiteral(" LIMIT ? OFFSET ?");
+    binds << (last - first + 1) << first;
+    QSqlQuery q = db.Exec(sql, binds, "ler as vendas");
+    ReadRows(q, out);
+}
+
+void QueryNotasPendingRejected(const ServerDb &db, const SaleFilter &filter, TClientDataSet &out)
+{
+    SaleFilter pending = filter;
+    pending.pendingOrRejected = true;
+    QString sql = SelectList(db, false) + QStringLiteral(" WHERE 1 = 1");
+    QVariantList binds;
+    AppendConditions(pending, db, sql, binds);
+    sql += QLatin1String(kOrder);
+    QSqlQuery q = db.Exec(sql, binds, "ler as NFC-e pendentes e rejeitadas");
+    ReadRows(q, out);
+}
+
+void QueryNotasByKeys(const ServerDb &db, const QStringList &keys, TClientDataSet &out)
+{
+    QStringList unique = keys;
+    unique.removeDuplicates();
+    if (out.FieldCount() == 0)
+        DefineNotasFields(out);
+    out.CreateDataSet();
+    if (unique.isEmpty())
+        return;
+    // Chunks keep each statement under the databases' limits on bound values; each chunk comes in the
+    // stable order, which is all the file assembly needs (every sale is a file of its own).
+    QSet<QString> found;
+    const int chunk = 400;
+    TClientDataSet rows;
+    DefineNotasFields(rows);
+    rows.CreateDataSet();
+    for (int start = 0; start < unique.size(); start += chunk) {
+        QString marks;
+        QVariantList binds;
+        for (int i = start; i < std::min<int>(start + chunk, int(unique.size())); ++i) {
+            marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
+            binds << unique[i];
+        }
+        QSqlQuery q = db.Exec(SelectList(db, true) + QStringLiteral(" WHERE V.NRACESSONFCE IN (%1)").arg(marks) +
+                                  QLatin1String(kOrder),
+                              binds, "ler as vendas marcadas");
+        ReadRows(q, rows);
+    }
+    for (rows.First(); !rows.Eof(); rows.Next())
+        found.insert(rows.FieldByName(QStringLiteral("NRACESSONFCE")).AsString());
+    for (const QString &key : unique) {
+        if (!found.contains(key))
+            throw Exception(QStringLiteral("Venda não encontrada no servidor: chave de acesso %1.").arg(key));
+    }
+    out.SetData(rows.Data());
+}
+
+} // namespace vnd::server

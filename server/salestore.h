@@ -1,0 +1,56 @@
+#pragma once
+// Writing sales into VENDA, VENDAITEM and VENDARECE: the import's store and cancellation, and the row
+// insert that the demo seed shares with them.
+
+#include "server/salearray.h"
+#include "server/serverdb.h"
+#include "server/validation.h"
+
+#include <optional>
+
+namespace vnd::server {
+
+// One VENDA row; empty texts and invalid date-times are stored as NULL.
+struct VendaRow
+{
+    QString CDFILIAL, CDCAIXA, CDLOJA, NRSEQVENDA;
+    QDateTime DTENTRVENDA;
+    QString NRACESSONFCE, CDSERIE, IDTPEMISVEND, NRNOTAFISCALCE, IDSITUVENDA, NRPROTOCOLONFCE;
+    QDateTime DTHRPROTOCONFCE;
+    QString IDTPAMBNFCE, IDSTATUSNFCE, DSOBSSTATUSNFCE, NRINSJURIEST, DSRAZAOCANCNFCE;
+    QDateTime DTHRPROTOCOCANC;
+    QString NRPROTOCOLOCANC, NRCERTDIGNFCE, WSSITEUFQRCODENFC, DSQRCODENFCE, CDVERSAOXMLNFCE, IDORIGEMVENDA;
+    QString CDCLIENTE, NRINSCRCONS, NRLANCTONFCE, NRACESSOCANC;
+    std::optional<double> VRTOTVENDA;
+    QString CDOPERADOR, NMARQXMLIMP;
+    QDateTime DTHRIMPORTACAO;
+    QByteArray DSARQXMLNFCE, DSARQXMLCANCNFCE;
+};
+
+struct VendaItemRow
+{
+    QString NRSEQUITVEND, CDPRODUTO;
+    double QTPRODVEND = 0, VRUNITVEND = 0, VRDESITVEND = 0, VRACRITVEND = 0;
+};
+
+struct VendaReceRow
+{
+    QString IDPGTO, CDTIPORECE; // CDTIPORECE empty: no receipt type (change, or an unmapped code)
+    double VRPGTO = 0;
+    bool change = false;
+};
+
+// Inserts the sale with its items and payments; must run inside ServerDb::Write. Returns false, writing
+// nothing, when a sale with the same access key is already stored.
+bool InsertVenda(const ServerDb &db, const VendaRow &sale, const QList<VendaItemRow> &items,
+                 const QList<VendaReceRow> &payments);
+
+// Stores an imported sale in one transaction. Exception with the errors when the checks found any;
+// false when the key was already stored (nothing written, the call is idempotent); true when stored.
+bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale, const SaleResolution &checks);
+
+// Marks the sale of the cancelled key as cancelled and keeps the cancellation document. Exception naming
+// the key when no sale has it.
+void CancelSale(const ServerDb &db, const ImportedSale &cancellation);
+
+} // namespace vnd::server

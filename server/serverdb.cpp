@@ -1,0 +1,232 @@
+#include "server/serverdb.h"
+
+#include "host/errors.h"
+#include "host/query.h"
+
+#include <QSqlError>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <unordered_map>
+
+namespace vnd::server {
+
+namespace {
+
+std::atomic<quint64> g_nextId{1};
+
+// The connections this thread opened, closed when the thread ends.
+struct ThreadConnections
+{
+    std::unordered_map<quint64, QString> names;
+    ~ThreadConnections()
+    {
+        for (const auto &entry : names) {
+            {
+                QSqlDatabase db = QSqlDatabase::database(entry.second, false);
+                if (db.isValid())
+                    db.close();
+            }
+            QSqlDatabase::removeDatabase(entry.second);
+        }
+    }
+};
+thread_local ThreadConnections t_connections;
+
+bool IsBusy(const QSqlError &error, Dialect dialect)
+{
+    const QString code = error.nativeErrorCode();
+    if (dialect == Dialect::SQLite) {
+        bool ok = false;
+        const int primary = code.toInt(&ok) & 0xff;
+        return ok && (primary == 5 || primary == 6); // SQLITE_BUSY, SQLITE_LOCKED
+    }
+    return code == QLatin1String("40001") || code == QLatin1String("40P01");
+}
+
+[[noreturn]] void Fail(const QSqlError &error, Dialect dialect, const char *action)
+{
+    const QString what = action ? QString::fromUtf8(action) : QStringLiteral("executar o comando");
+    if (IsBusy(error, dialect))
+        throw EDatabaseBusy(QStringLiteral("Banco de dados ocupado ao %1: %2").arg(what, error.text()).toStdString());
+    throw Exception(QStringLiteral("Erro no banco de dados ao %1: %2").arg(what, error.text()));
+}
+
+} // namespace
+
+ServerDb::ServerDb(const QString &url) : m_url(url), m_id(g_nextId++)
+{
+    if (url.startsWith(QLatin1String("sqlite:")) && url.size() > 7)
+        m_dialect = Dialect::SQLite;
+    else if (url.startsWith(QLatin1String("postgresql://")) || url.startsWith(QLatin1String("postgres://")))
+        m_dialect = Dialect::PostgreSQL;
+    else
+        throw Exception(QStringLiteral("Endereço de banco de dados não suportado: %1 (use sqlite:ARQUIVO ou "
+                                       "postgresql://usuario@maquina:porta/banco)")
+                            .arg(url));
+}
+
+ServerDb::~ServerDb()
+{
+    // Connections of other threads close when those threads end; this thread's goes now.
+    auto it = t_connections.names.find(m_id);
+    if (it == t_connections.names.end())
+        return;
+    const QString name = it->second;
+    t_connections.names.erase(it);
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        if (db.isValid())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+QSqlDatabase ServerDb::Connection() const
+{
+    auto it = t_connections.names.find(m_id);
+    if (it != t_connections.names.end()) {
+        QSqlDatabase db = QSqlDatabase::database(it->second, false);
+        if (db.isOpen())
+            return db;
+        if (db.open())
+            return db;
+        throw Exception(QStringLiteral("Não foi possível reabrir o banco de dados %1: %2").arg(m_url, db.lastError().text()));
+    }
+    const QString name =
+        QStringLiteral("vnd_server_%1_%2").arg(m_id).arg(quintptr(QThread::currentThreadId()), 0, 16);
+    QSqlDatabase db = vnd::OpenDatabaseUrl(m_url, name);
+    t_connections.names.emplace(m_id, name);
+    if (m_dialect == Dialect::SQLite) {
+        // WAL and the busy timeout come with the URL; FULL keeps every committed sale on disk through a
+        // power cut, which a fiscal store needs more than the last bit of speed.
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+    }
+    return db;
+}
+
+QSqlQuery ServerDb::Exec(const QString &sql, const QVariantList &binds, const char *action) const
+{
+    if (binds.isEmpty()) {
+        // PostgreSQL cannot prepare DDL; a statement without values needs no preparing anyway.
+        QSqlQuery q(Connection());
+        q.setForwardOnly(true);
+        if (!q.exec(sql))
+            Fail(q.lastError(), m_dialect, action);
+        return q;
+    }
+    QSqlQuery q = Prepare(sql, action);
+    Run(q, binds, action);
+    return q;
+}
+
+QSqlQuery ServerDb::Prepare(const QString &sql, const char *action) const
+{
+    QSqlQuery q(Connection());
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        Fail(q.lastError(), m_dialect, action);
+    return q;
+}
+
+void ServerDb::Run(QSqlQuery &query, const QVariantList &binds, const char *action) const
+{
+    for (int i = 0; i < binds.size(); ++i)
+        query.bindValue(i, binds[i]);
+    if (!query.exec())
+        Fail(query.lastError(), m_dialect, action);
+}
+
+void ServerDb::Write(const std::function<void()> &fn) const
+{
+    QSqlDatabase db = Connection();
+    const int attempts = 6;
+    for (int attempt = 1;; ++attempt) {
+        QSqlQuery control(db);
+        const bool begun = m_dialect == Dialect::SQLite ? control.exec(QStringLiteral("BEGIN IMMEDIATE"))
+                                                         : db.transaction();
+        try {
+            if (!begun)
+                Fail(m_dialect == Dialect::SQLite ? control.lastError() : db.lastError(), m_dialect,
+                     "iniciar a transação");
+            fn();
+            const bool committed =
+                m_dialect == Dialect::SQLite ? control.exec(QStringLiteral("COMMIT")) : db.commit();
+            if (!committed)
+                Fail(m_dialect == Dialect::SQLite ? control.lastError() : db.lastError(), m_dialect,
+                     "confirmar a transação");
+            return;
+        } catch (const EDatabaseBusy &busy) {
+            if (begun) {
+                if (m_dialect == Dialect::SQLite)
+                    control.exec(QStringLiteral("ROLLBACK"));
+                else
+                    db.rollback();
+            }
+            if (attempt >= attempts)
+                throw Exception(QStringLiteral("O banco de dados continua ocupado por outras gravações; tente de "
+                                               "novo em instantes. (%1)")
+                                    .arg(QString::fromStdString(busy.what())));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt * attempt));
+        } catch (...) {
+            if (begun) {
+                if (m_dialect == Dialect::SQLite)
+                    control.exec(QStringLiteral("ROLLBACK"));
+                else
+                    db.rollback();
+            }
+            throw;
+        }
+    }
+}
+
+QString ServerDb::DateTimeColumn(const QString &column) const
+{
+    if (m_dialect == Dialect::PostgreSQL)
+        return QStringLiteral("TO_CHAR(%1, 'YYYY-MM-DD\"T\"HH24:MI:SS')").arg(column);
+    return column;
+}
+
+QString ServerDb::DateTimeParam() const
+{
+    return m_dialect == Dialect::PostgreSQL ? QStringLiteral("CAST(? AS TIMESTAMP)") : QStringLiteral("?");
+}
+
+QVariant ServerDb::DateTimeValue(const QDateTime &value)
+{
+    // Bound as text in both dialects: the driver's own date-time binding goes through UTC and would move
+    // a sale's wall-clock time by the server's offset.
+    if (!value.isValid())
+        return QVariant(QMetaType(QMetaType::QString));
+    return value.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+}
+
+QDateTime ServerDb::ReadDateTime(const QVariant &value)
+{
+    if (value.isNull())
+        return {};
+    const QString s = value.toString();
+    // Fixed positions: much cheaper than QDateTime::fromString on every row of a page.
+    if (s.size() < 19)
+        return {};
+    auto num = [&s](int from, int len) {
+        int v = 0;
+        for (int i = from; i < from + len; ++i) {
+            const int d = s[i].unicode() - '0';
+            if (d < 0 || d > 9)
+                return -1;
+            v = v * 10 + d;
+        }
+        return v;
+    };
+    const QDate date(num(0, 4), num(5, 2), num(8, 2));
+    const QTime time(num(11, 2), num(14, 2), num(17, 2));
+    if (!date.isValid() || !time.isValid())
+        return {};
+    return QDateTime(date, time);
+}
+
+} // namespace vnd::server

@@ -1,0 +1,65 @@
+#pragma once
+// The central database as the server's workers see it: one Qt Sql connection per thread (Qt connections
+// must stay on the thread that opened them), the dialect differences of SQLite and PostgreSQL in one
+// place, and write transactions that wait for each other instead of failing.
+
+#include <QDateTime>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariantList>
+
+#include <functional>
+
+namespace vnd::server {
+
+enum class Dialect { SQLite, PostgreSQL };
+
+// A failed statement that another writer caused (SQLite busy/locked, PostgreSQL serialisation or deadlock):
+// the whole transaction may be run again.
+class EDatabaseBusy : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class ServerDb
+{
+public:
+    // Checks the URL ("sqlite:FILE" or "postgresql://user@host:port/db"); connections open on first use.
+    explicit ServerDb(const QString &url);
+    ~ServerDb();
+    ServerDb(const ServerDb &) = delete;
+    ServerDb &operator=(const ServerDb &) = delete;
+
+    const QString &Url() const { return m_url; }
+    Dialect dialect() const { return m_dialect; }
+    // The calling thread's connection, opened when needed; Exception naming the URL when it cannot open.
+    QSqlDatabase Connection() const;
+
+    // Prepares, binds positionally ("?") and runs a statement; Exception with the action and the driver's
+    // text on failure, EDatabaseBusy when another writer is in the way.
+    QSqlQuery Exec(const QString &sql, const QVariantList &binds = {}, const char *action = nullptr) const;
+    // A statement prepared once on this thread's connection and run many times with Run (a sale's items).
+    QSqlQuery Prepare(const QString &sql, const char *action = nullptr) const;
+    void Run(QSqlQuery &query, const QVariantList &binds, const char *action = nullptr) const;
+    // Runs fn inside a write transaction (SQLite: BEGIN IMMEDIATE, so writers queue on the busy timeout
+    // instead of failing half-way); commits when fn returns, rolls back when it throws. A busy failure
+    // reruns the whole of fn a few times before it is reported.
+    void Write(const std::function<void()> &fn) const;
+
+    // Dialect pieces: a date-time column read as "yyyy-MM-ddTHH:mm:ss" text, and a bound date-time.
+    QString DateTimeColumn(const QString &column) const;
+    QString DateTimeParam() const;
+    // The value to bind for a date-time (null stays null).
+    static QVariant DateTimeValue(const QDateTime &value);
+    // A date-time read through DateTimeColumn (empty or malformed text gives an invalid QDateTime).
+    static QDateTime ReadDateTime(const QVariant &value);
+
+private:
+    QString m_url;
+    Dialect m_dialect;
+    quint64 m_id;
+};
+
+} // namespace vnd::server

@@ -1,0 +1,163 @@
+// Parameters of the automatic generation, validation batch numbers and server-side generation.
+#include "tests/server/dataset.h"
+#include "tests/server/servertest.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <mutex>
+#include <thread>
+
+using namespace servertest;
+
+namespace {
+
+class MethodsTest : public EngineTest
+{
+protected:
+    vndtest::ServerFixture &Prepared()
+    {
+        return Server([](vndtest::ServerFixture &s) {
+            const vnd::server::ServerDb db(s.DbUrl());
+            InsertMasterData(db);
+            InsertSales(db, FilterDataset());
+        });
+    }
+    TNetConnection &Net() { return Prepared().Connection(); }
+
+    void LoadParams(TClientDataSet &cds)
+    {
+        cds.Close();
+        cds.SetData(vnd::rpc::ToPacket(CheckResultServ(Net().Call(QStringLiteral("getParamGeral")))));
+    }
+
+    // The sale list of March with the given ids ticked, as the main screen holds it.
+    TDataPacket TickedList(const QList<int> &ids)
+    {
+        NotasQuery q;
+        q.de = QDate(2024, 3, 1);
+        q.ate = QDate(2024, 3, 3);
+        TClientDataSet cds;
+        cds.SetData(vnd::rpc::ToPacket(CheckResultServ(Net().Call(QStringLiteral("getNotas"), NotasParams(q, 0, 500)))));
+        for (cds.First(); !cds.Eof(); cds.Next()) {
+            if (!ids.contains(cds.FieldByName(QStringLiteral("NRSEQVENDA")).AsString().toInt()))
+                continue;
+            cds.Edit();
+            cds.FieldByName(QStringLiteral("IDCHECK")).SetAsString(QStringLiteral("S"));
+            cds.Post();
+        }
+        return cds.Data();
+    }
+
+    QString GeraXml(const TDataPacket &list, const QString &folder, const QString &compress = QStringLiteral("N"))
+    {
+        const TServerResult r =
+            Net().Call(QStringLiteral("geraXml"), {QVariant::fromValue(list), folder, compress, false});
+        EXPECT_FALSE(r.ok);
+        return r.error;
+    }
+};
+
+} // namespace
+
+TEST_P(MethodsTest, ParameterRowRoundTripsThroughItsChangePacket)
+{
+    TClientDataSet cds;
+    LoadParams(cds);
+    ASSERT_EQ(cds.RecordCount(), 1); // the one row exists from the start
+    EXPECT_EQ(cds.FieldByName(QStringLiteral("IDENVARQCMP")).AsString(), QStringLiteral("N"));
+    cds.Edit();
+    cds.FieldByName(QStringLiteral("DTINIGERAARQXML")).SetAsDateTime(QDateTime(QDate(2024, 1, 31), QTime(0, 0)));
+    cds.FieldByName(QStringLiteral("DSDIRARQXML")).SetAsString(QStringLiteral("/srv/xml/ação"));
+    cds.FieldByName(QStringLiteral("DSDIRARQPHPGXML")).SetAsString(QStringLiteral("C:\\php\\scripts\\"));
+    cds.FieldByName(QStringLiteral("DSDIRINSTALAPHP")).SetAsString(QStringLiteral("C:\\php"));
+    cds.FieldByName(QStringLiteral("IDENVARQCMP")).SetAsString(QStringLiteral("S"));
+    cds.Post();
+    CheckResultServ(Net().Call(QStringLiteral("setParamGeral"), {QVariant::fromValue(cds.Delta())}));
+
+    TClientDataSet back;
+    LoadParams(back);
+    ASSERT_EQ(back.RecordCount(), 1);
+    EXPECT_EQ(back.FieldByName(QStringLiteral("DTINIGERAARQXML")).AsDateTime(), QDateTime(QDate(2024, 1, 31), QTime(0, 0)));
+    EXPECT_EQ(back.FieldByName(QStringLiteral("DSDIRARQXML")).AsString(), QStringLiteral("/srv/xml/ação"));
+    EXPECT_EQ(back.FieldByName(QStringLiteral("DSDIRARQPHPGXML")).AsString(), QStringLiteral("C:\\php\\scripts\\"));
+    EXPECT_EQ(back.FieldByName(QStringLiteral("IDENVARQCMP")).AsString(), QStringLiteral("S"));
+
+    back.Edit();
+    back.FieldByName(QStringLiteral("IDENVARQCMP")).SetAsString(QStringLiteral("X"));
+    back.Post();
+    EXPECT_THAT(Net().Call(QStringLiteral("setParamGeral"), {QVariant::fromValue(back.Delta())}).error.toStdString(),
+                testing::HasSubstr("Indicador de compactação inválido"));
+    TClientDataSet removed;
+    LoadParams(removed);
+    removed.First();
+    removed.Delete();
+    EXPECT_THAT(Net().Call(QStringLiteral("setParamGeral"), {QVariant::fromValue(removed.Delta())}).error.toStdString(),
+                testing::HasSubstr("não podem ser excluídos"));
+    TClientDataSet still;
+    LoadParams(still);
+    EXPECT_EQ(still.FieldByName(QStringLiteral("IDENVARQCMP")).AsString(), QStringLiteral("S"));
+}
+
+TEST_P(MethodsTest, BatchNumbersAreUniqueUnderConcurrency)
+{
+    vndtest::ServerFixture &server = Prepared();
+    std::mutex lock;
+    QList<qint64> numbers;
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 8; ++c)
+        clients.emplace_back([&] {
+            auto net = server.Connect();
+            for (int i = 0; i < 25; ++i) {
+                const qint64 n = CheckResultServ(net->Call(QStringLiteral("getPrxPreValidXml"))).toString().toLongLong();
+                std::lock_guard<std::mutex> guard(lock);
+                numbers << n;
+            }
+        });
+    for (auto &t : clients)
+        t.join();
+    ASSERT_EQ(numbers.size(), 200);
+    EXPECT_EQ(QSet<qint64>(numbers.begin(), numbers.end()).size(), 200);
+    for (qint64 n : numbers)
+        EXPECT_GT(n, 0);
+}
+
+TEST_P(MethodsTest, ServerGenerationStaysInsideTheExportRoot)
+{
+    vndtest::ServerFixture &server = Prepared();
+    const TDataPacket list = TickedList({1, 3});
+    const QString root = server.ExportRoot();
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/lojas")));
+    ASSERT_TRUE(QFile::link(QDir::tempPath(), root + QStringLiteral("/fuga")));
+    ASSERT_TRUE(QFile::link(root + QStringLiteral("/nada/lugar"), root + QStringLiteral("/solta")));
+
+    for (const QString &outside : {QStringLiteral("../fora"), QStringLiteral("lojas/../../fora"), QStringLiteral("/etc"),
+                                   QStringLiteral("..\\..\\Windows"), QStringLiteral("fuga/xml"), QStringLiteral("solta/x"),
+                                   QStringLiteral("C:\\Users\\loja")}) {
+        SCOPED_TRACE(outside.toStdString());
+        EXPECT_THAT(GeraXml(list, outside).toStdString(), testing::HasSubstr("fora da pasta de exportação do servidor"));
+    }
+    EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/../fora")));
+    EXPECT_THAT(GeraXml(list, QString()).toStdString(), testing::HasSubstr("Pasta de destino dos arquivos não informada"));
+
+    // Inside the root every argument passes and the rows are found by their keys on the server.
+    const char *unavailable = "A geração de arquivos no servidor ainda não está disponível nesta versão.";
+    EXPECT_EQ(GeraXml(list, QStringLiteral("lojas/nova/2024")).toStdString(), unavailable);
+    EXPECT_EQ(GeraXml(list, root + QStringLiteral("/lojas")).toStdString(), unavailable);
+    EXPECT_THAT(GeraXml(list, QStringLiteral("lojas"), QStringLiteral("X")).toStdString(),
+                testing::HasSubstr("Indicador de compactação inválido"));
+
+    // A ticked row whose key the server does not store is named, whatever documents the client sent.
+    TClientDataSet forged;
+    forged.SetData(list);
+    forged.First();
+    forged.Edit();
+    forged.FieldByName(QStringLiteral("IDCHECK")).SetAsString(QStringLiteral("S"));
+    forged.FieldByName(QStringLiteral("NRACESSONFCE")).SetAsString(QStringLiteral("35990000000000000000650010000000011000000019"));
+    forged.Post();
+    EXPECT_THAT(GeraXml(forged.Data(), QStringLiteral("lojas")).toStdString(),
+                testing::HasSubstr("Venda não encontrada no servidor: chave de acesso 35990000000000000000650010000000011000000019"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, MethodsTest, testing::Values(Engine::SQLite, Engine::PostgreSQL), EngineName);

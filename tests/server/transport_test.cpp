@@ -1,0 +1,186 @@
+// The server as a program: its token, hostile requests, stopping, and its command line.
+#include "tests/server/servertest.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <httplib.h>
+
+#include <csignal>
+#include <sys/stat.h>
+
+using vndtest::ServerFixture;
+
+namespace {
+
+httplib::Result Post(const ServerFixture &s, const QByteArray &body, const QString &token, const char *path = "/rpc")
+{
+    httplib::Client client("127.0.0.1", s.Port());
+    client.set_read_timeout(60, 0);
+    httplib::Headers headers;
+    if (!token.isEmpty())
+        headers.emplace("Authorization", "Bearer " + token.toStdString());
+    return client.Post(path, headers, body.constData(), size_t(body.size()), "application/json");
+}
+
+QString RpcError(const ServerFixture &s, const QByteArray &body)
+{
+    const httplib::Result res = Post(s, body, s.Token());
+    if (!res)
+        return QStringLiteral("<sem resposta>");
+    EXPECT_EQ(res->status, 200);
+    const vnd::rpc::Response r = vnd::rpc::DecodeResponse(QByteArray::fromStdString(res->body));
+    EXPECT_FALSE(r.ok);
+    return r.message;
+}
+
+} // namespace
+
+TEST(Transport, CallsWithoutTheRightTokenAreRefusedAndNotRun)
+{
+    ServerFixture server;
+    for (const QString &token : {QStringLiteral("errado"), QString(), server.Token() + QStringLiteral("x"),
+                                 server.Token().left(10)}) {
+        TNetConnection net;
+        net.Port = server.Port();
+        net.Token = token;
+        try {
+            net.Open();
+            ADD_FAILURE() << "connected with token " << token.toStdString();
+        } catch (const EConnectionError &e) {
+            EXPECT_THAT(e.Message().toStdString(), testing::HasSubstr("token"));
+            EXPECT_THAT(e.Message().toStdString(), testing::HasSubstr(net.Address().toStdString()));
+        }
+    }
+    const QByteArray next = vnd::rpc::EncodeRequest(1, QStringLiteral("VND04400.rdmGeraXml.getPrxPreValidXml"), {});
+    for (int i = 0; i < 5; ++i) {
+        const httplib::Result res = Post(server, next, QStringLiteral("errado"));
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 401);
+    }
+    EXPECT_EQ(Post(server, "{}", QString(), "/outra")->status, 401); // every path needs the token
+    // None of the refused calls ran: the first batch number is still 1.
+    EXPECT_EQ(CheckResultServ(server.Connection().Call(QStringLiteral("getPrxPreValidXml"))).toString(), QStringLiteral("1"));
+    EXPECT_THAT(server.Log().toStdString(), testing::HasSubstr("recusado: token inválido"));
+}
+
+TEST(Transport, HostileRequestsGetErrorsAndTheServerCarriesOn)
+{
+    ServerFixture server;
+    const struct
+    {
+        QByteArray body;
+        const char *message;
+    } cases[] = {
+        {"{bad", "Requisição inválida"},
+        {"", "Requisição inválida"},
+        {"[1,2]", "Requisição inválida"},
+        {"{\"method\":\"VND04400.rdmGeraXml.ping\",\"params\":" + QByteArray(200000, '[') + "}",
+         "aninhamento profundo demais"},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"params\":[]}", "sem \"method\""},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"VND04400.rdmGeraXml.getNotas\",\"params\":{\"a\":1}}",
+         "\"params\" deve ser uma lista"},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"VND04400.rdmGeraXml.dropTables\",\"params\":[]}",
+         "Método desconhecido: VND04400.rdmGeraXml.dropTables"},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"Outro.modulo.ping\",\"params\":[]}", "Método desconhecido: Outro.modulo.ping"},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"VND04400.rdmGeraXml.getFilial\",\"params\":[{\"fields\":[{\"name\":"
+         "\"NRINSJURFILI\",\"type\":\"bogus\"}],\"rows\":[]}]}",
+         "Tipo de campo desconhecido"},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"VND04400.rdmGeraXml.getFilial\",\"params\":[{\"fields\":[{\"name\":"
+         "\"DTVENDA\",\"type\":\"datetime\"}],\"rows\":[[\"31/02/2024\"]]}]}",
+         "data-hora inválida"},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"VND04400.rdmGeraXml.getPreValidXml\",\"params\":[\"\xff\xfe\"]}",
+         "Número de lote de validação inválido"},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"VND04400.rdmGeraXml.setVendas\",\"params\":[[1,2,3,4,5,6,7,8,true,10]]}",
+         "Item 9 (tipo do documento) do vetor da venda (parâmetro 1 do método setVendas) deve ser um texto"},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"VND04400.rdmGeraXml.setVendas\",\"params\":[\"x\"]}",
+         "Parâmetro 1 (vetor da venda) do método setVendas deve ser uma lista"},
+        {"{\"method\":\"VND04400.rdmGeraXml.getNotas\",\"params\":[\"" + QByteArray(5 * 1024 * 1024, 'A') + "\"]}",
+         "espera 16 itens"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.body.left(80).toStdString());
+        EXPECT_THAT(RpcError(server, c.body).toStdString(), testing::HasSubstr(c.message));
+    }
+    EXPECT_EQ(Post(server, "{}", server.Token(), "/outra")->status, 404);
+    EXPECT_TRUE(server.Running());
+    EXPECT_EQ(CheckResultServ(server.Connection().Call(QStringLiteral("ping"))).toBool(), true);
+}
+
+TEST(Transport, StopsCleanlyAndADeadServerIsAConnectionErrorNamingTheAddress)
+{
+    ServerFixture server;
+    std::unique_ptr<TNetConnection> net = server.Connect();
+    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_THAT(server.Log().toStdString(), testing::HasSubstr("servidor parado"));
+    try {
+        net->Call(QStringLiteral("ping"));
+        ADD_FAILURE() << "a stopped server answered";
+    } catch (const EConnectionError &e) {
+        EXPECT_THAT(e.Message().toStdString(), testing::HasSubstr(QStringLiteral("127.0.0.1:%1").arg(server.Port()).toStdString()));
+    }
+}
+
+TEST(Transport, TokenFileIsPrivateAndSharedByServersOfOneDatabase)
+{
+    ServerFixture server;
+    const QString tokenFile = server.Dir() + QStringLiteral("/token");
+    struct stat st{};
+    ASSERT_EQ(::stat(QFile::encodeName(tokenFile).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(server.Token().size(), 64);
+
+    // A second server on the same database and token file: the schema is already current, the token is
+    // the same, and both serve.
+    QProcess second;
+    second.setProgram(ServerFixture::ServerBinary());
+    second.setArguments({QStringLiteral("--db"), server.DbUrl(), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                         QStringLiteral("--token-file"), tokenFile, QStringLiteral("--export-root"), server.ExportRoot()});
+    second.start();
+    ASSERT_TRUE(second.waitForReadyRead(30000));
+    const QString line = QString::fromUtf8(second.readLine()).trimmed();
+    ASSERT_TRUE(line.startsWith(QLatin1String("listening 127.0.0.1:"))) << line.toStdString();
+    TNetConnection net;
+    net.Port = line.section(QLatin1Char(':'), -1).toInt();
+    net.Token = server.Token();
+    net.Open();
+    EXPECT_EQ(CheckResultServ(net.Call(QStringLiteral("getPrxPreValidXml"))).toString(), QStringLiteral("1"));
+    EXPECT_EQ(CheckResultServ(server.Connection().Call(QStringLiteral("getPrxPreValidXml"))).toString(), QStringLiteral("2"));
+    ::kill(pid_t(second.processId()), SIGTERM);
+    ASSERT_TRUE(second.waitForFinished(15000));
+    EXPECT_EQ(second.exitCode(), 0);
+}
+
+TEST(Transport, CommandLineErrorsAreClear)
+{
+    QTemporaryDir dir;
+    const struct
+    {
+        QStringList args;
+        const char *message;
+    } cases[] = {
+        {{QStringLiteral("--db"), QStringLiteral("mysql://x")}, "Endereço de banco de dados não suportado"},
+        {{QStringLiteral("--listen"), QStringLiteral("semporta")}, "Endereço inválido para --listen"},
+        {{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:99999")}, "Valor inválido para --listen"},
+        {{QStringLiteral("--sales"), QStringLiteral("10")}, "Argumento desconhecido: --sales"},
+        {{QStringLiteral("seed"), QStringLiteral("--from"), QStringLiteral("2024-13-01")}, "Data inválida para --from"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        QProcess p;
+        p.setProgram(ServerFixture::ServerBinary());
+        p.setArguments(c.args + QStringList{QStringLiteral("--token-file"), dir.path() + QStringLiteral("/t")});
+        if (c.args.first() == QLatin1String("seed"))
+            p.setArguments(c.args);
+        p.setProcessEnvironment([&] {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("VND_DATA_DIR"), dir.path());
+            return env;
+        }());
+        p.start();
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitCode(), 1);
+        EXPECT_THAT(QString::fromUtf8(p.readAllStandardError()).toStdString(), testing::HasSubstr(c.message));
+    }
+}
