@@ -1,4 +1,5 @@
 // getNotas, getNotasPedRej and geraXml: the sale list and the server-side generation.
+#include "export/core/geraxmllocal.h"
 #include "host/errors.h"
 #include "server/exportpath.h"
 #include "server/notas.h"
@@ -59,14 +60,17 @@ MethodResult getNotasPedRej(const RdmGeraXml &rdm, const Args &args)
     return PacketResult(rows);
 }
 
-// The file assembly of the local export writes these rows; until the server links it, generation on the
-// server is refused after every argument has been checked and the rows fetched.
+// The same assembly as the local export writes the rows this server fetched, every one of them ticked.
 bool WriteNotasFiles(TClientDataSet &rows, const QString &folder, bool compress)
 {
-    Q_UNUSED(rows);
-    Q_UNUSED(folder);
-    Q_UNUSED(compress);
-    throw Exception(QStringLiteral("A geração de arquivos no servidor ainda não está disponível nesta versão."));
+    rows.DisableControls();
+    for (rows.First(); !rows.Eof(); rows.Next()) {
+        rows.Edit();
+        rows.FieldByName(QStringLiteral("IDCHECK")).SetAsString(QStringLiteral("S"));
+        rows.Post();
+    }
+    rows.EnableControls();
+    return GeraXmlLocal(rows, folder, compress);
 }
 
 MethodResult geraXml(const RdmGeraXml &rdm, const Args &args)

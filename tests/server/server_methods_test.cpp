@@ -1,8 +1,10 @@
 // Parameters of the automatic generation, validation batch numbers and server-side generation.
 #include "tests/server/dataset.h"
 #include "tests/server/servertest.h"
+#include "tests/support/testutil.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -141,10 +143,39 @@ TEST_P(MethodsTest, ServerGenerationStaysInsideTheExportRoot)
     EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/../fora")));
     EXPECT_THAT(GeraXml(list, QString()).toStdString(), testing::HasSubstr("Pasta de destino dos arquivos não informada"));
 
-    // Inside the root every argument passes and the rows are found by their keys on the server.
-    const char *unavailable = "A geração de arquivos no servidor ainda não está disponível nesta versão.";
-    EXPECT_EQ(GeraXml(list, QStringLiteral("lojas/nova/2024")).toStdString(), unavailable);
-    EXPECT_EQ(GeraXml(list, root + QStringLiteral("/lojas")).toStdString(), unavailable);
+    // Inside the root the server writes the files of the ticked rows from its own documents, whatever
+    // the client's packet carries in them.
+    TClientDataSet tampered;
+    tampered.SetData(TickedList({3}));
+    for (tampered.First(); !tampered.Eof(); tampered.Next()) {
+        tampered.Edit();
+        tampered.FieldByName(QStringLiteral("DSARQXMLNFCE")).SetAsString(QStringLiteral("<forjado/>"));
+        tampered.Post();
+    }
+    for (const auto &[folder, compress] : {std::pair{QStringLiteral("lojas/nova/2024"), QStringLiteral("N")},
+                                            std::pair{root + QStringLiteral("/lojas/zip"), QStringLiteral("S")}}) {
+        const TServerResult r =
+            Net().Call(QStringLiteral("geraXml"), {QVariant::fromValue(tampered.Data()), folder, compress, false});
+        ASSERT_TRUE(r.ok) << r.error.toStdString();
+        EXPECT_TRUE(r.value.toBool());
+        const QString written = folder.startsWith(root) ? folder : root + QLatin1Char('/') + folder;
+        QStringList files;
+        QDirIterator it(written, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString f = it.next();
+            files << f;
+            if (f.endsWith(QLatin1String(".xml"))) {
+                EXPECT_FALSE(vndtest::ReadFile(f).contains("forjado")) << f.toStdString();
+            }
+        }
+        ASSERT_FALSE(files.isEmpty()) << written.toStdString();
+        if (compress == QLatin1String("S")) {
+            for (const QString &f : files)
+                EXPECT_TRUE(QFileInfo(f).fileName().startsWith(QLatin1String("ArquivosXML_"))) << f.toStdString();
+        }
+    }
+    // The stored NFC-e of sale 1 is not a signed document: the assembly refuses it and names its key.
+    EXPECT_THAT(GeraXml(list, QStringLiteral("lojas")).toStdString(), testing::HasSubstr("não contém <DigestValue>. - 3524"));
     EXPECT_THAT(GeraXml(list, QStringLiteral("lojas"), QStringLiteral("X")).toStdString(),
                 testing::HasSubstr("Indicador de compactação inválido"));
 
