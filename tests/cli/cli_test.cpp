@@ -1,0 +1,350 @@
+// vnd04400 as a scheduler runs it: a process with options, against a real server on a loopback port
+// with a seeded SQLite database; its files, folders, texts and exit codes.
+#include "cli/exportar.h"
+#include "cli/importar.h"
+#include "export/core/geraxmllocal.h"
+#include "export/core/salelist.h"
+#include "export/ui/listanotas.h"
+#include "server/docgen/docgen.h"
+#include "tests/support/server_fixture.h"
+
+#include "cli/cliargs.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kDe = QStringLiteral("2026-11-01");
+const QString kAte = QStringLiteral("2026-11-30");
+
+struct Saida
+{
+    int codigo = -1;
+    QString out, err;
+};
+
+vndtest::ServerFixture &Servidor()
+{
+    static std::unique_ptr<vndtest::ServerFixture> servidor = [] {
+        auto s = std::make_unique<vndtest::ServerFixture>();
+        s->Seed({QStringLiteral("--sales"), QStringLiteral("120"), QStringLiteral("--from"), kDe, QStringLiteral("--to"),
+                 kAte});
+        return s;
+    }();
+    return *servidor;
+}
+
+QVariant Consulta(const QString &sql, const QVariantList &binds = {})
+{
+    QSqlQuery q(Servidor().Database());
+    if (!q.prepare(sql))
+        throw std::runtime_error(q.lastError().text().toStdString());
+    for (const QVariant &b : binds)
+        q.addBindValue(b);
+    if (!q.exec())
+        throw std::runtime_error(q.lastError().text().toStdString());
+    return q.next() ? q.value(0) : QVariant();
+}
+
+QString ArquivoToken()
+{
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("token"));
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(Servidor().Token().toUtf8() + '\n');
+    return path;
+}
+
+// Runs the program with the server's connection in the environment, as a crontab would set it.
+Saida Roda(const QStringList &args, const QString &token = {})
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VND_SERVER_HOST"), QStringLiteral("127.0.0.1"));
+    env.insert(QStringLiteral("VND_SERVER_PORT"), QString::number(Servidor().Port()));
+    env.insert(QStringLiteral("VND_TOKEN_FILE"), token.isEmpty() ? ArquivoToken() : token);
+    env.insert(QStringLiteral("VND_DB_URL"), Servidor().DbUrl());
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VND_CLI_FILE), args);
+    p.waitForFinished(600000);
+    Saida s;
+    s.codigo = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    s.out = QString::fromUtf8(p.readAllStandardOutput());
+    s.err = QString::fromUtf8(p.readAllStandardError());
+    return s;
+}
+
+// Relative path -> SHA-256 of every file under dir.
+QMap<QString, QByteArray> Arquivos(const QString &dir)
+{
+    QMap<QString, QByteArray> mapa;
+    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+        mapa.insert(QDir(dir).relativeFilePath(path), QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256));
+    }
+    return mapa;
+}
+
+std::string S(const Saida &s) { return (s.out + QStringLiteral(" / ") + s.err).toStdString(); }
+
+class Cli : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        // Sales still waiting for the tax authority make every fetch warn; the warning test makes its own.
+        Consulta(QStringLiteral("UPDATE VENDA SET IDSTATUSNFCE = 'X' WHERE IDSTATUSNFCE IN ('P', 'R')"));
+    }
+    QTemporaryDir tmp;
+    QString Pasta(const QString &nome) const { return tmp.filePath(nome); }
+};
+
+TEST_F(Cli, ExportWritesWhatTheScreenFreeLogicWrites)
+{
+    const Saida s = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("cli")), QStringLiteral("--from"),
+                          kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--quiet")});
+    ASSERT_EQ(s.codigo, 0) << S(s);
+    EXPECT_TRUE(s.out.contains(QStringLiteral("Arquivo(s) Xml gerado(s) com sucesso."))) << S(s);
+    EXPECT_FALSE(s.out.contains(QStringLiteral("pendente/rejeitada")));
+
+    // The same filter through the list fetch and file assembly the main screen uses.
+    vnd::cli::TArgs args(vnd::cli::OpcoesConexao() + QStringList{"from", "to-date"}, {});
+    args.Parse({QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte});
+    TClientDataSet filtro, notas, temp, penRej;
+    vnd::DefineDadosFiltro(filtro);
+    vnd::cli::PreencheFiltroExport(args, filtro);
+    vnd::DefineCdsNotas(notas);
+    vnd::DefineCdsNotas(temp);
+    vnd::TTextosGeraXml textos;
+    vnd::TBuscaNotas busca(Servidor().Connection(), notas, temp, penRej);
+    busca.BuscaPaginas(filtro, textos);
+    ASSERT_GT(notas.RecordCount(), 0);
+    int marcadas = 0;
+    vnd::MarcaDesmarcaTodas(notas, marcadas);
+    ASSERT_TRUE(vnd::GeraXmlLocal(notas, Pasta(QStringLiteral("logica")), false));
+
+    const auto cli = Arquivos(Pasta(QStringLiteral("cli")));
+    EXPECT_EQ(cli, Arquivos(Pasta(QStringLiteral("logica"))));
+    EXPECT_GE(cli.size(), notas.RecordCount());
+}
+
+TEST_F(Cli, ExportZipAndChosenKeys)
+{
+    Saida s = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("zip")), QStringLiteral("--zip"),
+                    QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte});
+    ASSERT_EQ(s.codigo, 0) << S(s);
+    const auto zip = Arquivos(Pasta(QStringLiteral("zip")));
+    ASSERT_FALSE(zip.isEmpty());
+    for (const QString &nome : zip.keys())
+        EXPECT_TRUE(nome.startsWith(QStringLiteral("ArquivosXML_")) && nome.endsWith(QStringLiteral(".zip"))) << nome.toStdString();
+    // Progress goes to standard error, never into the printed result.
+    EXPECT_FALSE(s.out.contains(QStringLiteral(" de ")));
+
+    const QString chave = Consulta(QStringLiteral("SELECT MIN(NRACESSONFCE) FROM VENDA WHERE IDTPEMISVEND = 'N' AND "
+                                                  "IDSTATUSNFCE = 'A' AND IDSITUVENDA = 'O'"))
+                              .toString();
+    ASSERT_FALSE(chave.isEmpty());
+    QFile chaves(Pasta(QStringLiteral("chaves.txt")));
+    ASSERT_TRUE(chaves.open(QIODevice::WriteOnly));
+    chaves.write("# uma nota\n\n" + chave.toLatin1() + "\n");
+    chaves.close();
+    s = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("chave")), QStringLiteral("--keys"),
+              chaves.fileName(), QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte});
+    ASSERT_EQ(s.codigo, 0) << S(s);
+    const auto uma = Arquivos(Pasta(QStringLiteral("chave")));
+    ASSERT_EQ(uma.size(), 1);
+    EXPECT_TRUE(uma.firstKey().contains(chave)) << uma.firstKey().toStdString();
+
+    // A key outside the filter's list stops the run before anything is written.
+    ASSERT_TRUE(chaves.open(QIODevice::Append));
+    chaves.write("35000000000000000000000000000000000000000000\n");
+    chaves.close();
+    s = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("nada")), QStringLiteral("--keys"),
+              chaves.fileName(), QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte});
+    EXPECT_EQ(s.codigo, 1) << S(s);
+    EXPECT_TRUE(s.err.contains(QStringLiteral("35000000000000000000000000000000000000000000"))) << S(s);
+    EXPECT_TRUE(Arquivos(Pasta(QStringLiteral("nada"))).isEmpty());
+}
+
+TEST_F(Cli, ExportOnTheServerAndPendingWarning)
+{
+    const QString chave = Consulta(QStringLiteral("SELECT MIN(NRACESSONFCE) FROM VENDA WHERE IDTPEMISVEND = 'N' AND "
+                                                  "IDSTATUSNFCE = 'X'"))
+                              .toString();
+    const QString filial = Consulta(QStringLiteral("SELECT CDFILIAL FROM VENDA WHERE NRACESSONFCE = ?"), {chave}).toString();
+    if (!chave.isEmpty())
+        Consulta(QStringLiteral("UPDATE VENDA SET IDSTATUSNFCE = 'P' WHERE NRACESSONFCE = ?"), {chave});
+    const Saida s = Roda({QStringLiteral("export"), QStringLiteral("--to"), QStringLiteral("mensal"), QStringLiteral("--on-server"),
+                          QStringLiteral("--branches"), filial.isEmpty() ? QStringLiteral("1") : filial, QStringLiteral("--from"), kDe,
+                          QStringLiteral("--to-date"), kAte, QStringLiteral("--situation"), QStringLiteral("A")});
+    if (!chave.isEmpty())
+        Consulta(QStringLiteral("UPDATE VENDA SET IDSTATUSNFCE = 'X' WHERE NRACESSONFCE = ?"), {chave});
+    ASSERT_EQ(s.codigo, 0) << S(s);
+    if (!chave.isEmpty())
+        EXPECT_TRUE(s.out.contains(QStringLiteral("Existem NFC-e pendente/rejeitada de transmissão para o filtro informado."))) << S(s);
+    EXPECT_TRUE(s.out.endsWith(QStringLiteral("Arquivo(s) Xml gerado(s) com sucesso.\n"))) << S(s);
+    EXPECT_FALSE(Arquivos(Servidor().ExportRoot() + QStringLiteral("/mensal")).isEmpty());
+
+    // The server refuses a folder outside its export root: status 1 with its message.
+    const Saida fora = Roda({QStringLiteral("export"), QStringLiteral("--to"), QStringLiteral("../fora"), QStringLiteral("--on-server"),
+                             QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte});
+    EXPECT_EQ(fora.codigo, 1) << S(fora);
+    EXPECT_FALSE(fora.err.isEmpty());
+}
+
+TEST_F(Cli, UsageErrorsAndFilterChecks)
+{
+    const auto exporta = [&](QStringList extra) {
+        return Roda(QStringList{QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("x"))} + extra);
+    };
+    const QList<std::pair<QStringList, QString>> casos = {
+        {{QStringLiteral("--to-date"), kAte}, QStringLiteral("Data inicial deve ser informada.")},
+        {{QStringLiteral("--from"), kDe}, QStringLiteral("Data final deve ser informada.")},
+        {{QStringLiteral("--from"), kAte, QStringLiteral("--to-date"), kDe}, QStringLiteral("Data final deve ser maior que data inicial.")},
+        {{QStringLiteral("--from"), QStringLiteral("2026-02-30"), QStringLiteral("--to-date"), kDe},
+         QStringLiteral("2026-02-30 não é uma data válida.")},
+        {{QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--situation="), QString()},
+         QStringLiteral("Situação da Venda na SEFAZ deve ser informada.")},
+        {{QStringLiteral("--branches"), QStringLiteral(","), QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte},
+         QStringLiteral("Filial deve ser informada.")},
+        {{QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--invoice"), QStringLiteral("12a")},
+         QStringLiteral("--invoice")},
+        {{QStringLiteral("--desconhecida")}, QStringLiteral("Opção desconhecida: --desconhecida")},
+    };
+    for (const auto &[extra, texto] : casos) {
+        QStringList args = extra;
+        args.removeAll(QString());
+        const Saida s = exporta(args);
+        EXPECT_EQ(s.codigo, 2) << texto.toStdString() << ": " << S(s);
+        EXPECT_TRUE(s.err.contains(texto)) << texto.toStdString() << ": " << S(s);
+    }
+    EXPECT_FALSE(QFileInfo::exists(Pasta(QStringLiteral("x"))));
+
+    for (const QString &comando : {QStringLiteral("export"), QStringLiteral("import"), QStringLiteral("params")}) {
+        const Saida ajuda = Roda({comando, QStringLiteral("--help")});
+        EXPECT_EQ(ajuda.codigo, 0);
+        EXPECT_TRUE(ajuda.out.startsWith(QStringLiteral("Uso: vnd04400 ") + comando)) << S(ajuda);
+    }
+    EXPECT_EQ(Roda({QStringLiteral("gerar")}).codigo, 2);
+
+    // A wrong token: the server refuses the call.
+    QFile errado(Pasta(QStringLiteral("token-errado")));
+    ASSERT_TRUE(errado.open(QIODevice::WriteOnly));
+    errado.write("nao-e-o-token\n");
+    errado.close();
+    const Saida recusa = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("y")), QStringLiteral("--from"),
+                               kDe, QStringLiteral("--to-date"), kAte},
+                              errado.fileName());
+    EXPECT_EQ(recusa.codigo, 1) << S(recusa);
+}
+
+TEST_F(Cli, ImportFilesEachSourceAndPrintsTheLog)
+{
+    vnd::docgen::Generator gen(1);
+    gen.SetClock(QDateTime(QDate(2019, 5, 6), QTime(9, 0)));
+    vnd::docgen::SaleOptions opcoes;
+    opcoes.kind = vnd::docgen::DocKind::Nfce;
+    opcoes.status = vnd::docgen::NfceStatus::Authorized;
+    const QList<vnd::docgen::Sale> vendas = gen.MakeSales(2, opcoes);
+    const QString dir = Pasta(QStringLiteral("entrada"));
+    QDir().mkpath(dir);
+    for (const auto &venda : vendas) {
+        QFile f(dir + QLatin1Char('/') + venda.accessKey + QStringLiteral("-nfce.xml"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(vnd::docgen::ProcessedNfce(venda));
+    }
+    QFile quebrado(dir + QStringLiteral("/quebrado.xml"));
+    ASSERT_TRUE(quebrado.open(QIODevice::WriteOnly));
+    quebrado.write("<nfeProc><NFe>sem fim");
+    quebrado.close();
+
+    const Saida s = Roda({QStringLiteral("import"), dir, QStringLiteral("--log-format"), QStringLiteral("csv")});
+    EXPECT_EQ(s.codigo, 1) << S(s);
+    EXPECT_TRUE(s.out.contains(QStringLiteral("Foram importadas 2 notas de 3 arquivos/lotes de XML."))) << S(s);
+    EXPECT_TRUE(s.err.contains(QStringLiteral("Xml Erro"))) << S(s);
+    QStringList processados;
+    for (const QString &nome : Arquivos(dir + QStringLiteral("/Xml Processados")).keys())
+        processados << QFileInfo(nome).fileName();
+    processados.sort();
+    QStringList esperados;
+    for (const auto &venda : vendas)
+        esperados << venda.accessKey + QStringLiteral("-nfce.xml");
+    esperados.sort();
+    EXPECT_EQ(processados, esperados);
+    bool quebradoNoErro = false;
+    for (const QString &nome : Arquivos(dir + QStringLiteral("/Xml Erro")).keys())
+        quebradoNoErro |= nome.endsWith(QStringLiteral("quebrado.xml"));
+    EXPECT_TRUE(quebradoNoErro);
+    EXPECT_EQ(Consulta(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE IN (?, ?)"),
+                       {vendas[0].accessKey, vendas[1].accessKey})
+                  .toInt(),
+              2);
+
+    // The same folder again: nothing left to import, and that is no failure.
+    const Saida vazia = Roda({QStringLiteral("import"), dir});
+    EXPECT_EQ(vazia.codigo, 0) << S(vazia);
+    EXPECT_TRUE(vazia.out.contains(QStringLiteral("Não foi encontrado nenhum XML."))) << S(vazia);
+}
+
+TEST_F(Cli, ImportFilterChecks)
+{
+    const QString filial = Consulta(QStringLiteral("SELECT MIN(CDFILIAL) FROM FILIAL")).toString();
+    const QList<std::pair<QStringList, QString>> casos = {
+        {{QStringLiteral("--branch"), filial}, QStringLiteral("Caixa deve ser informado.")},
+        {{QStringLiteral("--register"), QStringLiteral("001")}, QStringLiteral("Filial deve ser informada.")},
+        {{QStringLiteral("--branch"), QStringLiteral("9999"), QStringLiteral("--register"), QStringLiteral("001")},
+         QStringLiteral("Filial não cadastrada.")},
+        {{QStringLiteral("--branch"), filial, QStringLiteral("--register"), QStringLiteral("999")},
+         QStringLiteral("Caixa não cadastrado.")},
+    };
+    QDir().mkpath(Pasta(QStringLiteral("imp")));
+    for (const auto &[extra, texto] : casos) {
+        const Saida s = Roda(QStringList{QStringLiteral("import"), Pasta(QStringLiteral("imp"))} + extra);
+        EXPECT_EQ(s.codigo, 2) << texto.toStdString() << ": " << S(s);
+        EXPECT_TRUE(s.err.contains(texto)) << texto.toStdString() << ": " << S(s);
+    }
+    const Saida semPasta = Roda({QStringLiteral("import")});
+    EXPECT_EQ(semPasta.codigo, 2);
+    EXPECT_TRUE(semPasta.err.contains(QStringLiteral("Diretório deve ser informado."))) << S(semPasta);
+    // A branch with its register, written short as users type them, is accepted.
+    const QString caixa = Consulta(QStringLiteral("SELECT MIN(CDCAIXA) FROM CAIXA WHERE CDFILIAL = ?"), {filial}).toString();
+    const Saida ok = Roda({QStringLiteral("import"), Pasta(QStringLiteral("imp")), QStringLiteral("--branch"), filial,
+                           QStringLiteral("--register"), caixa});
+    EXPECT_EQ(ok.codigo, 0) << S(ok);
+}
+
+TEST_F(Cli, ParamsSetAndShow)
+{
+    Saida s = Roda({QStringLiteral("params"), QStringLiteral("set"), QStringLiteral("--from-date"), QStringLiteral("2026-01-02"),
+                    QStringLiteral("--xml-dir"), QStringLiteral("xml"), QStringLiteral("--php-dir"), QStringLiteral("C:\\scripts"),
+                    QStringLiteral("--php-install-dir"), QStringLiteral("C:\\php"), QStringLiteral("--zip")});
+    ASSERT_EQ(s.codigo, 0) << S(s);
+    s = Roda({QStringLiteral("params"), QStringLiteral("show")});
+    ASSERT_EQ(s.codigo, 0) << S(s);
+    EXPECT_TRUE(s.out.contains(QStringLiteral("DTINIGERAARQXML=2026-01-02"))) << S(s);
+    EXPECT_TRUE(s.out.contains(QStringLiteral("DSDIRARQPHPGXML=C:\\scripts\\\n"))) << S(s);
+    EXPECT_TRUE(s.out.contains(QStringLiteral("IDENVARQCMP=S"))) << S(s);
+
+    // A value the dialog refuses changes nothing on the server.
+    s = Roda({QStringLiteral("params"), QStringLiteral("set"), QStringLiteral("--xml-dir"), QStringLiteral("  "), QStringLiteral("--no-zip")});
+    EXPECT_EQ(s.codigo, 2) << S(s);
+    EXPECT_TRUE(s.err.contains(QStringLiteral("Diretório destino dos arquivos XML no servidor deve ser informado."))) << S(s);
+    s = Roda({QStringLiteral("params"), QStringLiteral("set"), QStringLiteral("--php-dir"), QString(100, QLatin1Char('d'))});
+    EXPECT_EQ(s.codigo, 2) << S(s);
+    s = Roda({QStringLiteral("params"), QStringLiteral("show")});
+    EXPECT_TRUE(s.out.contains(QStringLiteral("DSDIRARQXML=xml\n"))) << S(s);
+    EXPECT_TRUE(s.out.contains(QStringLiteral("IDENVARQCMP=S"))) << S(s);
+}
+
+} // namespace
