@@ -95,8 +95,10 @@ void TConsolePlatform::BusyProgress(const QString &text)
         m_ultimoMilhar = -1;
         m_relogio.start();
     }
-    const double segundos = std::max<qint64>(m_relogio.elapsed(), 1) / 1000.0;
-    const QString taxa = l.atual >= 0 ? QStringLiteral(" (%1/s)").arg(l.atual / segundos, 0, 'f', 1) : QString();
+    // Under a second the rate says nothing yet.
+    const qint64 ms = m_relogio.elapsed();
+    const QString taxa =
+        l.atual >= 0 && ms >= 1000 ? QStringLiteral(" (%1/s)").arg(l.atual * 1000.0 / ms, 0, 'f', 1) : QString();
     if (m_terminal) {
         QString barra;
         if (l.total > 0) {
