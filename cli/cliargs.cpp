@@ -1,6 +1,7 @@
 #include "cli/cliargs.h"
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
 TArgs::TArgs(const QStringList &valued, const QStringList &flags)
     : m_valued(valued.begin(), valued.end()), m_flags(flags.begin(), flags.end())
@@ -45,10 +46,14 @@ void TArgs::Parse(const QStringList &args)
 
 QStringList OpcoesConexao()
 {
-    return {QStringLiteral("config"), QStringLiteral("server"), QStringLiteral("port"), QStringLiteral("token-file"),
-            QStringLiteral("operador"), QStringLiteral("filial"), QStringLiteral("db")};
+    return {QStringLiteral("config"),     QStringLiteral("server"),   QStringLiteral("port"),
+            QStringLiteral("token-file"), QStringLiteral("operador"), QStringLiteral("filial"),
+            QStringLiteral("db")};
 }
 
-QStringList FlagsComuns() { return {QStringLiteral("quiet"), QStringLiteral("help")}; }
+QStringList FlagsComuns()
+{
+    return {QStringLiteral("quiet"), QStringLiteral("help")};
+}
 
 } // namespace vnd::cli

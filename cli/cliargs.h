@@ -8,22 +8,23 @@
 #include <QStringList>
 #include <stdexcept>
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
 // Wrong usage: the program prints the message and exits with status 2.
 class EUsage : public std::runtime_error
 {
-public:
+  public:
     explicit EUsage(const QString &message) : std::runtime_error(message.toStdString()), m_message(message) {}
     QString Message() const { return m_message; }
 
-private:
+  private:
     QString m_message;
 };
 
 class TArgs
 {
-public:
+  public:
     // valued: options that take a value; flags: options that stand alone (names without "--").
     TArgs(const QStringList &valued, const QStringList &flags);
     // Reads the arguments after the command name; EUsage on an unknown option or a missing value.
@@ -33,7 +34,7 @@ public:
     QString Value(const QString &name, const QString &def = {}) const { return m_values.value(name, def); }
     const QStringList &Positional() const { return m_positional; }
 
-private:
+  private:
     QSet<QString> m_valued;
     QSet<QString> m_flags;
     QHash<QString, QString> m_values;

@@ -7,20 +7,24 @@
 
 #include <QProcessEnvironment>
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
-namespace {
+namespace
+{
 
 HostConfig Configuracao(const TArgs &args)
 {
-    HostConfig c = LoadHostConfig(args.Value(QStringLiteral("config")), QProcessEnvironment::systemEnvironment());
+    HostConfig c =
+        LoadHostConfig(args.Value(QStringLiteral("config")), QProcessEnvironment::systemEnvironment());
     if (args.Has(QStringLiteral("server")))
         c.serverHost = args.Value(QStringLiteral("server"));
     if (args.Has(QStringLiteral("port"))) {
         bool ok = false;
         const int porta = args.Value(QStringLiteral("port")).toInt(&ok);
         if (!ok || porta <= 0 || porta > 65535)
-            throw EUsage(QStringLiteral("Porta inválida em --port: \"%1\"").arg(args.Value(QStringLiteral("port"))));
+            throw EUsage(
+                QStringLiteral("Porta inválida em --port: \"%1\"").arg(args.Value(QStringLiteral("port"))));
         c.serverPort = porta;
     }
     if (args.Has(QStringLiteral("token-file")))

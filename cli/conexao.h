@@ -7,7 +7,8 @@
 
 #include <memory>
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
 // Fills the session values from the settings (token read from its file). Exception naming the settings
 // file or variable that is wrong; a missing token file is told by Conecta.

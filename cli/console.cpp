@@ -5,12 +5,13 @@
 #include <limits>
 #include <unistd.h>
 
-namespace vnd::cli {
-
-namespace {
-
-struct Leitura
+namespace vnd::cli
 {
+
+namespace
+{
+
+struct Leitura {
     QString rotulo;
     qint64 atual = -1;
     qint64 total = -1;
@@ -45,7 +46,10 @@ TConsolePlatform::TConsolePlatform(bool quiet, bool terminal, std::FILE *out, st
 {
 }
 
-bool TConsolePlatform::ErroEhTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool TConsolePlatform::ErroEhTerminal()
+{
+    return ::isatty(STDERR_FILENO) == 1;
+}
 
 void TConsolePlatform::FechaLinha()
 {
@@ -74,7 +78,10 @@ void TConsolePlatform::Error(const QString &text)
     Imprime(m_err, text + QLatin1Char('\n'));
 }
 
-bool TConsolePlatform::SelectFolder(const QString &, QString &) { return false; }
+bool TConsolePlatform::SelectFolder(const QString &, QString &)
+{
+    return false;
+}
 
 void TConsolePlatform::BusyShow()
 {
@@ -97,14 +104,15 @@ void TConsolePlatform::BusyProgress(const QString &text)
     }
     // Under a second the rate says nothing yet.
     const qint64 ms = m_relogio.elapsed();
-    const QString taxa =
-        l.atual >= 0 && ms >= 1000 ? QStringLiteral(" (%1/s)").arg(l.atual * 1000.0 / ms, 0, 'f', 1) : QString();
+    const QString taxa = l.atual >= 0 && ms >= 1000
+                             ? QStringLiteral(" (%1/s)").arg(l.atual * 1000.0 / ms, 0, 'f', 1)
+                             : QString();
     if (m_terminal) {
         QString barra;
         if (l.total > 0) {
             const int cheios = int(30 * std::min(l.atual, l.total) / l.total);
-            barra = QStringLiteral("[") + QString(cheios, QLatin1Char('#')) + QString(30 - cheios, QLatin1Char('.')) +
-                    QStringLiteral("] ");
+            barra = QStringLiteral("[") + QString(cheios, QLatin1Char('#')) +
+                    QString(30 - cheios, QLatin1Char('.')) + QStringLiteral("] ");
         }
         Imprime(m_err, QStringLiteral("\r") + barra + text + taxa + QStringLiteral("\x1b[K"));
         m_linhaAberta = true;
@@ -119,6 +127,9 @@ void TConsolePlatform::BusyProgress(const QString &text)
     }
 }
 
-void TConsolePlatform::BusyHide() { FechaLinha(); }
+void TConsolePlatform::BusyHide()
+{
+    FechaLinha();
+}
 
 } // namespace vnd::cli

@@ -7,11 +7,12 @@
 #include <QElapsedTimer>
 #include <cstdio>
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
 class TConsolePlatform : public IPlatform
 {
-public:
+  public:
     // quiet: no progress at all; terminal: a bar redrawn in place, else one line per 1000 items.
     TConsolePlatform(bool quiet, bool terminal, std::FILE *out = stdout, std::FILE *err = stderr);
 
@@ -30,7 +31,7 @@ public:
     // Whether standard error is a terminal.
     static bool ErroEhTerminal();
 
-private:
+  private:
     void FechaLinha();
 
     bool m_quiet;

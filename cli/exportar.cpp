@@ -18,9 +18,11 @@
 #include <QRegularExpression>
 #include <QSet>
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
-namespace {
+namespace
+{
 
 const QString kT = QStringLiteral("T");
 
@@ -34,7 +36,8 @@ QString Selecao(const QString &lista, int n, const QString &campo)
         if (codigo.isEmpty())
             continue;
         if (n > 0 && codigo.size() > n)
-            throw EUsage(QStringLiteral("%1: código \"%2\" tem mais de %3 caracteres.").arg(campo, codigo).arg(n));
+            throw EUsage(
+                QStringLiteral("%1: código \"%2\" tem mais de %3 caracteres.").arg(campo, codigo).arg(n));
         if (codigo.contains(QLatin1Char('_')))
             throw EUsage(QStringLiteral("%1: código inválido \"%2\".").arg(campo, codigo));
         codigos << (n > 0 ? Ajusta(codigo, n) : codigo);
@@ -60,18 +63,17 @@ QDate Data(const TArgs &args, const QString &opcao, const QString &vazia)
 void PreencheFiltroExport(const TArgs &args, TClientDataSet &cdsDadosFiltro)
 {
     const TMessages &msg = MensagensFiltro();
-    const auto lista = [&](const char *opcao, int n, const char *chaveCampo, const char *chaveVazia) {
+    const auto lista = [&](const char *opcao, int n, const char *chaveVazia) {
         const QString nome = QString::fromLatin1(opcao);
         if (!args.Has(nome))
             return kT;
         const QString sel = Selecao(args.Value(nome), n, QStringLiteral("--") + nome);
         if (sel.isEmpty())
             throw EUsage(msg.Msg(QString::fromLatin1(chaveVazia)));
-        Q_UNUSED(chaveCampo);
         return sel;
     };
     // The screen's order of checks: branches, registers, period, customers, receipt types, situation.
-    QString filial = lista("branches", 4, "FILIAL", "Filial_deve");
+    QString filial = lista("branches", 4, "Filial_deve");
     if (Quorvel::ModuFili) {
         // A one-branch operator's filter always holds that branch alone, as the screen fixes it.
         const QString propria = BuildSelection({Quorvel::FiliProc});
@@ -79,18 +81,19 @@ void PreencheFiltroExport(const TArgs &args, TClientDataSet &cdsDadosFiltro)
             throw EUsage(QStringLiteral("O operador trabalha somente na filial %1.").arg(Quorvel::FiliProc));
         filial = propria;
     }
-    const QString caixa = lista("registers", 7, "CAIXA", "Caixa_deve");
+    const QString caixa = lista("registers", 7, "Caixa_deve");
     if (caixa != kT) {
         for (const QString &c : ParseSelection(caixa))
             if (c.size() != 7)
-                throw EUsage(QStringLiteral("--registers: informe filial e caixa juntos (7 dígitos): \"%1\".").arg(c.trimmed()));
+                throw EUsage(QStringLiteral("--registers: informe filial e caixa juntos (7 dígitos): \"%1\".")
+                                 .arg(c.trimmed()));
     }
     const QDate de = Data(args, QStringLiteral("from"), msg.Msg(QStringLiteral("Data_de_deve")));
     const QDate ate = Data(args, QStringLiteral("to-date"), msg.Msg(QStringLiteral("Data_ate_deve")));
     if (de > ate)
         throw EUsage(msg.Msg(QStringLiteral("DT_MENOR")));
-    const QString cliente = lista("customers", 0, "CLIENTE", "Cliente_deve");
-    const QString tipoRece = lista("receipt-types", 0, "TIPORECE", "Tipo_Rece_deve");
+    const QString cliente = lista("customers", 0, "Cliente_deve");
+    const QString tipoRece = lista("receipt-types", 0, "Tipo_Rece_deve");
 
     const QString sit = args.Value(QStringLiteral("situation"), QStringLiteral("AC")).trimmed().toUpper();
     QString situacao;
@@ -110,7 +113,8 @@ void PreencheFiltroExport(const TArgs &args, TClientDataSet &cdsDadosFiltro)
         nota = args.Value(QStringLiteral("invoice")).trimmed();
         static const QRegularExpression numero(QStringLiteral("^[0-9]{1,9}$"));
         if (!numero.match(nota).hasMatch())
-            throw EUsage(QStringLiteral("--invoice: número da nota fiscal inválido \"%1\" (até 9 dígitos).").arg(nota));
+            throw EUsage(QStringLiteral("--invoice: número da nota fiscal inválido \"%1\" (até 9 dígitos).")
+                             .arg(nota));
     }
 
     if (cdsDadosFiltro.Active())
@@ -145,7 +149,8 @@ int MarcaChaves(TClientDataSet &cdsNotas, const QString &arquivoChaves)
         pedidas.insert(linha);
     }
     if (chaves.isEmpty())
-        throw Exception(QStringLiteral("Arquivo de chaves sem nenhuma chave de acesso: %1").arg(arquivoChaves));
+        throw Exception(
+            QStringLiteral("Arquivo de chaves sem nenhuma chave de acesso: %1").arg(arquivoChaves));
 
     // Every key is checked before any tick: a wrong key must not turn into a partial export.
     QSet<QString> encontradas;
@@ -177,8 +182,8 @@ int MarcaChaves(TClientDataSet &cdsNotas, const QString &arquivoChaves)
 
 int ComandoExport(const QStringList &argv)
 {
-    TArgs args(OpcoesConexao() + QStringList{"to", "branches", "registers", "from", "to-date", "situation", "invoice",
-                                             "customers", "receipt-types", "keys"},
+    TArgs args(OpcoesConexao() + QStringList{"to", "branches", "registers", "from", "to-date", "situation",
+                                             "invoice", "customers", "receipt-types", "keys"},
                FlagsComuns() + QStringList{"zip", "on-server"});
     args.Parse(argv);
     if (!args.Positional().isEmpty())
@@ -217,7 +222,8 @@ int ComandoExport(const QStringList &argv)
     if (args.Has(QStringLiteral("on-server"))) {
         BusyGuard ocupado;
         // The whole list travels, every row with its tick: the server writes the ticked ones.
-        const QVariantList params{QVariant::fromValue(cdsNotas.Data()), destino, iif(compacta, "S", "N"), false};
+        const QVariantList params{QVariant::fromValue(cdsNotas.Data()), destino, iif(compacta, "S", "N"),
+                                  false};
         gerado = CheckResultServ(net->Call(QStringLiteral("geraXml"), params)).toBool();
     } else {
         // The folder dialog creates a typed folder; the command line creates it as well.

@@ -6,7 +6,8 @@
 
 class TClientDataSet;
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
 class TArgs;
 

@@ -17,9 +17,11 @@
 #include <QTextStream>
 #include <algorithm>
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
-namespace {
+namespace
+{
 
 // Columns of the log as the viewer shows them; the batch and sequence numbers say nothing to a reader.
 const QStringList kColunasLog = {QStringLiteral("IDTPVALIDXML"),   QStringLiteral("NMARQXML"),
@@ -44,7 +46,8 @@ QVariant Consulta(const QString &sql, const QVariantList &binds, const QString &
 int ArquivosComErro(const QString &pastaErro)
 {
     int n = 0;
-    QDirIterator it(pastaErro, {QStringLiteral("*.xml"), QStringLiteral("*.XML")}, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(pastaErro, {QStringLiteral("*.xml"), QStringLiteral("*.XML")}, QDir::Files,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
         ++n;
@@ -54,7 +57,8 @@ int ArquivosComErro(const QString &pastaErro)
 
 QString Csv(QString texto)
 {
-    if (texto.contains(QLatin1Char(';')) || texto.contains(QLatin1Char('"')) || texto.contains(QLatin1Char('\n')))
+    if (texto.contains(QLatin1Char(';')) || texto.contains(QLatin1Char('"')) ||
+        texto.contains(QLatin1Char('\n')))
         return QLatin1Char('"') + texto.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
     return texto;
 }
@@ -72,14 +76,16 @@ QString FilialCaixaPadrao(const QString &filial, const QString &caixa)
         throw EUsage(msg.Msg(QStringLiteral("CAIXA_INF")));
     const QString cdFilial = Ajusta(filial.trimmed(), 4);
     const QString cdCaixa = Ajusta(caixa.trimmed(), 3);
-    const QVariant empresa =
-        Consulta(QStringLiteral("SELECT CDEMPRESA FROM FILIAL WHERE CDFILIAL = ?"), {cdFilial}, QStringLiteral("CDEMPRESA"));
+    const QVariant empresa = Consulta(QStringLiteral("SELECT CDEMPRESA FROM FILIAL WHERE CDFILIAL = ?"),
+                                      {cdFilial}, QStringLiteral("CDEMPRESA"));
     if (!empresa.isValid())
         throw EUsage(msg.Msg(QStringLiteral("FILI_N_CAD")) + QStringLiteral(" (--branch %1)").arg(cdFilial));
-    const QVariant achado = Consulta(QStringLiteral("SELECT CDCAIXA FROM CAIXA WHERE CDFILIAL = ? AND CDCAIXA = ?"),
-                                     {cdFilial, cdCaixa}, QStringLiteral("CDCAIXA"));
+    const QVariant achado =
+        Consulta(QStringLiteral("SELECT CDCAIXA FROM CAIXA WHERE CDFILIAL = ? AND CDCAIXA = ?"),
+                 {cdFilial, cdCaixa}, QStringLiteral("CDCAIXA"));
     if (!achado.isValid())
-        throw EUsage(msg.Msg(QStringLiteral("CAIXA_N_CAD")) + QStringLiteral(" (--register %1)").arg(cdCaixa));
+        throw EUsage(msg.Msg(QStringLiteral("CAIXA_N_CAD")) +
+                     QStringLiteral(" (--register %1)").arg(cdCaixa));
     return cdFilial + cdCaixa + empresa.toString();
 }
 
@@ -140,7 +146,8 @@ int ComandoImport(const QStringList &argv)
     QString padrao;
     if (args.Has(QStringLiteral("branch")) || args.Has(QStringLiteral("register"))) {
         AbreBancoHost(args);
-        padrao = FilialCaixaPadrao(args.Value(QStringLiteral("branch")), args.Value(QStringLiteral("register")));
+        padrao =
+            FilialCaixaPadrao(args.Value(QStringLiteral("branch")), args.Value(QStringLiteral("register")));
     }
     if (args.Positional().isEmpty() || args.Positional().first().trimmed().isEmpty())
         throw EUsage(MensagensFiltroImport().Msg(QStringLiteral("DIR_INF")));
@@ -165,7 +172,8 @@ int ComandoImport(const QStringList &argv)
         out.flush();
     }
     if (falhas > 0) {
-        Platform().Error(QStringLiteral("%1 arquivo(s) com erro em %2").arg(falhas).arg(importacao.stDirXmlErro));
+        Platform().Error(
+            QStringLiteral("%1 arquivo(s) com erro em %2").arg(falhas).arg(importacao.stDirXmlErro));
         return 1;
     }
     return 0;

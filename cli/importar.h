@@ -7,7 +7,8 @@
 
 class TClientDataSet;
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
 // The fallback branch + register + company of the import filter: both given or both empty, each
 // adjusted and looked up in the host database. Empty when both are empty; EUsage with the filter's

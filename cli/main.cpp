@@ -12,7 +12,8 @@
 #include <functional>
 #include <memory>
 
-namespace {
+namespace
+{
 
 const char *const kAjudaGeral =
     "Uso: vnd04400 COMANDO [opções]\n"
@@ -44,7 +45,8 @@ int main(int argc, char **argv)
     }
     const QString comando = args.takeFirst();
     const bool quiet = args.contains(QLatin1String("--quiet"));
-    SetPlatform(std::make_shared<vnd::cli::TConsolePlatform>(quiet, vnd::cli::TConsolePlatform::ErroEhTerminal()));
+    SetPlatform(
+        std::make_shared<vnd::cli::TConsolePlatform>(quiet, vnd::cli::TConsolePlatform::ErroEhTerminal()));
 
     QString ajuda;
     std::function<int(const QStringList &)> executa;
@@ -58,7 +60,8 @@ int main(int argc, char **argv)
         ajuda = vnd::cli::AjudaParams();
         executa = vnd::cli::ComandoParams;
     } else {
-        Escreve(stderr, QStringLiteral("Comando desconhecido: %1\n").arg(comando) + QString::fromUtf8(kAjudaGeral));
+        Escreve(stderr,
+                QStringLiteral("Comando desconhecido: %1\n").arg(comando) + QString::fromUtf8(kAjudaGeral));
         return 2;
     }
     if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
@@ -68,7 +71,8 @@ int main(int argc, char **argv)
     try {
         return executa(args);
     } catch (const vnd::cli::EUsage &e) {
-        Escreve(stderr, e.Message() + QStringLiteral("\nUse vnd04400 %1 --help para ver as opções.\n").arg(comando));
+        Escreve(stderr,
+                e.Message() + QStringLiteral("\nUse vnd04400 %1 --help para ver as opções.\n").arg(comando));
         return 2;
     } catch (const EAbort &) {
         // The message was shown when the run was aborted.

@@ -1,23 +1,28 @@
 #include "cli/mensagens.h"
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
 const TMessages &MensagensGeraXml()
 {
     static const TMessages msg({
-        QStringLiteral("Nenh_Sele|Operação Bloqueada! Favor selecionar uma ou mais notas antes de gerar o Xml"),
+        QStringLiteral(
+            "Nenh_Sele|Operação Bloqueada! Favor selecionar uma ou mais notas antes de gerar o Xml"),
         QStringLiteral("Concluida|Concluída"),
         QStringLiteral("Cancelada|Cancelada"),
         QStringLiteral("Devolucao|Devolução"),
         QStringLiteral("Sat|SAT"),
         QStringLiteral("Nfce|NFC-e"),
         QStringLiteral("Xml_Ok|Arquivo(s) Xml gerado(s) com sucesso."),
-        QStringLiteral("Xml_Err|Ocorreu um erro durante a geração do arquivo. Por favor entre em contato com o suporte."),
+        QStringLiteral("Xml_Err|Ocorreu um erro durante a geração do arquivo. Por favor entre em contato com "
+                       "o suporte."),
         QStringLiteral("Xml_n_Enc|Não foi encontrado nenhum XML."),
         QStringLiteral("Xml_proc|Foram importadas %s notas de %s arquivos/lotes de XML."),
-        QStringLiteral("Nota_Pen_Rej|Existem NFC-e pendente/rejeitada de transmissão para o filtro informado. Favor "
-                       "verificar as notas através da tela Transmissão de NFC-e."),
-        QStringLiteral("CONF_LOG|Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?"),
+        QStringLiteral(
+            "Nota_Pen_Rej|Existem NFC-e pendente/rejeitada de transmissão para o filtro informado. Favor "
+            "verificar as notas através da tela Transmissão de NFC-e."),
+        QStringLiteral(
+            "CONF_LOG|Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?"),
         QStringLiteral("Erro|Erro"),
         QStringLiteral("Alerta|Alerta"),
     });

@@ -3,7 +3,8 @@
 
 #include "host/messages.h"
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
 // The main screen's ("Xml_Ok", "Nota_Pen_Rej", "Xml_proc", "Xml_n_Enc", "CONF_LOG", "Erro", "Alerta", ...).
 const TMessages &MensagensGeraXml();

@@ -13,9 +13,11 @@
 #include <QDate>
 #include <QTextStream>
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
-namespace {
+namespace
+{
 
 void Mostra(TClientDataSet &cds)
 {
@@ -25,8 +27,11 @@ void Mostra(TClientDataSet &cds)
         return;
     }
     cds.First();
-    const auto texto = [&](const char *nome) { return cds.FieldByName(QString::fromLatin1(nome)).AsString(); };
-    out << "DTINIGERAARQXML=" << cds.FieldByName(QStringLiteral("DTINIGERAARQXML")).AsDateTime().date().toString(Qt::ISODate)
+    const auto texto = [&](const char *nome) {
+        return cds.FieldByName(QString::fromLatin1(nome)).AsString();
+    };
+    out << "DTINIGERAARQXML="
+        << cds.FieldByName(QStringLiteral("DTINIGERAARQXML")).AsDateTime().date().toString(Qt::ISODate)
         << '\n'
         << "DSDIRARQXML=" << texto("DSDIRARQXML") << '\n'
         << "DSDIRARQPHPGXML=" << texto("DSDIRARQPHPGXML") << '\n'
@@ -45,9 +50,9 @@ int ComandoParams(const QStringList &argv)
     if (pos.size() != 1 || (pos.first() != QLatin1String("show") && pos.first() != QLatin1String("set")))
         throw EUsage(QStringLiteral("Informe show ou set."));
     const bool altera = pos.first() == QLatin1String("set");
-    if (!altera &&
-        (args.Has(QStringLiteral("from-date")) || args.Has(QStringLiteral("xml-dir")) || args.Has(QStringLiteral("php-dir")) ||
-         args.Has(QStringLiteral("php-install-dir")) || args.Has(QStringLiteral("zip")) || args.Has(QStringLiteral("no-zip"))))
+    if (!altera && (args.Has(QStringLiteral("from-date")) || args.Has(QStringLiteral("xml-dir")) ||
+                    args.Has(QStringLiteral("php-dir")) || args.Has(QStringLiteral("php-install-dir")) ||
+                    args.Has(QStringLiteral("zip")) || args.Has(QStringLiteral("no-zip"))))
         throw EUsage(QStringLiteral("show não altera parâmetros; use set."));
     if (args.Has(QStringLiteral("zip")) && args.Has(QStringLiteral("no-zip")))
         throw EUsage(QStringLiteral("Use --zip ou --no-zip, não os dois."));
@@ -55,7 +60,8 @@ int ComandoParams(const QStringList &argv)
     if (args.Has(QStringLiteral("from-date"))) {
         data = QDate::fromString(args.Value(QStringLiteral("from-date")).trimmed(), Qt::ISODate);
         if (!data.isValid())
-            throw EUsage(QStringLiteral("--from-date: \"%1\" não é uma data válida.").arg(args.Value(QStringLiteral("from-date"))));
+            throw EUsage(QStringLiteral("--from-date: \"%1\" não é uma data válida.")
+                             .arg(args.Value(QStringLiteral("from-date"))));
     }
 
     AplicaSessao(args);

@@ -5,7 +5,8 @@
 #include <QString>
 #include <QStringList>
 
-namespace vnd::cli {
+namespace vnd::cli
+{
 
 // Runs the command; returns the exit status; EUsage for wrong usage or a value the dialog refuses.
 int ComandoParams(const QStringList &args);

@@ -13,19 +13,20 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 const QString kDe = QStringLiteral("2026-11-01");
 const QString kAte = QStringLiteral("2026-11-30");
 
-struct Saida
-{
+struct Saida {
     int codigo = -1;
     QString out, err;
 };
@@ -34,8 +35,8 @@ vndtest::ServerFixture &Servidor()
 {
     static std::unique_ptr<vndtest::ServerFixture> servidor = [] {
         auto s = std::make_unique<vndtest::ServerFixture>();
-        s->Seed({QStringLiteral("--sales"), QStringLiteral("120"), QStringLiteral("--from"), kDe, QStringLiteral("--to"),
-                 kAte});
+        s->Seed({QStringLiteral("--sales"), QStringLiteral("120"), QStringLiteral("--from"), kDe,
+                 QStringLiteral("--to"), kAte});
         return s;
     }();
     return *servidor;
@@ -91,16 +92,20 @@ QMap<QString, QByteArray> Arquivos(const QString &dir)
         const QString path = it.next();
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
-        mapa.insert(QDir(dir).relativeFilePath(path), QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256));
+        mapa.insert(QDir(dir).relativeFilePath(path),
+                    QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256));
     }
     return mapa;
 }
 
-std::string S(const Saida &s) { return (s.out + QStringLiteral(" / ") + s.err).toStdString(); }
+std::string S(const Saida &s)
+{
+    return (s.out + QStringLiteral(" / ") + s.err).toStdString();
+}
 
 class Cli : public ::testing::Test
 {
-protected:
+  protected:
     static void SetUpTestSuite()
     {
         // Sales still waiting for the tax authority make every fetch warn; the warning test makes its own.
@@ -112,8 +117,9 @@ protected:
 
 TEST_F(Cli, ExportWritesWhatTheScreenFreeLogicWrites)
 {
-    const Saida s = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("cli")), QStringLiteral("--from"),
-                          kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--quiet")});
+    const Saida s =
+        Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("cli")),
+              QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--quiet")});
     ASSERT_EQ(s.codigo, 0) << S(s);
     EXPECT_TRUE(s.out.contains(QStringLiteral("Arquivo(s) Xml gerado(s) com sucesso."))) << S(s);
     EXPECT_FALSE(s.out.contains(QStringLiteral("pendente/rejeitada")));
@@ -141,26 +147,30 @@ TEST_F(Cli, ExportWritesWhatTheScreenFreeLogicWrites)
 
 TEST_F(Cli, ExportZipAndChosenKeys)
 {
-    Saida s = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("zip")), QStringLiteral("--zip"),
-                    QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte});
+    Saida s =
+        Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("zip")),
+              QStringLiteral("--zip"), QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte});
     ASSERT_EQ(s.codigo, 0) << S(s);
     const auto zip = Arquivos(Pasta(QStringLiteral("zip")));
     ASSERT_FALSE(zip.isEmpty());
     for (const QString &nome : zip.keys())
-        EXPECT_TRUE(nome.startsWith(QStringLiteral("ArquivosXML_")) && nome.endsWith(QStringLiteral(".zip"))) << nome.toStdString();
+        EXPECT_TRUE(nome.startsWith(QStringLiteral("ArquivosXML_")) && nome.endsWith(QStringLiteral(".zip")))
+            << nome.toStdString();
     // Progress goes to standard error, never into the printed result.
     EXPECT_FALSE(s.out.contains(QStringLiteral(" de ")));
 
-    const QString chave = Consulta(QStringLiteral("SELECT MIN(NRACESSONFCE) FROM VENDA WHERE IDTPEMISVEND = 'N' AND "
-                                                  "IDSTATUSNFCE = 'A' AND IDSITUVENDA = 'O'"))
-                              .toString();
+    const QString chave =
+        Consulta(QStringLiteral("SELECT MIN(NRACESSONFCE) FROM VENDA WHERE IDTPEMISVEND = 'N' AND "
+                                "IDSTATUSNFCE = 'A' AND IDSITUVENDA = 'O'"))
+            .toString();
     ASSERT_FALSE(chave.isEmpty());
     QFile chaves(Pasta(QStringLiteral("chaves.txt")));
     ASSERT_TRUE(chaves.open(QIODevice::WriteOnly));
     chaves.write("# uma nota\n\n" + chave.toLatin1() + "\n");
     chaves.close();
-    s = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("chave")), QStringLiteral("--keys"),
-              chaves.fileName(), QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte});
+    s = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("chave")),
+              QStringLiteral("--keys"), chaves.fileName(), QStringLiteral("--from"), kDe,
+              QStringLiteral("--to-date"), kAte});
     ASSERT_EQ(s.codigo, 0) << S(s);
     const auto uma = Arquivos(Pasta(QStringLiteral("chave")));
     ASSERT_EQ(uma.size(), 1);
@@ -170,8 +180,9 @@ TEST_F(Cli, ExportZipAndChosenKeys)
     ASSERT_TRUE(chaves.open(QIODevice::Append));
     chaves.write("35000000000000000000000000000000000000000000\n");
     chaves.close();
-    s = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("nada")), QStringLiteral("--keys"),
-              chaves.fileName(), QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte});
+    s = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("nada")),
+              QStringLiteral("--keys"), chaves.fileName(), QStringLiteral("--from"), kDe,
+              QStringLiteral("--to-date"), kAte});
     EXPECT_EQ(s.codigo, 1) << S(s);
     EXPECT_TRUE(s.err.contains(QStringLiteral("35000000000000000000000000000000000000000000"))) << S(s);
     EXPECT_TRUE(Arquivos(Pasta(QStringLiteral("nada"))).isEmpty());
@@ -179,26 +190,33 @@ TEST_F(Cli, ExportZipAndChosenKeys)
 
 TEST_F(Cli, ExportOnTheServerAndPendingWarning)
 {
-    const QString chave = Consulta(QStringLiteral("SELECT MIN(NRACESSONFCE) FROM VENDA WHERE IDTPEMISVEND = 'N' AND "
-                                                  "IDSTATUSNFCE = 'X'"))
-                              .toString();
-    const QString filial = Consulta(QStringLiteral("SELECT CDFILIAL FROM VENDA WHERE NRACESSONFCE = ?"), {chave}).toString();
+    const QString chave =
+        Consulta(QStringLiteral("SELECT MIN(NRACESSONFCE) FROM VENDA WHERE IDTPEMISVEND = 'N' AND "
+                                "IDSTATUSNFCE = 'X'"))
+            .toString();
+    const QString filial =
+        Consulta(QStringLiteral("SELECT CDFILIAL FROM VENDA WHERE NRACESSONFCE = ?"), {chave}).toString();
     if (!chave.isEmpty())
         Consulta(QStringLiteral("UPDATE VENDA SET IDSTATUSNFCE = 'P' WHERE NRACESSONFCE = ?"), {chave});
-    const Saida s = Roda({QStringLiteral("export"), QStringLiteral("--to"), QStringLiteral("mensal"), QStringLiteral("--on-server"),
-                          QStringLiteral("--branches"), filial.isEmpty() ? QStringLiteral("1") : filial, QStringLiteral("--from"), kDe,
-                          QStringLiteral("--to-date"), kAte, QStringLiteral("--situation"), QStringLiteral("A")});
+    const Saida s =
+        Roda({QStringLiteral("export"), QStringLiteral("--to"), QStringLiteral("mensal"),
+              QStringLiteral("--on-server"), QStringLiteral("--branches"),
+              filial.isEmpty() ? QStringLiteral("1") : filial, QStringLiteral("--from"), kDe,
+              QStringLiteral("--to-date"), kAte, QStringLiteral("--situation"), QStringLiteral("A")});
     if (!chave.isEmpty())
         Consulta(QStringLiteral("UPDATE VENDA SET IDSTATUSNFCE = 'X' WHERE NRACESSONFCE = ?"), {chave});
     ASSERT_EQ(s.codigo, 0) << S(s);
     if (!chave.isEmpty())
-        EXPECT_TRUE(s.out.contains(QStringLiteral("Existem NFC-e pendente/rejeitada de transmissão para o filtro informado."))) << S(s);
+        EXPECT_TRUE(s.out.contains(
+            QStringLiteral("Existem NFC-e pendente/rejeitada de transmissão para o filtro informado.")))
+            << S(s);
     EXPECT_TRUE(s.out.endsWith(QStringLiteral("Arquivo(s) Xml gerado(s) com sucesso.\n"))) << S(s);
     EXPECT_FALSE(Arquivos(Servidor().ExportRoot() + QStringLiteral("/mensal")).isEmpty());
 
     // The server refuses a folder outside its export root: status 1 with its message.
-    const Saida fora = Roda({QStringLiteral("export"), QStringLiteral("--to"), QStringLiteral("../fora"), QStringLiteral("--on-server"),
-                             QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte});
+    const Saida fora = Roda({QStringLiteral("export"), QStringLiteral("--to"), QStringLiteral("../fora"),
+                             QStringLiteral("--on-server"), QStringLiteral("--from"), kDe,
+                             QStringLiteral("--to-date"), kAte});
     EXPECT_EQ(fora.codigo, 1) << S(fora);
     EXPECT_FALSE(fora.err.isEmpty());
 }
@@ -206,19 +224,25 @@ TEST_F(Cli, ExportOnTheServerAndPendingWarning)
 TEST_F(Cli, UsageErrorsAndFilterChecks)
 {
     const auto exporta = [&](QStringList extra) {
-        return Roda(QStringList{QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("x"))} + extra);
+        return Roda(
+            QStringList{QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("x"))} +
+            extra);
     };
     const QList<std::pair<QStringList, QString>> casos = {
         {{QStringLiteral("--to-date"), kAte}, QStringLiteral("Data inicial deve ser informada.")},
         {{QStringLiteral("--from"), kDe}, QStringLiteral("Data final deve ser informada.")},
-        {{QStringLiteral("--from"), kAte, QStringLiteral("--to-date"), kDe}, QStringLiteral("Data final deve ser maior que data inicial.")},
+        {{QStringLiteral("--from"), kAte, QStringLiteral("--to-date"), kDe},
+         QStringLiteral("Data final deve ser maior que data inicial.")},
         {{QStringLiteral("--from"), QStringLiteral("2026-02-30"), QStringLiteral("--to-date"), kDe},
          QStringLiteral("2026-02-30 não é uma data válida.")},
-        {{QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--situation="), QString()},
+        {{QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--situation="),
+          QString()},
          QStringLiteral("Situação da Venda na SEFAZ deve ser informada.")},
-        {{QStringLiteral("--branches"), QStringLiteral(","), QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte},
+        {{QStringLiteral("--branches"), QStringLiteral(","), QStringLiteral("--from"), kDe,
+          QStringLiteral("--to-date"), kAte},
          QStringLiteral("Filial deve ser informada.")},
-        {{QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--invoice"), QStringLiteral("12a")},
+        {{QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--invoice"),
+          QStringLiteral("12a")},
          QStringLiteral("--invoice")},
         {{QStringLiteral("--desconhecida")}, QStringLiteral("Opção desconhecida: --desconhecida")},
     };
@@ -231,7 +255,8 @@ TEST_F(Cli, UsageErrorsAndFilterChecks)
     }
     EXPECT_FALSE(QFileInfo::exists(Pasta(QStringLiteral("x"))));
 
-    for (const QString &comando : {QStringLiteral("export"), QStringLiteral("import"), QStringLiteral("params")}) {
+    for (const QString &comando :
+         {QStringLiteral("export"), QStringLiteral("import"), QStringLiteral("params")}) {
         const Saida ajuda = Roda({comando, QStringLiteral("--help")});
         EXPECT_EQ(ajuda.codigo, 0);
         EXPECT_TRUE(ajuda.out.startsWith(QStringLiteral("Uso: vnd04400 ") + comando)) << S(ajuda);
@@ -243,8 +268,8 @@ TEST_F(Cli, UsageErrorsAndFilterChecks)
     ASSERT_TRUE(errado.open(QIODevice::WriteOnly));
     errado.write("nao-e-o-token\n");
     errado.close();
-    const Saida recusa = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("y")), QStringLiteral("--from"),
-                               kDe, QStringLiteral("--to-date"), kAte},
+    const Saida recusa = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("y")),
+                               QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte},
                               errado.fileName());
     EXPECT_EQ(recusa.codigo, 1) << S(recusa);
 }
@@ -269,9 +294,11 @@ TEST_F(Cli, ImportFilesEachSourceAndPrintsTheLog)
     quebrado.write("<nfeProc><NFe>sem fim");
     quebrado.close();
 
-    const Saida s = Roda({QStringLiteral("import"), dir, QStringLiteral("--log-format"), QStringLiteral("csv")});
+    const Saida s =
+        Roda({QStringLiteral("import"), dir, QStringLiteral("--log-format"), QStringLiteral("csv")});
     EXPECT_EQ(s.codigo, 1) << S(s);
-    EXPECT_TRUE(s.out.contains(QStringLiteral("Foram importadas 2 notas de 3 arquivos/lotes de XML."))) << S(s);
+    EXPECT_TRUE(s.out.contains(QStringLiteral("Foram importadas 2 notas de 3 arquivos/lotes de XML.")))
+        << S(s);
     EXPECT_TRUE(s.err.contains(QStringLiteral("Xml Erro"))) << S(s);
     QStringList processados;
     for (const QString &nome : Arquivos(dir + QStringLiteral("/Xml Processados")).keys())
@@ -303,7 +330,8 @@ TEST_F(Cli, ImportFilterChecks)
     const QList<std::pair<QStringList, QString>> casos = {
         {{QStringLiteral("--branch"), filial}, QStringLiteral("Caixa deve ser informado.")},
         {{QStringLiteral("--register"), QStringLiteral("001")}, QStringLiteral("Filial deve ser informada.")},
-        {{QStringLiteral("--branch"), QStringLiteral("9999"), QStringLiteral("--register"), QStringLiteral("001")},
+        {{QStringLiteral("--branch"), QStringLiteral("9999"), QStringLiteral("--register"),
+          QStringLiteral("001")},
          QStringLiteral("Filial não cadastrada.")},
         {{QStringLiteral("--branch"), filial, QStringLiteral("--register"), QStringLiteral("999")},
          QStringLiteral("Caixa não cadastrado.")},
@@ -318,16 +346,18 @@ TEST_F(Cli, ImportFilterChecks)
     EXPECT_EQ(semPasta.codigo, 2);
     EXPECT_TRUE(semPasta.err.contains(QStringLiteral("Diretório deve ser informado."))) << S(semPasta);
     // A branch with its register, written short as users type them, is accepted.
-    const QString caixa = Consulta(QStringLiteral("SELECT MIN(CDCAIXA) FROM CAIXA WHERE CDFILIAL = ?"), {filial}).toString();
-    const Saida ok = Roda({QStringLiteral("import"), Pasta(QStringLiteral("imp")), QStringLiteral("--branch"), filial,
-                           QStringLiteral("--register"), caixa});
+    const QString caixa =
+        Consulta(QStringLiteral("SELECT MIN(CDCAIXA) FROM CAIXA WHERE CDFILIAL = ?"), {filial}).toString();
+    const Saida ok = Roda({QStringLiteral("import"), Pasta(QStringLiteral("imp")), QStringLiteral("--branch"),
+                           filial, QStringLiteral("--register"), caixa});
     EXPECT_EQ(ok.codigo, 0) << S(ok);
 }
 
 TEST_F(Cli, ParamsSetAndShow)
 {
-    Saida s = Roda({QStringLiteral("params"), QStringLiteral("set"), QStringLiteral("--from-date"), QStringLiteral("2026-01-02"),
-                    QStringLiteral("--xml-dir"), QStringLiteral("xml"), QStringLiteral("--php-dir"), QStringLiteral("C:\\scripts"),
+    Saida s = Roda({QStringLiteral("params"), QStringLiteral("set"), QStringLiteral("--from-date"),
+                    QStringLiteral("2026-01-02"), QStringLiteral("--xml-dir"), QStringLiteral("xml"),
+                    QStringLiteral("--php-dir"), QStringLiteral("C:\\scripts"),
                     QStringLiteral("--php-install-dir"), QStringLiteral("C:\\php"), QStringLiteral("--zip")});
     ASSERT_EQ(s.codigo, 0) << S(s);
     s = Roda({QStringLiteral("params"), QStringLiteral("show")});
@@ -337,10 +367,14 @@ TEST_F(Cli, ParamsSetAndShow)
     EXPECT_TRUE(s.out.contains(QStringLiteral("IDENVARQCMP=S"))) << S(s);
 
     // A value the dialog refuses changes nothing on the server.
-    s = Roda({QStringLiteral("params"), QStringLiteral("set"), QStringLiteral("--xml-dir"), QStringLiteral("  "), QStringLiteral("--no-zip")});
+    s = Roda({QStringLiteral("params"), QStringLiteral("set"), QStringLiteral("--xml-dir"),
+              QStringLiteral("  "), QStringLiteral("--no-zip")});
     EXPECT_EQ(s.codigo, 2) << S(s);
-    EXPECT_TRUE(s.err.contains(QStringLiteral("Diretório destino dos arquivos XML no servidor deve ser informado."))) << S(s);
-    s = Roda({QStringLiteral("params"), QStringLiteral("set"), QStringLiteral("--php-dir"), QString(100, QLatin1Char('d'))});
+    EXPECT_TRUE(
+        s.err.contains(QStringLiteral("Diretório destino dos arquivos XML no servidor deve ser informado.")))
+        << S(s);
+    s = Roda({QStringLiteral("params"), QStringLiteral("set"), QStringLiteral("--php-dir"),
+              QString(100, QLatin1Char('d'))});
     EXPECT_EQ(s.codigo, 2) << S(s);
     s = Roda({QStringLiteral("params"), QStringLiteral("show")});
     EXPECT_TRUE(s.out.contains(QStringLiteral("DSDIRARQXML=xml\n"))) << S(s);
