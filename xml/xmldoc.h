@@ -14,9 +14,9 @@
 //   indentation, attributes in double quotes, & < > escaped in texts and & < > " in attributes.
 // - LoadFromXML replaces the whole tree. Text that is not well-formed raises EXMLParseError with the
 //   reason, line and column; the document is then left empty. Entities other than the five predefined
-//   ones are errors (a DOCTYPE is refused), as are control characters, several root elements, text
-//   outside the root, repeated attributes, nesting deeper than kMaxXmlDepth and texts larger than
-//   kMaxXmlBytes.
+//   ones are errors (a DOCTYPE is refused), as are control characters, "<" in attribute values,
+//   several root elements, text outside the root, repeated attributes and nesting deeper than
+//   kMaxXmlDepth. A text larger than kMaxXmlBytes is refused (Exception) before it is parsed.
 // - A declaration loaded with another encoding than UTF-8 is rewritten to name UTF-8: the loaded
 //   text is already characters, and every 8-bit form this system writes is UTF-8.
 // - Handles taken before a LoadFromXML raise an error when used afterwards, instead of reaching freed
