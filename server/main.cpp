@@ -1,6 +1,7 @@
 // vnd-server: the application server of the remote data module "VND04400.rdmGeraXml", or, with "seed",
 // the filler of demo data.
 #include "host/errors.h"
+#include "server/autogen.h"
 #include "server/httpserver.h"
 #include "server/options.h"
 #include "server/rdm.h"
@@ -48,13 +49,14 @@ int RunSeed(const ServerDb &db, const ServerOptions &o)
     return 0;
 }
 
-int Serve(const ServerDb &db, const ServerOptions &o, const sigset_t &stopSignals)
+int Serve(const ServerDb &db, const ServerOptions &o, const sigset_t &stopSignals, const AutoGenOptions &autoGen)
 {
     if (!QDir().mkpath(o.exportRoot))
         throw Exception(QStringLiteral("Não foi possível criar a pasta de exportação %1.").arg(o.exportRoot));
     const QString root = QFileInfo(o.exportRoot).canonicalFilePath();
     const QString token = LoadOrCreateToken(o.tokenFile);
     RdmGeraXml rdm(db, ServerConfig{root});
+    const AutoGenScheduler scheduler(db, root, autoGen);
     RpcServer server(rdm, token, o.threads);
     const int port = server.Bind(o.host, o.port);
     if (o.host != QLatin1String("127.0.0.1") && o.host != QLatin1String("localhost") && o.host != QLatin1String("::1"))
@@ -98,16 +100,20 @@ int main(int argc, char **argv)
 
     QCoreApplication app(argc, argv);
     try {
-        const ServerOptions o = ParseOptions(app.arguments().mid(1));
+        QStringList args = app.arguments().mid(1);
+        const AutoGenOptions autoGen = TakeAutoGenOptions(args);
+        const ServerOptions o = ParseOptions(args);
         if (o.help) {
-            std::printf("%s", qPrintable(Usage()));
+            std::printf("%s%s", qPrintable(Usage()), qPrintable(AutoGenUsage()));
             return 0;
         }
         PrepareSqliteFolder(o.db);
         const ServerDb db(o.db);
         const int version = UpgradeSchema(db);
         std::fprintf(stderr, "banco de dados %s, esquema versão %d\n", qPrintable(o.db), version);
-        return o.seed ? RunSeed(db, o) : Serve(db, o, stopSignals);
+        if (autoGen.generateCommand)
+            return RunGenerateCommand(db, o.exportRoot);
+        return o.seed ? RunSeed(db, o) : Serve(db, o, stopSignals, autoGen);
     } catch (const Exception &e) {
         std::fprintf(stderr, "vnd-server: %s\n", qPrintable(e.Message()));
         return 1;

@@ -79,6 +79,14 @@ const QList<Migration> &Migrations()
          {"CREATE OR REPLACE FUNCTION INSTR(text, text) RETURNS integer LANGUAGE sql IMMUTABLE "
           "AS 'SELECT strpos($1, $2)'"},
          true},
+        {3,
+         "registro da geração automática por venda",
+         {
+             // One row per sale whose files the automatic generation wrote, with the status they were
+             // written in: a sale cancelled since then is due again for its cancellation file.
+             "CREATE TABLE VENDAGERAXML (IDVENDA {IDREF} NOT NULL PRIMARY KEY REFERENCES VENDA (IDVENDA), "
+             "IDSTATUSNFCE VARCHAR(1) NOT NULL, DTHRGERACAO {TS} NOT NULL, DSDIRARQXML VARCHAR(100))",
+         }},
     };
     return list;
 }
