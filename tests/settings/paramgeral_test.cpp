@@ -1,7 +1,6 @@
 // The parameter dialog of the automatic generation against a real server: loading, the script folder's
 // backslash rule, what is sent on confirmation, the checks and where they leave the focus, and server
 // failures on loading and saving.
-#include "host/errors.h"
 #include "host/netconnection.h"
 #include "host/ui/controls.h"
 #include "host/ui/dateedit.h"
@@ -28,30 +27,26 @@ QString Utf8(const char *s)
     return QString::fromUtf8(s);
 }
 
-struct Linha {
-    QVariant dtIni, dirXml, dirPhp, dirInsPhp, compacta;
-};
+// The row as stored: first day (yyyy-MM-dd), XML folder, script folder, interpreter folder, compression.
+using Linha = QStringList;
 
 class ParamGeraArqAuto : public ::testing::Test
 {
   protected:
     static void SetUpTestSuite() { s_server = std::make_unique<vndtest::ServerFixture>(); }
     static void TearDownTestSuite() { s_server.reset(); }
+    void SetUp() override { Grava({"2024-03-01", "xml\\automatico", "C:\\php\\scripts\\", "C:\\php", "S"}); }
 
-    void SetUp() override
-    {
-        Grava({QStringLiteral("2024-03-01T00:00:00"), QStringLiteral("xml\\automatico"),
-               QStringLiteral("C:\\php\\scripts\\"), QStringLiteral("C:\\php"), QStringLiteral("S")});
-    }
-
-    static void Grava(const Linha &l)
+    static void Grava(std::initializer_list<const char *> valores)
     {
         QSqlQuery q(s_server->Database());
         q.prepare(
             QStringLiteral("UPDATE PARAMGERAL SET DTINIGERAARQXML = ?, DSDIRARQXML = ?, DSDIRARQPHPGXML = ?, "
-                           "DSDIRINSTALAPHP = ?, IDENVARQCMP = ? WHERE IDPARAMGERAL = 1"));
-        for (const QVariant &v : {l.dtIni, l.dirXml, l.dirPhp, l.dirInsPhp, l.compacta})
-            q.addBindValue(v);
+                           "DSDIRINSTALAPHP = ?, IDENVARQCMP = ?"));
+        // The first day as the server stores date-times.
+        for (const char *v : valores)
+            q.addBindValue(QString::fromLatin1(v) +
+                           (q.boundValues().isEmpty() ? QStringLiteral("T00:00:00") : QString()));
         ASSERT_TRUE(q.exec());
     }
 
@@ -59,10 +54,12 @@ class ParamGeraArqAuto : public ::testing::Test
     {
         QSqlQuery q(s_server->Database());
         q.exec(QStringLiteral(
-            "SELECT SUBSTR(CAST(DTINIGERAARQXML AS VARCHAR(30)), 1, 10), DSDIRARQXML, DSDIRARQPHPGXML, "
-            "DSDIRINSTALAPHP, IDENVARQCMP FROM PARAMGERAL"));
-        EXPECT_TRUE(q.next());
-        return {q.value(0), q.value(1), q.value(2), q.value(3), q.value(4)};
+            "SELECT SUBSTR(DTINIGERAARQXML, 1, 10), DSDIRARQXML, DSDIRARQPHPGXML, DSDIRINSTALAPHP, "
+            "IDENVARQCMP FROM PARAMGERAL"));
+        Linha l;
+        for (int i = 0; i < 5 && (i > 0 || q.next()); ++i)
+            l << q.value(i).toString();
+        return l;
     }
 
     // Opens the dialog through its creator and lets act drive it.
@@ -94,7 +91,6 @@ TEST_F(ParamGeraArqAuto, OpensWithTheServersRowInItsControls)
         for (QLabel *l : {f.lblDirDestArqXML, f.lblDirDestArqPHP, f.lblDirInsPHP})
             EXPECT_EQ(l->text(), Utf8("Diretório:"));
         EXPECT_EQ(f.chbArqZip->text(), Utf8("Gerar arquivos compactados"));
-
         EXPECT_EQ(f.depDtIniGera->GetDate(), QDate(2024, 3, 1));
         EXPECT_EQ(f.dbeDirDestArqXML->text(), QStringLiteral("xml\\automatico"));
         EXPECT_EQ(f.dbeDirDestArqPHP->text(), QStringLiteral("C:\\php\\scripts\\"));
@@ -104,71 +100,63 @@ TEST_F(ParamGeraArqAuto, OpensWithTheServersRowInItsControls)
             << "filling the controls leaves the row in edit";
         EXPECT_EQ(platform->BusyShows(), 1);
         EXPECT_FALSE(platform->BusyVisible());
+        f.dbeDirDestArqXML->setText(QStringLiteral("descartada"));
         f.sbtCancel->click();
     });
-    EXPECT_EQ(Le().dirXml, QStringLiteral("xml\\automatico"));
+    EXPECT_EQ(Le()[1], QStringLiteral("xml\\automatico")) << "cancelling sends nothing";
 }
 
 TEST_F(ParamGeraArqAuto, ScriptFolderGetsOneFinalBackslashOtherFoldersStayAsTyped)
 {
-    const struct {
-        const char *digitado, *gravado;
-    } casos[] = {{"D:\\scripts", "D:\\scripts\\"},
-                 {"D:\\scripts\\", "D:\\scripts\\"},
-                 {"scripts/php", "scripts/php\\"}};
-    for (const auto &caso : casos) {
+    const QString cem(vnd::kTamDiretorioParam, QLatin1Char('p'));
+    for (const auto &[digitado, gravado] : {std::pair<QString, QString>{"D:\\scripts", "D:\\scripts\\"},
+                                            {"D:\\scripts\\", "D:\\scripts\\"},
+                                            {"\\", "\\"},
+                                            {cem.left(99), cem.left(99) + "\\"}}) {
         Abre([&](TfrmParamGeraArqAuto &f) {
-            f.dbeDirDestArqPHP->setText(QString::fromLatin1(caso.digitado));
+            f.dbeDirDestArqPHP->setText(digitado);
             f.dbeDirDestArqXML->setText(QStringLiteral("D:\\xml\\saida"));
             f.dbeDirInsPHP->setText(QStringLiteral("D:\\php"));
             f.sbtConfirma->click();
             EXPECT_FALSE(f.isVisible());
         });
-        const Linha l = Le();
-        EXPECT_EQ(l.dirPhp, QString::fromLatin1(caso.gravado)) << caso.digitado;
-        EXPECT_EQ(l.dirXml, QStringLiteral("D:\\xml\\saida"));
-        EXPECT_EQ(l.dirInsPhp, QStringLiteral("D:\\php"));
+        EXPECT_EQ(Le(), (Linha{"2024-03-01", "D:\\xml\\saida", gravado, "D:\\php", "S"}))
+            << digitado.toStdString();
     }
-    EXPECT_EQ(vnd::DirScriptComBarra(QStringLiteral("\\")), QStringLiteral("\\"));
+    // A full-length text has no room for its backslash: refused rather than stored without it.
+    Abre([&](TfrmParamGeraArqAuto &f) {
+        f.dbeDirDestArqPHP->setText(cem);
+        platform->ExpectError(
+            Utf8("Diretório destino dos arquivos PHP no servidor deve ter no máximo 100 caracteres, "
+                 "contando a barra final."));
+        f.sbtConfirma->click();
+        EXPECT_EQ(f.focusWidget(), f.dbeDirDestArqPHP);
+        f.sbtCancel->click();
+    });
 }
 
-TEST_F(ParamGeraArqAuto, ConfirmingWithoutChangesStillSendsTheRow)
+TEST_F(ParamGeraArqAuto, ConfirmingWithoutChangesStillSendsTheRowAndTheCheckBoxGoesOutAsSOrN)
 {
     Abre([&](TfrmParamGeraArqAuto &f) {
         // Another user changes the row while this dialog is open; confirming states the dialog's row again.
-        Grava({QStringLiteral("2030-01-01T00:00:00"), QStringLiteral("outra"), QStringLiteral("outra\\"),
-               QStringLiteral("outra"), QStringLiteral("N")});
+        Grava({"2030-01-01", "outra", "outra\\", "outra", "N"});
         f.sbtConfirma->click();
     });
-    const Linha l = Le();
-    EXPECT_EQ(l.dtIni, QStringLiteral("2024-03-01"));
-    EXPECT_EQ(l.dirXml, QStringLiteral("xml\\automatico"));
-    EXPECT_EQ(l.dirPhp, QStringLiteral("C:\\php\\scripts\\"));
-    EXPECT_EQ(l.compacta, QStringLiteral("S"));
-}
-
-TEST_F(ParamGeraArqAuto, TheCheckBoxIsCopiedOutAsSOrN)
-{
+    EXPECT_EQ(Le(), (Linha{"2024-03-01", "xml\\automatico", "C:\\php\\scripts\\", "C:\\php", "S"}));
     Abre([](TfrmParamGeraArqAuto &f) {
         f.chbArqZip->setChecked(false);
-        f.sbtConfirma->click();
-    });
-    EXPECT_EQ(Le().compacta, QStringLiteral("N"));
-    Abre([](TfrmParamGeraArqAuto &f) {
-        EXPECT_FALSE(f.chbArqZip->isChecked());
-        f.chbArqZip->setChecked(true);
         f.depDtIniGera->SetDate(QDate(2024, 2, 29));
         f.sbtConfirma->click();
     });
-    EXPECT_EQ(Le().compacta, QStringLiteral("S"));
-    EXPECT_EQ(Le().dtIni, QStringLiteral("2024-02-29"));
+    EXPECT_EQ(Le(), (Linha{"2024-02-29", "xml\\automatico", "C:\\php\\scripts\\", "C:\\php", "N"}));
 }
 
 TEST_F(ParamGeraArqAuto, EachEmptyFieldFailsInOrderWithTheFocusOnItsControl)
 {
-    // All four emptied: the date is reported first; each one filled in turn reveals the next.
+    // All four emptied (the date by an impossible one, the script folder by blanks): the date is reported
+    // first; each one filled in turn reveals the next.
     Abre([&](TfrmParamGeraArqAuto &f) {
-        f.depDtIniGera->clear();
+        f.depDtIniGera->setText(QStringLiteral("31/02/2024"));
         f.dbeDirDestArqXML->clear();
         f.dbeDirDestArqPHP->setText(QStringLiteral("   "));
         f.dbeDirInsPHP->clear();
@@ -192,61 +180,30 @@ TEST_F(ParamGeraArqAuto, EachEmptyFieldFailsInOrderWithTheFocusOnItsControl)
             f.sbtConfirma->click();
             EXPECT_TRUE(f.isVisible()) << passo.mensagem;
             EXPECT_EQ(f.focusWidget(), passo.controle) << passo.mensagem;
-            EXPECT_EQ(Le().dirXml, QStringLiteral("xml\\automatico")) << "nothing is sent on a failed check";
+            EXPECT_EQ(Le()[1], QStringLiteral("xml\\automatico")) << "nothing is sent on a failed check";
             passo.preenche();
         }
         f.sbtConfirma->click();
         EXPECT_FALSE(f.isVisible());
     });
-    const Linha l = Le();
-    EXPECT_EQ(l.dtIni, QStringLiteral("2024-03-15"));
-    EXPECT_EQ(l.dirPhp, QStringLiteral("php\\"));
-}
-
-TEST_F(ParamGeraArqAuto, APartlyTypedDateCountsAsNoDate)
-{
-    Abre([&](TfrmParamGeraArqAuto &f) {
-        f.depDtIniGera->setText(QStringLiteral("31/02/2024"));
-        platform->ExpectError(Utf8("Data inicial de geração deve ser informada."));
-        f.sbtConfirma->click();
-        EXPECT_EQ(f.focusWidget(), f.depDtIniGera);
-        f.sbtCancel->click();
-    });
-    EXPECT_EQ(Le().dtIni, QStringLiteral("2024-03-01"));
-}
-
-TEST_F(ParamGeraArqAuto, AFullLengthScriptFolderIsRefusedRatherThanLosingItsBackslash)
-{
-    Abre([&](TfrmParamGeraArqAuto &f) {
-        const QString cem(vnd::kTamDiretorioParam, QLatin1Char('p'));
-        f.dbeDirDestArqPHP->setText(cem);
-        platform->ExpectError(
-            Utf8("Diretório destino dos arquivos PHP no servidor deve ter no máximo 100 caracteres, "
-                 "contando a barra final."));
-        f.sbtConfirma->click();
-        EXPECT_EQ(f.focusWidget(), f.dbeDirDestArqPHP);
-        f.dbeDirDestArqPHP->setText(cem.left(99));
-        f.sbtConfirma->click();
-    });
-    EXPECT_EQ(Le().dirPhp, QString(99, QLatin1Char('p')) + QLatin1Char('\\'));
+    EXPECT_EQ(Le(), (Linha{"2024-03-15", "xml", "php\\", "C:\\php", "S"}));
 }
 
 TEST_F(ParamGeraArqAuto, ServerFailuresAreShownAndKeepTheDialogOpen)
 {
     vndtest::ServerFixture proprio;
     std::unique_ptr<TNetConnection> net = proprio.Connect();
+    const QString falha = Utf8("Não foi possível comunicar com o servidor de aplicação");
     Abre(
         [&](TfrmParamGeraArqAuto &f) {
             // A new database's row holds no values yet.
             EXPECT_FALSE(f.depDtIniGera->IsDateValid());
             EXPECT_FALSE(f.chbArqZip->isChecked());
             f.depDtIniGera->SetDate(QDate(2024, 1, 2));
-            f.dbeDirDestArqXML->setText(QStringLiteral("novo"));
-            f.dbeDirDestArqPHP->setText(QStringLiteral("php"));
-            f.dbeDirInsPHP->setText(QStringLiteral("php"));
+            for (QLineEdit *e : {f.dbeDirDestArqXML, f.dbeDirDestArqPHP, f.dbeDirInsPHP})
+                e->setText(QStringLiteral("pasta"));
             proprio.Stop();
-            platform->ExpectError(Utf8("Não foi possível comunicar com o servidor de aplicação"),
-                                  vndtest::ScriptedPlatform::Match::Contains);
+            platform->ExpectError(falha, vndtest::ScriptedPlatform::Match::Contains);
             f.sbtConfirma->click();
             EXPECT_TRUE(f.isVisible()) << "a failed send keeps the dialog open";
             EXPECT_FALSE(platform->BusyVisible());
@@ -254,8 +211,7 @@ TEST_F(ParamGeraArqAuto, ServerFailuresAreShownAndKeepTheDialogOpen)
         },
         net.get());
     // Opening against a stopped server shows the failure and no dialog.
-    platform->ExpectError(Utf8("Não foi possível comunicar com o servidor de aplicação"),
-                          vndtest::ScriptedPlatform::Match::Contains);
+    platform->ExpectError(falha, vndtest::ScriptedPlatform::Match::Contains);
     vnd::RunHandler([&] { CriaParamGeraArqAuto(*net); });
     EXPECT_FALSE(platform->BusyVisible());
     EXPECT_EQ(platform->HourglassDepth(), 0);

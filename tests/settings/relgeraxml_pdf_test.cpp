@@ -65,31 +65,47 @@ TEST(RelGeraXmlPdf, ValuesAreWrittenInTheBrazilianFormats)
               QStringLiteral("31/12/2024"));
 }
 
-TEST(RelGeraXmlPdf, TheTextOfThePdfShowsTheFiguresOfTheDatabase)
+// The report of a filter written as a PDF; its text as pdftotext lays it out.
+QString TextoPdf(const QString &filial, const QString &caixa, const QString &pdf, int *paginas = nullptr)
 {
-    vndtest::ServerFixture *server = Servidor();
-    vnd::OpenHostDatabase(server->DbUrl());
-    vnd::RegistraRelatoriosVnd044();
     TClientDataSet filtro;
-    Filtro(filtro, QStringLiteral("T"), QStringLiteral("T"), kInicio, kFim);
+    Filtro(filtro, filial, caixa, kInicio, kFim);
     TReportDialog dialogo;
     dialogo.ReportCode = vnd::CodRelGeraXml();
     dialogo.Footer = Utf8("Geração do Arquivo XML (NFC-e/Sat) - Relatório de Geração do Arquivo XML");
     dialogo.OnBeforeGetQueryParams = [&](TADOIBQuery &p) { vnd::PreencheParametrosRelGeraXml(filtro, p); };
     const TReportResult r =
         dialogo.Run(vnd::RelGeraXmlFilialCaixaDia(), QDateTime(QDate(2024, 3, 8), QTime(9, 30)));
+    vnd::WriteReportPdf(r.document, pdf);
+    if (paginas)
+        *paginas = int(r.document.pages.size());
+    return QString::fromUtf8(
+        Roda(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")}));
+}
 
+// On each engine the run has: the figures of the PDF against the sales added up apart from the report's
+// query, for every branch and for one branch and register.
+class RelGeraXmlPdfBanco : public ::testing::TestWithParam<vndtest::ServerFixture::Engine>
+{
+};
+
+TEST_P(RelGeraXmlPdfBanco, TheTextOfThePdfShowsTheFiguresOfTheDatabase)
+{
+    vndtest::ServerFixture *server = Servidor(GetParam());
+    if (!server)
+        GTEST_SKIP() << "no PostgreSQL server for this run (VND_TEST_PG)";
+    vnd::OpenHostDatabase(server->DbUrl());
+    vnd::RegistraRelatoriosVnd044();
     QTemporaryDir pasta;
     const QString pdf = pasta.filePath(QStringLiteral("relatorio.pdf"));
-    vnd::WriteReportPdf(r.document, pdf);
-    const QString texto = QString::fromUtf8(
-        Roda(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")}));
-    const int paginas = int(r.document.pages.size());
+    int paginas = 0;
+    const QString texto = TextoPdf(QStringLiteral("T"), QStringLiteral("T"), pdf, &paginas);
     EXPECT_EQ(texto.count(Utf8("Geração do Arquivo XML por Filial/Caixa/Dia")), paginas)
         << "the heading on every page";
     EXPECT_EQ(texto.count(QStringLiteral("Emitido em 08/03/2024 09:30")), paginas);
-    EXPECT_TRUE(texto.contains(Utf8("Período: 01/03/2024 a 07/03/2024"))) << texto.toStdString();
-    EXPECT_TRUE(texto.contains(QStringLiteral("Filiais: Todas")));
+    EXPECT_TRUE(texto.contains(
+        QRegularExpression(Utf8("Período: 01/03/2024 a 07/03/2024\\s+Filiais: Todas\\s+Caixas: Todos"))))
+        << texto.toStdString();
     EXPECT_TRUE(texto.contains(QStringLiteral("Relatório Vnd044")));
     EXPECT_TRUE(texto.contains(Utf8("Página %1 de %1").arg(paginas)));
     EXPECT_TRUE(texto.contains(QStringLiteral("Vendas por dia")));
@@ -102,26 +118,40 @@ TEST(RelGeraXmlPdf, TheTextOfThePdfShowsTheFiguresOfTheDatabase)
     int comVendas = 0;
     while (filiais.next()) {
         const QString filial = filiais.value(0).toString();
-        const QString chave = filial + QStringLiteral("||");
-        if (!somas.contains(chave))
+        if (!somas.contains(filial + QStringLiteral("||")))
             continue;
         ++comVendas;
         EXPECT_TRUE(
             texto.contains(QStringLiteral("Filial %1 - %2").arg(filial, filiais.value(1).toString())));
-        EXPECT_EQ(Linha(texto, QStringLiteral("Subtotal da filial ") + filial), Numeros(somas[chave]))
+        EXPECT_EQ(Linha(texto, QStringLiteral("Subtotal da filial ") + filial),
+                  Numeros(somas[filial + QStringLiteral("||")]))
             << filial.toStdString();
     }
     EXPECT_GE(comVendas, 2);
-    // A day's row: the register, the date and its figures.
-    const QString umDia = somas.firstKey();
-    const QStringList partes = umDia.split(QLatin1Char('|'));
-    const QString dia = QDate::fromString(partes[2], Qt::ISODate).toString(QStringLiteral("dd/MM/yyyy"));
-    EXPECT_TRUE(texto.contains(
-        QRegularExpression(QStringLiteral("\\b%1\\s+%2\\s+%3")
-                               .arg(partes[1], dia, Numeros(somas[umDia]).join(QStringLiteral("\\s+"))))))
-        << umDia.toStdString();
+    // Each day's row: the register, the date and its figures.
+    for (auto it = somas.cbegin(); it != somas.cend(); ++it) {
+        const QStringList partes = it.key().split(QLatin1Char('|'));
+        if (partes[2].isEmpty())
+            continue;
+        const QString dia = QDate::fromString(partes[2], Qt::ISODate).toString(QStringLiteral("dd/MM/yyyy"));
+        EXPECT_TRUE(texto.contains(
+            QRegularExpression(QStringLiteral("\\b%1\\s+%2\\s+%3\\n")
+                                   .arg(partes[1], dia, Numeros(it.value()).join(QStringLiteral("\\s+"))))))
+            << it.key().toStdString();
+    }
 
+    const QString um = TextoPdf(QStringLiteral("_0001_"), QStringLiteral("_0001002_"), pdf);
+    EXPECT_TRUE(um.contains(QRegularExpression(QStringLiteral("Filiais: 0001\\s+Caixas: 0001/002"))))
+        << um.toStdString();
+    EXPECT_EQ(Linha(um, QStringLiteral("Total geral")),
+              Numeros(Somas(*server, kInicio, kFim, QStringLiteral("0001"),
+                            QStringLiteral("002"))[QStringLiteral("||")]));
+    EXPECT_FALSE(um.contains(QStringLiteral("Filial 0002")));
+
+    if (GetParam() != vndtest::ServerFixture::Engine::SQLite)
+        return;
     // Pictures of the first page and of the last (the chart's), kept in the build folder to look at.
+    TextoPdf(QStringLiteral("T"), QStringLiteral("T"), pdf);
     const QDir destino(qEnvironmentVariable("VND_BINARY_DIR", QStringLiteral(VND_BINARY_DIR)) +
                        QStringLiteral("/tests/settings"));
     for (const int pagina : {1, paginas}) {
@@ -132,6 +162,13 @@ TEST(RelGeraXmlPdf, TheTextOfThePdfShowsTheFiguresOfTheDatabase)
         EXPECT_GT(QFileInfo(png + QStringLiteral(".png")).size(), 10000) << pagina;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Engines, RelGeraXmlPdfBanco,
+    ::testing::Values(vndtest::ServerFixture::Engine::SQLite, vndtest::ServerFixture::Engine::PostgreSQL),
+    [](const auto &info) {
+        return std::string(info.param == vndtest::ServerFixture::Engine::SQLite ? "SQLite" : "PostgreSQL");
+    });
 
 TEST(RelGeraXmlPdf, ALongReportRepeatsItsHeadingsAndKeepsCaptionsWithTheirRows)
 {

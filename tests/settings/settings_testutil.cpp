@@ -94,10 +94,6 @@ void Filtro(TClientDataSet &cds, const QString &filial, const QString &caixa, co
     cds.FieldByName(QStringLiteral("CAIXA")).SetAsString(caixa);
     cds.FieldByName(QStringLiteral("DATAINI")).SetAsDateTime(de.startOfDay());
     cds.FieldByName(QStringLiteral("DATAFIM")).SetAsDateTime(ate.startOfDay());
-    cds.FieldByName(QStringLiteral("SITUACAONF")).SetAsString(QStringLiteral("A_C"));
-    cds.FieldByName(QStringLiteral("NRNOTAFISCAL")).SetAsString(QStringLiteral("T"));
-    cds.FieldByName(QStringLiteral("CLIENTE")).SetAsString(QStringLiteral("T"));
-    cds.FieldByName(QStringLiteral("TIPORECE")).SetAsString(QStringLiteral("T"));
     cds.Post();
 }
 
