@@ -6,6 +6,7 @@
 #include "host/ui/dateedit.h"
 #include "settings/frmparamgeraarqauto.h"
 #include "settings/paramgeral.h"
+#include "tests/settings/settings_testutil.h"
 #include "tests/support/scripted_platform.h"
 #include "tests/support/server_fixture.h"
 
@@ -100,6 +101,7 @@ TEST_F(ParamGeraArqAuto, OpensWithTheServersRowInItsControls)
             << "filling the controls leaves the row in edit";
         EXPECT_EQ(platform->BusyShows(), 1);
         EXPECT_FALSE(platform->BusyVisible());
+        settingstest::Retrato(f, QStringLiteral("paramgeraarqauto"));
         f.dbeDirDestArqXML->setText(QStringLiteral("descartada"));
         f.sbtCancel->click();
     });

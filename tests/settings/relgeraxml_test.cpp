@@ -106,8 +106,11 @@ TEST(RelGeraXmlTela, PrintsThroughThePreviewSavesThePdfAndCanBeOpenedAgain)
             platform->ExpectInfo(Utf8("Relatório salvo em "), vndtest::ScriptedPlatform::Match::Contains);
             previa.sbtSalvar->click();
             salvo = previa.SavedPath();
+            previa.resize(900, 700);
+            Retrato(previa, QStringLiteral("visualizarel"));
             previa.sbtFechar->click();
         });
+        Retrato(tela, QStringLiteral("relgeraxml"));
         tela.sbtImprimir->click();
         tela.sbtFechar->click();
     });

@@ -4,6 +4,7 @@
 
 #include <QProcess>
 #include <QSqlQuery>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -95,6 +96,13 @@ void Filtro(TClientDataSet &cds, const QString &filial, const QString &caixa, co
     cds.FieldByName(QStringLiteral("DATAINI")).SetAsDateTime(de.startOfDay());
     cds.FieldByName(QStringLiteral("DATAFIM")).SetAsDateTime(ate.startOfDay());
     cds.Post();
+}
+
+void Retrato(QWidget &widget, const QString &nome)
+{
+    const QString pasta = qEnvironmentVariable("VND_BINARY_DIR", QStringLiteral(VND_BINARY_DIR)) +
+                          QStringLiteral("/tests/settings/");
+    EXPECT_TRUE(widget.grab().save(pasta + nome + QStringLiteral(".png"))) << nome.toStdString();
 }
 
 QByteArray Roda(const QString &program, const QStringList &args)

@@ -9,6 +9,7 @@
 #include <QMap>
 #include <QString>
 
+class QWidget;
 class TClientDataSet;
 
 namespace settingstest
@@ -36,6 +37,9 @@ QMap<QString, Soma> Somas(vndtest::ServerFixture &server, const QDate &de, const
 // Defines and fills a one-row filter record with the fields of the main screen's.
 void Filtro(TClientDataSet &cds, const QString &filial, const QString &caixa, const QDate &de,
             const QDate &ate);
+
+// Saves a picture of the widget in the build folder (tests/settings/NAME.png), for a look.
+void Retrato(QWidget &widget, const QString &nome);
 
 // Runs a program; its standard output. Fails the test (and returns empty) on a non-zero exit.
 QByteArray Roda(const QString &program, const QStringList &args);
