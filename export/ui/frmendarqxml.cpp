@@ -4,6 +4,7 @@
 #include "host/errors.h"
 #include "host/platform.h"
 #include "host/ui/controls.h"
+#include "host/ui/datasource.h"
 #include "host/ui/dbgrid.h"
 #include "host/ui/handlers.h"
 #include "host/ui/hostwindow.h"

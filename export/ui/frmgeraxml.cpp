@@ -84,6 +84,8 @@ TfrmGeraXml::TfrmGeraXml(QWidget *parent) : TfrmPadraoGrid(parent)
 
     CriaControles();
     dtsPadrao->SetDataSet(&cdsNotas);
+    // The tick column is narrower than the style's least section width.
+    dbgPadrao->horizontalHeader()->setMinimumSectionSize(16);
     dbgPadrao->SetColumns({{QStringLiteral("IDCHECK"), QStringLiteral("✔"), 24},
                            {QStringLiteral("CDFILIAL"), {}, 33},
                            {QStringLiteral("CDCAIXA"), {}, 33},

@@ -6,6 +6,7 @@
 #include "host/query.h"
 #include "host/session.h"
 #include "host/ui/controls.h"
+#include "host/ui/datasource.h"
 #include "host/ui/dateedit.h"
 #include "host/ui/pesquisalista.h"
 #include "tests/export/ui/telas_testutil.h"

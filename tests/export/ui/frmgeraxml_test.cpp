@@ -4,6 +4,7 @@
 #include "export/ui/frmfiltgerxml.h"
 #include "export/ui/frmgeraxml.h"
 #include "host/ui/controls.h"
+#include "host/ui/datasource.h"
 #include "host/ui/dbgrid.h"
 #include "tests/export/ui/telas_testutil.h"
 
@@ -11,6 +12,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QScopeGuard>
 #include <QSet>
@@ -114,9 +116,12 @@ TEST_F(TelaPrincipal, WarnsOfPendingOrRejectedInvoicesOfTheFilter)
     Consulta(QStringLiteral("UPDATE VENDA SET IDSTATUSNFCE = 'P' WHERE NRACESSONFCE = ?"), {chave});
     const auto restaura = qScopeGuard([&] { Consulta(QStringLiteral("UPDATE VENDA SET IDSTATUSNFCE = 'A' WHERE NRACESSONFCE = ?"), {chave}); });
 
+    Servidor();
+    platform->ExpectModal(QStringLiteral("TfrmFiltGerXml"), [](QDialog &d) { ConfirmaFiltro(static_cast<TfrmFiltGerXml &>(d)); });
     platform->ExpectInfo(Utf8("Existem NFC-e pendente/rejeitada de transmissão para o filtro informado. Favor verificar as notas "
                               "através da tela Transmissão de NFC-e."));
-    TfrmGeraXml &tela = AbreTela(*platform);
+    CriaGeraXml();
+    TfrmGeraXml &tela = *vnd::frmGeraXml();
     EXPECT_EQ(tela.cdsNotasPenRej.RecordCount(), 1);
     EXPECT_EQ(tela.cdsNotas.RecordCount(), VendasListaveis());
 }
@@ -285,8 +290,9 @@ TEST_F(TelaPrincipal, ToolbarGridAndFooterAreLaidOutAsTheUsersKnowThem)
     for (int c = 0; c < campos.size(); ++c) {
         EXPECT_EQ(tela.dbgPadrao->ColumnField(c), campos[c]);
         EXPECT_EQ(tela.dbgPadrao->Model()->headerData(c, Qt::Horizontal).toString(), titulos[c]);
-        if (larguras[c] > 0)
+        if (larguras[c] > 0) {
             EXPECT_EQ(tela.dbgPadrao->columnWidth(c), larguras[c]) << campos[c].toStdString();
+        }
     }
     EXPECT_TRUE(tela.lblQtdeNotas->alignment() & Qt::AlignRight);
     EXPECT_TRUE(tela.lblAvisoXml->font().bold());

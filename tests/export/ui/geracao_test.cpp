@@ -3,6 +3,7 @@
 #include "export/ui/frmendarqxml.h"
 #include "export/ui/frmgeraxml.h"
 #include "host/ui/controls.h"
+#include "host/ui/datasource.h"
 #include "tests/export/ui/telas_testutil.h"
 
 #include <QCheckBox>

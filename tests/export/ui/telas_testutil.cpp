@@ -5,6 +5,7 @@
 #include "export/ui/frmgeraxml.h"
 #include "host/query.h"
 #include "host/session.h"
+#include "host/ui/controls.h"
 #include "host/ui/dateedit.h"
 #include "import/importglobals.h"
 
