@@ -204,6 +204,7 @@ TEST_F(ParamGeraArqAuto, ServerFailuresAreShownAndKeepTheDialogOpen)
             f.depDtIniGera->SetDate(QDate(2024, 1, 2));
             for (QLineEdit *e : {f.dbeDirDestArqXML, f.dbeDirDestArqPHP, f.dbeDirInsPHP})
                 e->setText(QStringLiteral("pasta"));
+            net->Close(); // no idle keep-alive connection for the server to wait on while it stops
             proprio.Stop();
             platform->ExpectError(falha, vndtest::ScriptedPlatform::Match::Contains);
             f.sbtConfirma->click();
