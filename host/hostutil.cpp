@@ -5,6 +5,19 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include <cstdlib>
+
+namespace {
+// With TZ unset, glibc stats /etc/localtime again on every local-time conversion, and every date field of
+// a data packet is one or two (a 500-row page: thousands of system calls). Naming the same file in TZ
+// makes it read once per process; the zone is the same. Runs when the library loads, before any thread.
+const bool g_timeZonePinned = [] {
+    if (std::getenv("TZ") == nullptr)
+        ::setenv("TZ", ":/etc/localtime", 0);
+    return true;
+}();
+} // namespace
+
 QString Ajusta(const QString &text, int n)
 {
     if (text.size() > n)

@@ -2,6 +2,7 @@
 
 #include "host/errors.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -55,18 +56,48 @@ void JsonWriter::Key(const char *key)
     m_afterKey = true;
 }
 
+namespace {
+// Bytes a JSON string must escape: control characters, the quote and the backslash.
+struct EscapeTable
+{
+    bool escape[256] = {};
+    constexpr EscapeTable()
+    {
+        for (int c = 0; c < 0x20; ++c)
+            escape[c] = true;
+        escape[int('"')] = true;
+        escape[int('\\')] = true;
+    }
+};
+constexpr EscapeTable kEscape;
+
+// The first quote or backslash in [p, end), or end. memchr scans many bytes a step; documents hold few
+// of either.
+const char *NextQuoteOrBackslash(const char *p, const char *end)
+{
+    const void *q = std::memchr(p, '"', size_t(end - p));
+    const char *stop = q ? static_cast<const char *>(q) : end;
+    const void *b = std::memchr(p, '\\', size_t(stop - p));
+    return b ? static_cast<const char *>(b) : stop;
+}
+} // namespace
+
 void JsonWriter::String(const QByteArray &utf8)
 {
     Separator();
     static const char hex[] = "0123456789abcdef";
-    m_out.reserve(m_out.size() + utf8.size() + 16);
+    // Grow by doubling: reserving the exact size on every call would copy the whole text again for each
+    // string once an estimate is exceeded (a packet's escaped quotes always exceed it).
+    const qsizetype needed = m_out.size() + utf8.size() + 16;
+    if (m_out.capacity() < needed)
+        m_out.reserve(std::max(needed, 2 * m_out.capacity()));
     m_out.append('"');
     const char *p = utf8.constData();
     const char *end = p + utf8.size();
     const char *run = p;
     for (; p < end; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
-        if (c >= 0x20 && c != '"' && c != '\\')
+        if (!kEscape.escape[c])
             continue;
         m_out.append(run, p - run);
         run = p + 1;
@@ -285,9 +316,7 @@ QByteArray JsonReader::ReadString()
         }
         if (c != '\\') {
             // Copy the run up to the next quote or backslash in one go.
-            qsizetype e = m_pos;
-            while (e < m_len && m_p[e] != '"' && m_p[e] != '\\')
-                ++e;
+            const qsizetype e = NextQuoteOrBackslash(m_p + m_pos, m_p + m_len) - m_p;
             out.append(m_p + m_pos, e - m_pos);
             m_pos = e;
             continue;
@@ -402,12 +431,30 @@ void JsonReader::SkipValue()
         while (NextElement())
             SkipValue();
         break;
-    case JsonToken::String: ReadString(); break;
+    case JsonToken::String: SkipString(); break;
     case JsonToken::True:
     case JsonToken::False: ReadBool(); break;
     case JsonToken::Null: ReadNullIf(); break;
     case JsonToken::Number: ReadNumber(); break;
     default: Fail("valor esperado");
+    }
+}
+
+void JsonReader::SkipString()
+{
+    ++m_pos; // the opening quote (Peek saw it)
+    while (true) {
+        const qsizetype at = NextQuoteOrBackslash(m_p + m_pos, m_p + m_len) - m_p;
+        if (at >= m_len)
+            Fail("texto sem fim");
+        if (m_p[at] == '"') {
+            m_pos = at + 1;
+            return;
+        }
+        // A backslash takes the next character with it, whatever it is (a quote included).
+        if (at + 1 >= m_len)
+            Fail("escape incompleto");
+        m_pos = at + 2;
     }
 }
 

@@ -60,6 +60,8 @@ public:
     bool ReadNullIf();
     // Skips one value and returns its raw text.
     QByteArray ReadRaw();
+    // Skips one value without copying it; Offset() before (after Peek) and after bound its text.
+    void Skip() { SkipValue(); }
     // A scalar or container as a QVariant: strings as QString, numbers as double, objects as QVariantMap,
     // arrays as QVariantList.
     QVariant ReadVariant();
@@ -69,6 +71,8 @@ public:
 private:
     void SkipSpace();
     void SkipValue();
+    // Past a string without building it: skipping a data packet should cost a scan, not a copy.
+    void SkipString();
     const QByteArray m_json;
     const char *m_p;
     qsizetype m_pos = 0;

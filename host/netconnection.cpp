@@ -49,10 +49,26 @@ TServerResult TNetConnection::Call(const QString &method, const QVariantList &pa
     if (!m_connected)
         Open();
     const QByteArray body = vnd::rpc::EncodeRequest(m_nextId++, ServerModule + QLatin1Char('.') + method, params);
-    httplib::Headers headers;
+    httplib::Request req;
+    req.method = "POST";
+    req.path = "/rpc";
+    req.headers.emplace("Content-Type", "application/json");
     if (!Token.isEmpty())
-        headers.emplace("Authorization", "Bearer " + Token.toStdString());
-    auto res = m_impl->client->Post("/rpc", headers, body.constData(), size_t(body.size()), "application/json");
+        req.headers.emplace("Authorization", "Bearer " + Token.toStdString());
+    req.body.assign(body.constData(), size_t(body.size()));
+    // The answer goes straight into one buffer of its announced size: a page of the sale list is
+    // megabytes, which a growing string would copy several times over.
+    QByteArray received;
+    req.content_receiver = [&received](const char *data, size_t length, uint64_t offset, uint64_t total) {
+        if (offset == 0) {
+            received.clear(); // a retried request starts its answer over
+            if (total > 0 && total < (uint64_t(1) << 31))
+                received.reserve(qsizetype(total));
+        }
+        received.append(data, qsizetype(length));
+        return true;
+    };
+    auto res = m_impl->client->send(req);
     if (!res) {
         throw EConnectionError(QStringLiteral("Não foi possível comunicar com o servidor de aplicação %1 (%2).")
                                    .arg(Address(), QString::fromStdString(httplib::to_string(res.error()))));
@@ -64,8 +80,7 @@ TServerResult TNetConnection::Call(const QString &method, const QVariantList &pa
         throw EConnectionError(QStringLiteral("O servidor de aplicação %1 respondeu com o código HTTP %2.")
                                    .arg(Address())
                                    .arg(res->status));
-    const vnd::rpc::Response resp =
-        vnd::rpc::DecodeResponse(QByteArray(res->body.data(), qsizetype(res->body.size())));
+    const vnd::rpc::Response resp = vnd::rpc::DecodeResponse(std::move(received));
     TServerResult out;
     out.ok = resp.ok;
     out.value = resp.result;

@@ -8,6 +8,55 @@
 namespace {
 const QString kDateFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
 
+// Packet date-times are "yyyy-MM-ddTHH:mm:ss" at fixed positions. Read and written by hand: the format
+// machinery of QDateTime costs microseconds a field, and a page of the sale list has thousands of them.
+QDateTime ParsePacketDateTime(const QByteArray &text)
+{
+    if (text.size() == 19 && text[4] == '-' && text[7] == '-' && text[10] == 'T' && text[13] == ':' && text[16] == ':') {
+        auto num = [&text](int from, int len) {
+            int v = 0;
+            for (int i = from; i < from + len; ++i) {
+                const int d = text[i] - '0';
+                if (d < 0 || d > 9)
+                    return -1;
+                v = v * 10 + d;
+            }
+            return v;
+        };
+        const QDate date(num(0, 4), num(5, 2), num(8, 2));
+        const QTime time(num(11, 2), num(14, 2), num(17, 2));
+        if (date.isValid() && time.isValid())
+            return QDateTime(date, time);
+    }
+    return QDateTime::fromString(QString::fromLatin1(text), kDateFormat);
+}
+
+QByteArray FormatPacketDateTime(const QDateTime &value)
+{
+    const QDate d = value.date();
+    const QTime t = value.time();
+    if (d.year() < 0 || d.year() > 9999)
+        return value.toString(kDateFormat).toUtf8();
+    char buf[20];
+    auto two = [&buf](int at, int v) {
+        buf[at] = char('0' + v / 10);
+        buf[at + 1] = char('0' + v % 10);
+    };
+    two(0, d.year() / 100);
+    two(2, d.year() % 100);
+    buf[4] = '-';
+    two(5, d.month());
+    buf[7] = '-';
+    two(8, d.day());
+    buf[10] = 'T';
+    two(11, t.hour());
+    buf[13] = ':';
+    two(14, t.minute());
+    buf[16] = ':';
+    two(17, t.second());
+    return QByteArray(buf, 19);
+}
+
 QString FormatFloatBr(double v)
 {
     QString s = QString::number(v, 'g', 15);
@@ -613,7 +662,7 @@ void TClientDataSet::WriteRow(vnd::JsonWriter &w, const std::vector<QVariant> &v
         case TFieldType::String:
         case TFieldType::FixedChar:
         case TFieldType::Memo: w.String(v.toByteArray()); break;
-        case TFieldType::DateTime: w.String(v.toDateTime().toString(kDateFormat).toUtf8()); break;
+        case TFieldType::DateTime: w.String(FormatPacketDateTime(v.toDateTime())); break;
         case TFieldType::Float: w.Number(v.toDouble()); break;
         case TFieldType::Integer: w.Integer(v.toLongLong()); break;
         case TFieldType::Boolean: w.Bool(v.toBool()); break;
@@ -821,7 +870,7 @@ void TClientDataSet::ReadRows(const QByteArray &json, bool appendAsInserted)
                         continue;
                     const TFieldType ftype = m_defs[field].type;
                     if (ptype == TFieldType::DateTime && ftype == TFieldType::DateTime) {
-                        const QDateTime dt = QDateTime::fromString(QString::fromLatin1(v.toByteArray()), kDateFormat);
+                        const QDateTime dt = ParsePacketDateTime(v.toByteArray());
                         if (!dt.isValid())
                             r.Fail("data-hora inválida");
                         row.values[field] = dt;
@@ -829,10 +878,10 @@ void TClientDataSet::ReadRows(const QByteArray &json, bool appendAsInserted)
                                 ftype == TFieldType::Memo) &&
                                v.typeId() == QMetaType::QByteArray) {
                         const QByteArray bytes = v.toByteArray();
-                        row.values[field] = (ftype == TFieldType::Memo || m_defs[field].size <= 0 ||
-                                             bytes.size() <= m_defs[field].size)
-                                                ? QVariant(bytes)
-                                                : Normalise(field, bytes);
+                        if (ftype == TFieldType::Memo || m_defs[field].size <= 0 || bytes.size() <= m_defs[field].size)
+                            row.values[field] = std::move(v);
+                        else
+                            row.values[field] = Normalise(field, bytes);
                     } else {
                         row.values[field] = Normalise(field, v);
                     }

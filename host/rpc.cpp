@@ -153,29 +153,54 @@ Request DecodeRequest(const QByteArray &body)
     return req;
 }
 
-Response DecodeResponse(const QByteArray &body)
+Response DecodeResponse(QByteArray body)
 {
     Response resp;
-    JsonReader r(body);
-    r.ExpectObjectBegin();
-    QByteArray key;
-    bool any = false;
-    while (r.NextKey(key)) {
-        if (key == "result") {
-            resp.ok = true;
-            resp.result = ReadValue(r);
-            any = true;
-        } else if (key == "error") {
-            const QVariantMap err = r.ReadVariant().toMap();
-            resp.ok = false;
-            resp.code = err.value(QStringLiteral("code")).toInt();
-            resp.message = err.value(QStringLiteral("message")).toString();
-            any = true;
-        } else
-            r.ReadRaw();
+    qsizetype packetStart = -1, packetEnd = -1;
+    {
+        JsonReader r(body);
+        r.ExpectObjectBegin();
+        QByteArray key;
+        bool any = false;
+        while (r.NextKey(key)) {
+            if (key == "result") {
+                resp.ok = true;
+                any = true;
+                if (r.Peek() == JsonToken::ObjectBegin) {
+                    // A page of the sale list is megabytes: its place in the body is noted, not copied.
+                    const qsizetype start = r.Offset();
+                    r.Skip();
+                    JsonReader probe(QByteArray::fromRawData(body.constData() + start, r.Offset() - start));
+                    probe.ExpectObjectBegin();
+                    QByteArray first;
+                    if (probe.NextKey(first) && first == "fields") {
+                        packetStart = start;
+                        packetEnd = r.Offset();
+                    } else {
+                        JsonReader object(body.mid(start, r.Offset() - start));
+                        resp.result = object.ReadVariant();
+                    }
+                } else {
+                    resp.result = ReadValue(r);
+                }
+            } else if (key == "error") {
+                const QVariantMap err = r.ReadVariant().toMap();
+                resp.ok = false;
+                resp.code = err.value(QStringLiteral("code")).toInt();
+                resp.message = err.value(QStringLiteral("message")).toString();
+                any = true;
+            } else
+                r.ReadRaw();
+        }
+        if (!any)
+            throw Exception(QStringLiteral("Resposta do servidor sem resultado"));
     }
-    if (!any)
-        throw Exception(QStringLiteral("Resposta do servidor sem resultado"));
+    if (packetStart >= 0 && resp.ok) {
+        // The reader is gone, so the body is ours alone: cutting it moves bytes within its own buffer.
+        body.truncate(packetEnd);
+        body.remove(0, packetStart);
+        resp.result = QVariant::fromValue(TDataPacket{std::move(body)});
+    }
     return resp;
 }
 

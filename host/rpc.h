@@ -35,7 +35,8 @@ struct Response
     int code = 0;
     QString message;
 };
-Response DecodeResponse(const QByteArray &body);
+// Takes the body: a packet result keeps the body's own buffer, cut to the packet, instead of a copy.
+Response DecodeResponse(QByteArray body);
 
 // Value helpers for method code: a packet out of a QVariant (Exception when it is none), texts.
 TDataPacket ToPacket(const QVariant &value, const char *what = "pacote de dados");

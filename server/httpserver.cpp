@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include <cstdio>
+#include <malloc.h>
 
 namespace vnd::server {
 
@@ -58,12 +59,19 @@ RpcServer::RpcServer(const RdmGeraXml &rdm, QString token, int threads)
     : m_impl(std::make_unique<Impl>(rdm, "Bearer " + token.toUtf8()))
 {
     httplib::Server &http = m_impl->http;
+    // A page of the sale list is a few megabytes built, encoded and sent in fresh buffers. Kept in the
+    // heap, freed buffers are reused instead of being handed back and faulted in again on every call.
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
     // httplib owns the queue it is given.
     const size_t workers = size_t(std::max(2, threads));
     http.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
     http.set_payload_max_length(kMaxBody);
     http.set_keep_alive_max_count(1000);
-    http.set_keep_alive_timeout(5);
+    // An idle host's connection is held this long; stopping waits for it, and a host reconnects by itself.
+    http.set_keep_alive_timeout(2);
+    // Answers go out at once: with Nagle's algorithm a small answer waits for the client's delayed ACK.
+    http.set_tcp_nodelay(true);
     http.set_read_timeout(600, 0);
     http.set_write_timeout(600, 0);
     // Every request needs the token, whatever its path: nothing runs for a caller without it.

@@ -4,6 +4,8 @@
 
 #include <QSet>
 
+#include <unordered_map>
+
 namespace vnd::server {
 
 namespace {
@@ -52,28 +54,38 @@ QString SelectList(const ServerDb &db, bool withDocuments)
     return QStringLiteral("SELECT ") + list + QStringLiteral(" FROM VENDA V");
 }
 
-void ReadRows(QSqlQuery &q, TClientDataSet &out)
+void Prepare(TClientDataSet &out)
 {
     if (out.FieldCount() == 0)
         DefineNotasFields(out);
     if (!out.Active())
         out.CreateDataSet();
-    out.DisableControls();
-    const QByteArray no("N");
-    while (q.next()) {
-        out.Append();
-        out.Fields(0).SetAsBytes(no);
-        for (int i = 1; i < kColumnCount; ++i) {
-            const QVariant v = q.value(i - 1);
-            if (v.isNull())
-                continue;
-            if (kColumns[i].type == TFieldType::DateTime)
-                out.Fields(i).SetAsDateTime(ServerDb::ReadDateTime(v));
-            else
-                out.Fields(i).SetValue(v);
-        }
-        out.Post();
+}
+
+// Appends one row from its selected values (every column but IDCHECK, in order).
+template <typename Value> void AppendRow(const Value &value, TClientDataSet &out)
+{
+    static const QByteArray no("N");
+    out.Append();
+    out.Fields(0).SetAsBytes(no);
+    for (int i = 1; i < kColumnCount; ++i) {
+        const QVariant v = value(i - 1);
+        if (v.isNull())
+            continue;
+        if (kColumns[i].type == TFieldType::DateTime)
+            out.Fields(i).SetAsDateTime(ServerDb::ReadDateTime(v));
+        else
+            out.Fields(i).SetValue(v);
     }
+    out.Post();
+}
+
+void ReadRows(QSqlQuery &q, TClientDataSet &out)
+{
+    Prepare(out);
+    out.DisableControls();
+    while (q.next())
+        AppendRow([&q](int c) { return q.value(c); }, out);
     out.MergeChangeLog();
     out.EnableControls();
 }
@@ -90,20 +102,53 @@ void QueryNotasPage(const ServerDb &db, const SaleFilter &filter, qint64 first, 
 {
     if (first < 0)
         throw Exception(QStringLiteral("Primeira linha da página inválida: %1.").arg(first));
-    QString sql = SelectList(db, true) + QStringLiteral(" WHERE 1 = 1");
+    Prepare(out);
+    if (last < first)
+        return;
+    // The page's ids first, ordered on the short columns alone; sorting whole rows would drag every
+    // matching sale's documents through the sorter just to skip to the page.
+    QString sql = QStringLiteral("SELECT V.IDVENDA FROM VENDA V WHERE 1 = 1");
     QVariantList binds;
     AppendConditions(filter, db, sql, binds);
-    sql += QLatin1String(kOrder);
-    if (last < first) {
-        if (out.FieldCount() == 0)
-            DefineNotasFields(out);
-        out.CreateDataSet();
-        return;
-    }
-    sql += QStringLiteral(" LIMIT ? OFFSET ?");
+    sql += QLatin1String(kOrder) + QStringLiteral(" LIMIT ? OFFSET ?");
     binds << (last - first + 1) << first;
-    QSqlQuery q = db.Exec(sql, binds, "ler as vendas");
-    ReadRows(q, out);
+    QList<qint64> ids;
+    {
+        QSqlQuery q = db.Exec(sql, binds, "ler as vendas");
+        while (q.next())
+            ids << q.value(0).toLongLong();
+    }
+    if (ids.isEmpty())
+        return;
+
+    // Then the rows by id, put back in the page's order. Chunks keep under the engines' bound-value limits.
+    std::unordered_map<qint64, int> position;
+    for (int i = 0; i < ids.size(); ++i)
+        position.emplace(ids[i], i);
+    std::vector<std::vector<QVariant>> values(ids.size());
+    const QString select = SelectList(db, true).replace(QStringLiteral("SELECT "), QStringLiteral("SELECT V.IDVENDA, "));
+    const int chunk = 500;
+    for (int start = 0; start < ids.size(); start += chunk) {
+        QString marks;
+        QVariantList idBinds;
+        for (int i = start; i < std::min<int>(start + chunk, int(ids.size())); ++i) {
+            marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
+            idBinds << ids[i];
+        }
+        QSqlQuery q = db.Exec(select + QStringLiteral(" WHERE V.IDVENDA IN (%1)").arg(marks), idBinds, "ler as vendas");
+        while (q.next()) {
+            std::vector<QVariant> &row = values[position.at(q.value(0).toLongLong())];
+            row.reserve(kColumnCount - 1);
+            for (int c = 1; c < kColumnCount; ++c)
+                row.push_back(q.value(c));
+        }
+    }
+    out.DisableControls();
+    for (const std::vector<QVariant> &row : values)
+        if (!row.empty()) // a sale removed between the two reads is left out
+            AppendRow([&row](int c) { return row[size_t(c)]; }, out);
+    out.MergeChangeLog();
+    out.EnableControls();
 }
 
 void QueryNotasPendingRejected(const ServerDb &db, const SaleFilter &filter, TClientDataSet &out)

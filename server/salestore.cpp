@@ -75,26 +75,30 @@ bool InsertVenda(const ServerDb &db, const VendaRow &s, const QList<VendaItemRow
     in.Add("DSARQXMLCANCNFCE", Memo(s.DSARQXMLCANCNFCE));
 
     // ON CONFLICT makes a second store of the same key a no-op even when two hosts send it at once.
-    QSqlQuery q = db.Exec(QStringLiteral("INSERT INTO VENDA (%1) VALUES (%2) ON CONFLICT (NRACESSONFCE) DO NOTHING "
-                                         "RETURNING IDVENDA")
-                              .arg(in.columns.join(QStringLiteral(", ")), in.marks.join(QStringLiteral(", "))),
-                          in.values, "gravar a venda");
-    if (!q.next())
-        return false;
-    const qint64 id = q.value(0).toLongLong();
+    QSqlQuery &q = db.Cached(QStringLiteral("INSERT INTO VENDA (%1) VALUES (%2) ON CONFLICT (NRACESSONFCE) DO NOTHING "
+                                            "RETURNING IDVENDA")
+                                 .arg(in.columns.join(QStringLiteral(", ")), in.marks.join(QStringLiteral(", "))),
+                             "gravar a venda");
+    db.Run(q, in.values, "gravar a venda");
+    const bool inserted = q.next();
+    const qint64 id = inserted ? q.value(0).toLongLong() : 0;
+    // SQLite cannot commit while a statement is still stepping.
     q.finish();
+    if (!inserted)
+        return false;
 
     if (!items.isEmpty()) {
-        QSqlQuery item = db.Prepare(QStringLiteral("INSERT INTO VENDAITEM (IDVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, "
+        QSqlQuery &item = db.Cached(QStringLiteral("INSERT INTO VENDAITEM (IDVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, "
                                                    "VRUNITVEND, VRDESITVEND, VRACRITVEND) VALUES (?, ?, ?, ?, ?, ?, ?)"),
                                     "gravar os itens da venda");
         for (const VendaItemRow &it : items)
             db.Run(item,
                    {id, it.NRSEQUITVEND, it.CDPRODUTO, it.QTPRODVEND, it.VRUNITVEND, it.VRDESITVEND, it.VRACRITVEND},
                    "gravar os itens da venda");
+        item.finish();
     }
     if (!payments.isEmpty()) {
-        QSqlQuery pay = db.Prepare(QStringLiteral("INSERT INTO VENDARECE (IDVENDA, NRSEQRECE, IDPGTO, CDTIPORECE, VRPGTO, "
+        QSqlQuery &pay = db.Cached(QStringLiteral("INSERT INTO VENDARECE (IDVENDA, NRSEQRECE, IDPGTO, CDTIPORECE, VRPGTO, "
                                                   "IDTROCO) VALUES (?, ?, ?, ?, ?, ?)"),
                                    "gravar os pagamentos da venda");
         int n = 0;
@@ -103,6 +107,7 @@ bool InsertVenda(const ServerDb &db, const VendaRow &s, const QList<VendaItemRow
                    {id, ++n, Text(p.IDPGTO), Text(p.CDTIPORECE), p.VRPGTO,
                     p.change ? QStringLiteral("S") : QStringLiteral("N")},
                    "gravar os pagamentos da venda");
+        pay.finish();
     }
     return true;
 }

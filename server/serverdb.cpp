@@ -21,8 +21,10 @@ std::atomic<quint64> g_nextId{1};
 struct ThreadConnections
 {
     std::unordered_map<quint64, QString> names;
+    std::unordered_map<quint64, std::unordered_map<QString, QSqlQuery>> statements;
     ~ThreadConnections()
     {
+        statements.clear(); // before their connections go
         for (const auto &entry : names) {
             {
                 QSqlDatabase db = QSqlDatabase::database(entry.second, false);
@@ -74,6 +76,7 @@ ServerDb::~ServerDb()
     auto it = t_connections.names.find(m_id);
     if (it == t_connections.names.end())
         return;
+    t_connections.statements.erase(m_id);
     const QString name = it->second;
     t_connections.names.erase(it);
     {
@@ -91,6 +94,7 @@ QSqlDatabase ServerDb::Connection() const
         QSqlDatabase db = QSqlDatabase::database(it->second, false);
         if (db.isOpen())
             return db;
+        t_connections.statements.erase(m_id); // prepared on the connection that closed
         if (db.open())
             return db;
         throw Exception(QStringLiteral("Não foi possível reabrir o banco de dados %1: %2").arg(m_url, db.lastError().text()));
@@ -104,6 +108,10 @@ QSqlDatabase ServerDb::Connection() const
         // power cut, which a fiscal store needs more than the last bit of speed.
         QSqlQuery q(db);
         q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+        // Pages of documents are read through the map instead of copied by read(); sorts stay in memory.
+        q.exec(QStringLiteral("PRAGMA mmap_size=268435456"));
+        q.exec(QStringLiteral("PRAGMA cache_size=-8000"));
+        q.exec(QStringLiteral("PRAGMA temp_store=MEMORY"));
     }
     return db;
 }
@@ -130,6 +138,16 @@ QSqlQuery ServerDb::Prepare(const QString &sql, const char *action) const
     if (!q.prepare(sql))
         Fail(q.lastError(), m_dialect, action);
     return q;
+}
+
+QSqlQuery &ServerDb::Cached(const QString &sql, const char *action) const
+{
+    Connection(); // drops the statements of a connection that had to be reopened
+    auto &mine = t_connections.statements[m_id];
+    auto it = mine.find(sql);
+    if (it == mine.end())
+        it = mine.emplace(sql, Prepare(sql, action)).first;
+    return it->second;
 }
 
 void ServerDb::Run(QSqlQuery &query, const QVariantList &binds, const char *action) const

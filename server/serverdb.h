@@ -42,6 +42,10 @@ public:
     QSqlQuery Exec(const QString &sql, const QVariantList &binds = {}, const char *action = nullptr) const;
     // A statement prepared once on this thread's connection and run many times with Run (a sale's items).
     QSqlQuery Prepare(const QString &sql, const char *action = nullptr) const;
+    // Like Prepare, but kept for the thread's later calls with the same text: on PostgreSQL every prepare
+    // is a round trip. Only for statements whose results are read before the same text runs again
+    // (inserts); the reference stays valid while the thread lives.
+    QSqlQuery &Cached(const QString &sql, const char *action = nullptr) const;
     void Run(QSqlQuery &query, const QVariantList &binds, const char *action = nullptr) const;
     // Runs fn inside a write transaction (SQLite: BEGIN IMMEDIATE, so writers queue on the busy timeout
     // instead of failing half-way); commits when fn returns, rolls back when it throws. A busy failure

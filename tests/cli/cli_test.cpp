@@ -33,13 +33,8 @@ struct Saida {
 
 vndtest::ServerFixture &Servidor()
 {
-    static std::unique_ptr<vndtest::ServerFixture> servidor = [] {
-        auto s = std::make_unique<vndtest::ServerFixture>();
-        s->Seed({QStringLiteral("--sales"), QStringLiteral("120"), QStringLiteral("--from"), kDe,
-                 QStringLiteral("--to"), kAte});
-        return s;
-    }();
-    return *servidor;
+    return vndtest::SharedServer(
+        {QStringLiteral("--sales"), QStringLiteral("120"), QStringLiteral("--from"), kDe, QStringLiteral("--to"), kAte});
 }
 
 QVariant Consulta(const QString &sql, const QVariantList &binds = {})
@@ -194,22 +189,19 @@ TEST_F(Cli, ExportOnTheServerAndPendingWarning)
         Consulta(QStringLiteral("SELECT MIN(NRACESSONFCE) FROM VENDA WHERE IDTPEMISVEND = 'N' AND "
                                 "IDSTATUSNFCE = 'X'"))
             .toString();
+    ASSERT_FALSE(chave.isEmpty());
     const QString filial =
         Consulta(QStringLiteral("SELECT CDFILIAL FROM VENDA WHERE NRACESSONFCE = ?"), {chave}).toString();
-    if (!chave.isEmpty())
-        Consulta(QStringLiteral("UPDATE VENDA SET IDSTATUSNFCE = 'P' WHERE NRACESSONFCE = ?"), {chave});
+    Consulta(QStringLiteral("UPDATE VENDA SET IDSTATUSNFCE = 'P' WHERE NRACESSONFCE = ?"), {chave});
     const Saida s =
         Roda({QStringLiteral("export"), QStringLiteral("--to"), QStringLiteral("mensal"),
-              QStringLiteral("--on-server"), QStringLiteral("--branches"),
-              filial.isEmpty() ? QStringLiteral("1") : filial, QStringLiteral("--from"), kDe,
-              QStringLiteral("--to-date"), kAte, QStringLiteral("--situation"), QStringLiteral("A")});
-    if (!chave.isEmpty())
-        Consulta(QStringLiteral("UPDATE VENDA SET IDSTATUSNFCE = 'X' WHERE NRACESSONFCE = ?"), {chave});
+              QStringLiteral("--on-server"), QStringLiteral("--branches"), filial, QStringLiteral("--from"),
+              kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--situation"), QStringLiteral("A")});
+    Consulta(QStringLiteral("UPDATE VENDA SET IDSTATUSNFCE = 'X' WHERE NRACESSONFCE = ?"), {chave});
     ASSERT_EQ(s.codigo, 0) << S(s);
-    if (!chave.isEmpty())
-        EXPECT_TRUE(s.out.contains(
-            QStringLiteral("Existem NFC-e pendente/rejeitada de transmissão para o filtro informado.")))
-            << S(s);
+    EXPECT_TRUE(s.out.contains(
+        QStringLiteral("Existem NFC-e pendente/rejeitada de transmissão para o filtro informado.")))
+        << S(s);
     EXPECT_TRUE(s.out.endsWith(QStringLiteral("Arquivo(s) Xml gerado(s) com sucesso.\n"))) << S(s);
     EXPECT_FALSE(Arquivos(Servidor().ExportRoot() + QStringLiteral("/mensal")).isEmpty());
 

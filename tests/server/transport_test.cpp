@@ -7,8 +7,12 @@
 #include <QThread>
 #include <httplib.h>
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using vndtest::ServerFixture;
 
@@ -120,6 +124,49 @@ TEST(Transport, StopsCleanlyAndADeadServerIsAConnectionErrorNamingTheAddress)
     } catch (const EConnectionError &e) {
         EXPECT_THAT(e.Message().toStdString(), testing::HasSubstr(QStringLiteral("127.0.0.1:%1").arg(server.Port()).toStdString()));
     }
+}
+
+// A call whose request is still arriving when SIGTERM comes is answered before the server exits.
+TEST(Transport, StopFinishesTheCallInFlight)
+{
+    ServerFixture server;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(server.Port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    auto request = [&](const QByteArray &body) {
+        return "POST /rpc HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + server.Token().toLatin1() +
+               "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    };
+    auto readAnswer = [&] {
+        QByteArray in;
+        char buf[4096];
+        while (!in.contains("\"jsonrpc\"") || !in.endsWith('}')) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            in.append(buf, n);
+        }
+        return in;
+    };
+    // A first call makes sure a worker is serving this connection.
+    const QByteArray ping = request(vnd::rpc::EncodeRequest(1, QStringLiteral("VND04400.rdmGeraXml.ping"), {}));
+    ASSERT_EQ(::send(fd, ping.constData(), size_t(ping.size()), 0), ping.size());
+    ASSERT_TRUE(readAnswer().contains("\"result\":true"));
+
+    const QByteArray next = request(vnd::rpc::EncodeRequest(2, QStringLiteral("VND04400.rdmGeraXml.getPrxPreValidXml"), {}));
+    const qsizetype half = next.size() - 10;
+    ASSERT_EQ(::send(fd, next.constData(), size_t(half), 0), half);
+    QThread::msleep(300);
+    ::kill(pid_t(server.Pid()), SIGTERM);
+    QThread::msleep(300);
+    ASSERT_EQ(::send(fd, next.constData() + half, size_t(next.size() - half), 0), next.size() - half);
+    EXPECT_TRUE(readAnswer().contains("\"result\":\"1\""));
+    ::close(fd);
+    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_THAT(server.Log().toStdString(), testing::HasSubstr("getPrxPreValidXml"));
 }
 
 TEST(Transport, TokenFileIsPrivateAndSharedByServersOfOneDatabase)

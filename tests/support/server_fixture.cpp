@@ -25,6 +25,8 @@ QString ReadText(const QString &path)
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+std::unique_ptr<ServerFixture> g_shared;
+
 // The server dies with the test process, even when a test crashes.
 void TieToParent() { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
 
@@ -157,6 +159,8 @@ int ServerFixture::Stop()
     return -1;
 }
 
+qint64 ServerFixture::Pid() const { return Running() ? m_process->processId() : 0; }
+
 bool ServerFixture::Running() const { return m_process && m_process->state() != QProcess::NotRunning; }
 
 QString ServerFixture::Log() const { return ReadText(m_dir.filePath(QStringLiteral("stderr.txt"))); }
@@ -195,5 +199,17 @@ void ServerFixture::DropPostgresDatabase()
     QSqlDatabase::removeDatabase(name);
     m_pgDatabase.clear();
 }
+
+ServerFixture &SharedServer(const QStringList &seedArgs)
+{
+    if (!g_shared) {
+        auto server = std::make_unique<ServerFixture>();
+        server->Seed(seedArgs);
+        g_shared = std::move(server);
+    }
+    return *g_shared;
+}
+
+void StopSharedServer() { g_shared.reset(); }
 
 } // namespace vndtest

@@ -62,6 +62,8 @@ public:
     // Stops the server with SIGTERM and returns its exit code (-1 when it had to be killed).
     int Stop();
     bool Running() const;
+    // The server's process id (to send it signals), or 0 when it is not running.
+    qint64 Pid() const;
     // What the server wrote to standard error so far (one line per call).
     QString Log() const;
 
@@ -80,5 +82,10 @@ private:
     std::unique_ptr<TNetConnection> m_connection;
     QString m_connectionName;
 };
+
+// A server shared by the whole test binary, started (and seeded with seedArgs) on first use. The test
+// main stops it after the last test, while the application and Qt's globals still exist.
+ServerFixture &SharedServer(const QStringList &seedArgs = {QStringLiteral("--sales"), QStringLiteral("0")});
+void StopSharedServer();
 
 } // namespace vndtest

@@ -1,4 +1,6 @@
 // Test entry: an offscreen Qt application with the Brazilian locale pinned, then GoogleTest.
+#include "tests/support/server_fixture.h"
+
 #include <QApplication>
 #include <QLocale>
 #include <gtest/gtest.h>
@@ -9,5 +11,7 @@ int main(int argc, char **argv)
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    vndtest::StopSharedServer();
+    return result;
 }
