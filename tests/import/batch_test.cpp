@@ -1,4 +1,5 @@
 // The batch driver against a real server: where every file ends, what the logs say, what is stored.
+#include "host/errors.h"
 #include "server/docgen/importfolder.h"
 #include "tests/import/importharness.h"
 #include "tests/support/scripted_platform.h"
@@ -13,7 +14,8 @@ using namespace importtest;
 using vndtest::ScopedPlatform;
 using Match = vndtest::ScriptedPlatform::Match;
 
-namespace {
+namespace
+{
 
 QByteArray Nfce(const QString &branch = {})
 {
@@ -24,7 +26,8 @@ QByteArray Nfce(const QString &branch = {})
     return vnd::docgen::ProcessedNfce(Gen().MakeSale(o));
 }
 
-const QString kConfLog = QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?");
+const QString kConfLog =
+    QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?");
 
 } // namespace
 
@@ -42,26 +45,29 @@ TEST(ImportBatch, GeneratedFolderEndsAsItsManifestSays)
     // Files are read in name order, cancellation batches last; a file that fails before its reader finds a
     // branch is filed under the branch of the file read before it.
     QList<vnd::docgen::ImportCase> order = cases;
-    std::stable_partition(order.begin(), order.end(), [](const auto &c) {
-        return c.kind != vnd::docgen::ImportKind::SatCancelBatch;
-    });
+    std::stable_partition(order.begin(), order.end(),
+                          [](const auto &c) { return c.kind != vnd::docgen::ImportKind::SatCancelBatch; });
     QString branch;
     for (const auto &c : order) {
         SCOPED_TRACE(c.fileName.toStdString() + " — " + c.description.toStdString());
         if (!c.branchCode.isEmpty())
             branch = c.branchCode;
         const QString folder = c.imported ? QStringLiteral("Xml Processados/") : QStringLiteral("Xml Erro/");
-        EXPECT_EQ(batch.Where(c.fileName), folder + (branch.isEmpty() ? QString() : branch + QLatin1Char('/')) + c.fileName);
+        EXPECT_EQ(batch.Where(c.fileName),
+                  folder + (branch.isEmpty() ? QString() : branch + QLatin1Char('/')) + c.fileName);
         const QStringList log = batch.LogLines(branch, c.fileName);
         if (c.imported) {
             EXPECT_TRUE(log.isEmpty()) << log.join(QLatin1Char('\n')).toStdString();
             EXPECT_EQ(StoredCount(c.accessKeys), c.accessKeys.size());
         } else {
             ASSERT_GE(log.size(), 2);
-            EXPECT_TRUE(log[0].endsWith(QStringLiteral(" - -----> Erro no XML ") + c.fileName)) << log[0].toStdString();
-            EXPECT_TRUE(log[1].contains(QStringLiteral(" - ------ Descrição do erro: "))) << log[1].toStdString();
+            EXPECT_TRUE(log[0].endsWith(QStringLiteral(" - -----> Erro no XML ") + c.fileName))
+                << log[0].toStdString();
+            EXPECT_TRUE(log[1].contains(QStringLiteral(" - ------ Descrição do erro: ")))
+                << log[1].toStdString();
             if (!c.errorText.isEmpty()) {
-                EXPECT_TRUE(log.join(QLatin1Char('\n')).contains(c.errorText)) << log.join(QLatin1Char('\n')).toStdString();
+                EXPECT_TRUE(log.join(QLatin1Char('\n')).contains(c.errorText))
+                    << log.join(QLatin1Char('\n')).toStdString();
             }
             EXPECT_EQ(StoredCount(c.accessKeys), 0);
         }
@@ -115,14 +121,17 @@ TEST(ImportBatch, UnknownFileAfterAGoodOneIsFiledUnderItsBranchAndReimportAppend
         EXPECT_EQ(log0.FieldByName(QStringLiteral("IDTPVALIDXML")).DisplayText(), QStringLiteral("Alerta"));
         EXPECT_EQ(log0.FieldByName(QStringLiteral("NMARQXML")).AsString(), QStringLiteral("a-nota.xml"));
     }
-    EXPECT_EQ(batch.Where(QStringLiteral("a-nota.xml")), QStringLiteral("Xml Processados/%1/a-nota.xml").arg(branch));
-    EXPECT_EQ(batch.Where(QStringLiteral("b-outro.XML")), QStringLiteral("Xml Erro/%1/b-outro.XML").arg(branch));
+    EXPECT_EQ(batch.Where(QStringLiteral("a-nota.xml")),
+              QStringLiteral("Xml Processados/%1/a-nota.xml").arg(branch));
+    EXPECT_EQ(batch.Where(QStringLiteral("b-outro.XML")),
+              QStringLiteral("Xml Erro/%1/b-outro.XML").arg(branch));
     QStringList log = batch.LogLines(branch, QStringLiteral("b-outro.XML"));
     ASSERT_EQ(log.size(), 2);
     static const QRegularExpression stamp(QStringLiteral("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d - "));
     EXPECT_TRUE(stamp.match(log[0]).hasMatch()) << log[0].toStdString();
     EXPECT_TRUE(log[0].endsWith(QStringLiteral(" - -----> Erro no XML b-outro.XML")));
-    EXPECT_TRUE(log[1].endsWith(QStringLiteral(" - ------ Descrição do erro: Arquivo XML fora do padrão exigido pela Sefaz.")));
+    EXPECT_TRUE(log[1].endsWith(
+        QStringLiteral(" - ------ Descrição do erro: Arquivo XML fora do padrão exigido pela Sefaz.")));
 
     // The same name again: the copy is replaced and the log grows.
     batch.Write(QStringLiteral("b-outro.XML"), unknown + "<!-- 2 -->");
@@ -147,6 +156,32 @@ TEST(ImportBatch, UnknownFirstFileHasNoBranchAndLogsInTheErrorFolder)
     const QStringList log = batch.LogLines(QString(), QStringLiteral("lixo.xml"));
     // The load failure and then the missing branch, two lines each.
     ASSERT_EQ(log.size(), 4) << log.join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(log[3].endsWith(
-        QStringLiteral("Descrição do erro: Filial e caixa não encontrados para o CNPJ e a série do arquivo.")));
+    EXPECT_TRUE(log[3].endsWith(QStringLiteral(
+        "Descrição do erro: Filial e caixa não encontrados para o CNPJ e a série do arquivo.")));
+}
+
+TEST(ImportBatch, LostConnectionEndsTheBatchAndLeavesTheFileInPlace)
+{
+    vndtest::ServerFixture own;
+    own.Seed({QStringLiteral("--sales"), QStringLiteral("0")});
+    Batch batch;
+    vnd::TImportacaoXml import(own.Connection(), Mensagens(), batch.globals);
+    batch.Write(QStringLiteral("a.xml"), Nfce());
+    batch.Write(QStringLiteral("b.xml"), Nfce());
+    int lookups = 0;
+    import.onRemoteCall = [&](const QString &method) {
+        if (method == QLatin1String("getFilialNFce") && ++lookups == 2)
+            own.Stop();
+    };
+    import.stDirXml = batch.Dir();
+    import.stDirXmlErro = batch.Dir() + QStringLiteral("Xml Erro/");
+    import.stDirXmlProc = batch.Dir() + QStringLiteral("Xml Processados/");
+    ScopedPlatform platform;
+    EXPECT_THROW(import.importaXml(), EConnectionError);
+    EXPECT_EQ(batch.Where(QStringLiteral("a.xml")),
+              QStringLiteral("Xml Processados/%1/a.xml").arg(Gen().Branches().first().code));
+    // Not judged, so neither filed nor logged: the next batch imports it.
+    EXPECT_EQ(batch.Where(QStringLiteral("b.xml")), QString());
+    EXPECT_TRUE(batch.LogLines(Gen().Branches().first().code, QStringLiteral("b.xml")).isEmpty());
+    EXPECT_FALSE(platform->BusyVisible());
 }

@@ -8,30 +8,12 @@
 #include <QSqlQuery>
 #include <gtest/gtest.h>
 
-namespace importtest {
-
-namespace {
-
-std::unique_ptr<vndtest::ServerFixture> g_server;
-
-// Stops the shared server before the application goes away.
-class ServerEnvironment : public ::testing::Environment
+namespace importtest
 {
-public:
-    void TearDown() override { g_server.reset(); }
-};
-
-const auto *g_environment = ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
-
-} // namespace
 
 vndtest::ServerFixture &Server()
 {
-    if (!g_server) {
-        g_server = std::make_unique<vndtest::ServerFixture>();
-        g_server->Seed({QStringLiteral("--sales"), QStringLiteral("0")});
-    }
-    return *g_server;
+    return vndtest::SharedServer();
 }
 
 vnd::docgen::Generator &Gen()
@@ -47,11 +29,12 @@ vnd::docgen::Generator &Gen()
 
 const TMessages &Mensagens()
 {
-    static const TMessages msg({QStringLiteral("Xml_proc|Foram importadas %s notas de %s arquivos/lotes de XML."),
-                                QStringLiteral("Xml_n_Enc|Não foi encontrado nenhum XML."),
-                                QStringLiteral("CONF_LOG|Atenção! Existem problemas nos arquivos XML. Deseja "
-                                               "consultar o log de erros?"),
-                                QStringLiteral("Erro|Erro"), QStringLiteral("Alerta|Alerta")});
+    static const TMessages msg(
+        {QStringLiteral("Xml_proc|Foram importadas %s notas de %s arquivos/lotes de XML."),
+         QStringLiteral("Xml_n_Enc|Não foi encontrado nenhum XML."),
+         QStringLiteral("CONF_LOG|Atenção! Existem problemas nos arquivos XML. Deseja "
+                        "consultar o log de erros?"),
+         QStringLiteral("Erro|Erro"), QStringLiteral("Alerta|Alerta")});
     return msg;
 }
 
@@ -63,10 +46,14 @@ QString XmlProc(int notes, int files)
 Batch::Batch()
 {
     import = std::make_unique<vnd::TImportacaoXml>(Server().Connection(), Mensagens(), globals);
-    import->onRemoteCall = [this](const QString &method) { ++calls[method]; };
-}
+    import->onRemoteCall = [this](const QString &method) { ++calls[method];
+};
+} // namespace importtest
 
-void Batch::Write(const QString &name, const QByteArray &bytes) const { vndtest::WriteFile(Dir() + name, bytes); }
+void Batch::Write(const QString &name, const QByteArray &bytes) const
+{
+    vndtest::WriteFile(Dir() + name, bytes);
+}
 
 void Batch::Run(const QString &fallback)
 {
@@ -97,8 +84,9 @@ QString Batch::Where(const QString &name) const
 
 QStringList Batch::LogLines(const QString &branch, const QString &name) const
 {
-    QFile file(Dir() + QStringLiteral("Xml Erro/") + (branch.isEmpty() ? QString() : branch + QLatin1Char('/')) +
-               name + QStringLiteral("-log.txt"));
+    QFile file(Dir() + QStringLiteral("Xml Erro/") +
+               (branch.isEmpty() ? QString() : branch + QLatin1Char('/')) + name +
+               QStringLiteral("-log.txt"));
     if (!file.open(QIODevice::ReadOnly))
         return {};
     QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
@@ -114,7 +102,8 @@ QString Stored(const QString &key)
     q.addBindValue(key);
     if (!q.exec() || !q.next())
         return {};
-    return q.value(0).toString() + QLatin1Char('|') + q.value(1).toString() + QLatin1Char('|') + q.value(2).toString();
+    return q.value(0).toString() + QLatin1Char('|') + q.value(1).toString() + QLatin1Char('|') +
+           q.value(2).toString();
 }
 
 int StoredCount(const QStringList &keys)
