@@ -57,6 +57,7 @@ TfrmEndArqXML::TfrmEndArqXML(TfrmGeraXml &principal, QWidget *parent) : TfrmRoti
     layout->addWidget(chbArqZip);
     layout->addStretch(1);
 
+    setMinimumWidth(380);
     vnd::Connect(rbtLocal, &QRadioButton::clicked, this, [this] { rbtLocalClick(); });
     vnd::Connect(rbtServidor, &QRadioButton::clicked, this, [this] { rbtServidorClick(); });
 }

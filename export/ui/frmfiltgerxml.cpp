@@ -121,6 +121,7 @@ TfrmFiltGerXml::TfrmFiltGerXml(TfrmGeraXml &principal, QWidget *parent) : TfrmFi
     CriaConsultas();
     CriaControles();
     connect(qApp, &QApplication::focusChanged, this, &TfrmFiltGerXml::FocoMudou);
+    setMinimumWidth(540);
 }
 
 TfrmFiltGerXml::~TfrmFiltGerXml() = default;

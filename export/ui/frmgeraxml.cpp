@@ -21,6 +21,13 @@
 
 namespace {
 
+// The list's column widths were laid out for an 8-point face with digits 6 pixels wide; they grow with
+// the face in use so that a branch code or a date still fits its column.
+int LarguraColuna(const QFontMetrics &fm, int pixels)
+{
+    return qRound(pixels * qMax(1.0, fm.horizontalAdvance(QLatin1Char('0')) / 6.0));
+}
+
 // The unit's screen and its created flag. The flag alone would not notice a screen closed and destroyed
 // by the user, so the pointer follows the screen's life.
 QPointer<TfrmGeraXml> g_frmGeraXml;
@@ -86,17 +93,18 @@ TfrmGeraXml::TfrmGeraXml(QWidget *parent) : TfrmPadraoGrid(parent)
     dtsPadrao->SetDataSet(&cdsNotas);
     // The tick column is narrower than the style's least section width.
     dbgPadrao->horizontalHeader()->setMinimumSectionSize(16);
-    dbgPadrao->SetColumns({{QStringLiteral("IDCHECK"), QStringLiteral("✔"), 24},
-                           {QStringLiteral("CDFILIAL"), {}, 33},
-                           {QStringLiteral("CDCAIXA"), {}, 33},
-                           {QStringLiteral("DTENTRVENDA"), QStringLiteral("Data Mov."), 73},
-                           {QStringLiteral("NRSEQVENDA"), {}, 72},
-                           {QStringLiteral("CDSERIE"), {}, 128},
+    const auto largura = [fm = dbgPadrao->fontMetrics()](int pixels) { return LarguraColuna(fm, pixels); };
+    dbgPadrao->SetColumns({{QStringLiteral("IDCHECK"), QStringLiteral("✔"), largura(24)},
+                           {QStringLiteral("CDFILIAL"), {}, largura(33)},
+                           {QStringLiteral("CDCAIXA"), {}, largura(33)},
+                           {QStringLiteral("DTENTRVENDA"), QStringLiteral("Data Mov."), largura(73)},
+                           {QStringLiteral("NRSEQVENDA"), {}, largura(72)},
+                           {QStringLiteral("CDSERIE"), {}, largura(128)},
                            {QStringLiteral("NRNOTAFISCALCE"), {}, 0},
                            {QStringLiteral("NRACESSONFCE"), {}, 0},
                            {QStringLiteral("IDSITUVENDA"), {}, 0},
                            {QStringLiteral("IDTPEMISVEND"), {}, 0},
-                           {QStringLiteral("CDCLIENTE"), {}, 84}});
+                           {QStringLiteral("CDCLIENTE"), {}, largura(84)}});
     dbgPadrao->setItemDelegateForColumn(0, new vnd::TColunaMarcaDelegate(imgCheck->pixmap(), imgUncheck->pixmap(), dbgPadrao));
     dbgPadrao->setGridStyle(Qt::SolidLine);
     dbgPadrao->setShowGrid(true);

@@ -82,6 +82,10 @@ void InstalaTextosNotas(TClientDataSet &cds, const TMessages &msg)
 {
     cds.SetOnGetText(QStringLiteral("IDSITUVENDA"), [&msg](const TField &f) { return TextoSituacaoVenda(msg, f.AsString()); });
     cds.SetOnGetText(QStringLiteral("IDTPEMISVEND"), [&msg](const TField &f) { return TextoOrigemVenda(msg, f.AsString()); });
+    // The movement column shows the day; the time of the sale does not fit it and says nothing there.
+    cds.SetOnGetText(QStringLiteral("DTENTRVENDA"), [](const TField &f) {
+        return f.IsNull() ? QString() : f.AsDateTime().date().toString(QStringLiteral("dd/MM/yyyy"));
+    });
 }
 
 TBuscaNotas::TBuscaNotas(TNetConnection &net, TClientDataSet &cdsNotas, TClientDataSet &cdsNotasTemp,

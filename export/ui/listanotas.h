@@ -48,7 +48,7 @@ QString TextoQtdeNotas(int count);
 // Nfce, else Sat) from the screen's message table.
 QString TextoSituacaoVenda(const TMessages &msg, const QString &value);
 QString TextoOrigemVenda(const TMessages &msg, const QString &value);
-// Installs both display texts on a sale list (cdsNotas, cdsNotasTemp).
+// Installs both display texts, and the day of DTENTRVENDA, on a sale list (cdsNotas, cdsNotasTemp).
 void InstalaTextosNotas(TClientDataSet &cds, const TMessages &msg);
 
 // The fetch of the sale list for the filter record (steps of getNotas).

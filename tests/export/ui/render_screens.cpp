@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QLocale>
 #include <QRadioButton>
+#include <QSqlQuery>
 #include <QTest>
 #include <cstdio>
 
@@ -50,6 +51,8 @@ int main(int argc, char **argv)
         vndtest::ServerFixture servidor;
         servidor.Seed({QStringLiteral("--sales"), QStringLiteral("180"), QStringLiteral("--from"), QStringLiteral("2024-03-04"),
                        QStringLiteral("--to"), QStringLiteral("2024-03-08"), QStringLiteral("--seed"), QStringLiteral("3")});
+        // No NFC-e awaiting the tax authority: the warning box is not part of these pictures.
+        QSqlQuery(servidor.Database()).exec(QStringLiteral("UPDATE VENDA SET IDSTATUSNFCE = 'X' WHERE IDSTATUSNFCE IN ('P', 'R')"));
         servidor.Connection();
         vnd::OpenHostDatabase(servidor.DbUrl());
         vndtest::ScopedPlatform platform;
@@ -70,7 +73,7 @@ int main(int argc, char **argv)
         TfrmGeraXml *tela = vnd::frmGeraXml();
         if (!tela)
             throw std::runtime_error("a tela principal não abriu");
-        tela->resize(1180, 620);
+        tela->resize(1330, 620);
         for (int linha : {1, 2, 4}) {
             tela->cdsNotas.SetRecNo(linha);
             tela->dbgPadraoDblClick();
