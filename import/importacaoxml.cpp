@@ -2,6 +2,7 @@
 
 #include "host/errors.h"
 #include "host/hostutil.h"
+#include "host/salepackets.h"
 #include "import/importfiles.h"
 
 #include <QDir>
@@ -9,58 +10,6 @@
 namespace vnd {
 
 namespace {
-
-// The sale sets' ambient field keeps the trailing blank of its name: the server reads it so.
-const QString kIdTpAmb = QStringLiteral("IDTPAMBNFCE ");
-
-void DefineVendaNfce(TClientDataSet &cds)
-{
-    cds.AddField(QStringLiteral("NRACESSONFCE"), TFieldType::String, 50);
-    cds.AddField(QStringLiteral("CDSERIENFCE"), TFieldType::String, 10);
-    cds.AddField(QStringLiteral("NRNOTAFISCALCE"), TFieldType::String, 9);
-    cds.AddField(QStringLiteral("DTVENDA"), TFieldType::DateTime);
-    cds.AddField(kIdTpAmb, TFieldType::String, 1);
-    cds.AddField(QStringLiteral("NRINSCRCONS"), TFieldType::String, 20);
-    cds.AddField(QStringLiteral("NRLANCTONFCE"), TFieldType::String, 10);
-    cds.AddField(QStringLiteral("NRINSJURFILI"), TFieldType::String, 20);
-    cds.AddField(QStringLiteral("DTHRPROTOCONFCE"), TFieldType::DateTime);
-    cds.AddField(QStringLiteral("NRPROTOCOLONFCE"), TFieldType::String, 15);
-    cds.AddField(QStringLiteral("DSOBSSTATUSNFCE"), TFieldType::String, 4000);
-    cds.AddField(QStringLiteral("DSARQXMLNFCE"), TFieldType::Memo);
-    cds.AddField(QStringLiteral("VRTOTVENDA"), TFieldType::Float);
-}
-
-void DefineVendaSat(TClientDataSet &cds)
-{
-    cds.AddField(QStringLiteral("NRACESSONFCE"), TFieldType::String, 50);
-    cds.AddField(QStringLiteral("CDSERIESAT"), TFieldType::String, 10);
-    cds.AddField(QStringLiteral("NRNOTAFISCALCE"), TFieldType::String, 9);
-    cds.AddField(QStringLiteral("DTVENDA"), TFieldType::DateTime);
-    cds.AddField(kIdTpAmb, TFieldType::String, 1);
-    cds.AddField(QStringLiteral("CDCAIXA"), TFieldType::String, 3);
-    cds.AddField(QStringLiteral("NRINSCRCONS"), TFieldType::String, 20);
-    cds.AddField(QStringLiteral("NRLANCTONFCE"), TFieldType::String, 10);
-    cds.AddField(QStringLiteral("NRINSJURFILI"), TFieldType::String, 20);
-    cds.AddField(QStringLiteral("DSARQXMLNFCE"), TFieldType::Memo);
-    cds.AddField(QStringLiteral("NRACESSOCANC"), TFieldType::String, 50);
-    cds.AddField(QStringLiteral("VRTOTVENDA"), TFieldType::Float);
-}
-
-void DefineItens(TClientDataSet &cds)
-{
-    cds.AddField(QStringLiteral("CDPRODUTO"), TFieldType::String, 30);
-    cds.AddField(QStringLiteral("QTPRODVEND"), TFieldType::Float);
-    cds.AddField(QStringLiteral("VRUNITVEND"), TFieldType::Float);
-    cds.AddField(QStringLiteral("VRDESITVEND"), TFieldType::Float);
-    cds.AddField(QStringLiteral("VRACRITVEND"), TFieldType::Float);
-    cds.AddField(QStringLiteral("NRSEQUITVEND"), TFieldType::String, 3);
-}
-
-void DefineMeioPgto(TClientDataSet &cds)
-{
-    cds.AddField(QStringLiteral("IDPGTO"), TFieldType::String, 2);
-    cds.AddField(QStringLiteral("VRPGTO"), TFieldType::Float);
-}
 
 void DefinePreValid(TClientDataSet &cds)
 {
@@ -93,12 +42,12 @@ void DefinePreValid(TClientDataSet &cds)
 TImportacaoXml::TImportacaoXml(TNetConnection &net, const TMessages &msgPadrao, ImportGlobals &globals)
     : m_net(net), m_msg(msgPadrao), m_globals(globals)
 {
-    DefineVendaNfce(cdsVendaXmlNfce);
-    DefineItens(cdsItensXmlNfce);
-    DefineMeioPgto(cdsMeioPgtoXmlNfce);
-    DefineVendaSat(cdsVendaXmlSat);
-    DefineItens(cdsItensXmlSat);
-    DefineMeioPgto(cdsMeioPgtoXmlSat);
+    DefineVendaNfcePacote(cdsVendaXmlNfce);
+    DefineItensVendaPacote(cdsItensXmlNfce);
+    DefineMeioPgtoPacote(cdsMeioPgtoXmlNfce);
+    DefineVendaSatPacote(cdsVendaXmlSat);
+    DefineItensVendaPacote(cdsItensXmlSat);
+    DefineMeioPgtoPacote(cdsMeioPgtoXmlSat);
     DefinePreValid(cdsPreValidXml);
     // cdsPreValidXmlIDTPVALIDXMLGetText: the kind column shows the main screen's words.
     cdsPreValidXml.SetOnGetText(QStringLiteral("IDTPVALIDXML"), [this](const TField &field) {

@@ -1,47 +1,21 @@
 #include "server/salearray.h"
 
 #include "host/errors.h"
+#include "host/salepackets.h"
 
 namespace vnd::server {
 
 namespace {
 
+// The union of both sale shapes: one reader for NFC-e and SAT packets. The screens' ambient field carries
+// a trailing blank in its name; a packet without the blank is read too.
 void DefineSale(TClientDataSet &cds)
 {
-    cds.AddField(QStringLiteral("NRACESSONFCE"), TFieldType::String, 50);
-    cds.AddField(QStringLiteral("CDSERIENFCE"), TFieldType::String, 10);
+    DefineVendaNfcePacote(cds);
     cds.AddField(QStringLiteral("CDSERIESAT"), TFieldType::String, 10);
-    cds.AddField(QStringLiteral("NRNOTAFISCALCE"), TFieldType::String, 9);
-    cds.AddField(QStringLiteral("DTVENDA"), TFieldType::DateTime);
-    // The screens' field carries a trailing blank in its name; a packet without the blank is read too.
-    cds.AddField(QStringLiteral("IDTPAMBNFCE "), TFieldType::String, 1);
     cds.AddField(QStringLiteral("IDTPAMBNFCE"), TFieldType::String, 1);
     cds.AddField(QStringLiteral("CDCAIXA"), TFieldType::String, 3);
-    cds.AddField(QStringLiteral("NRINSCRCONS"), TFieldType::String, 20);
-    cds.AddField(QStringLiteral("NRLANCTONFCE"), TFieldType::String, 10);
-    cds.AddField(QStringLiteral("NRINSJURFILI"), TFieldType::String, 20);
-    cds.AddField(QStringLiteral("DTHRPROTOCONFCE"), TFieldType::DateTime);
-    cds.AddField(QStringLiteral("NRPROTOCOLONFCE"), TFieldType::String, 15);
-    cds.AddField(QStringLiteral("DSOBSSTATUSNFCE"), TFieldType::String, 4000);
-    cds.AddField(QStringLiteral("DSARQXMLNFCE"), TFieldType::Memo);
     cds.AddField(QStringLiteral("NRACESSOCANC"), TFieldType::String, 50);
-    cds.AddField(QStringLiteral("VRTOTVENDA"), TFieldType::Float);
-}
-
-void DefineItems(TClientDataSet &cds)
-{
-    cds.AddField(QStringLiteral("CDPRODUTO"), TFieldType::String, 30);
-    cds.AddField(QStringLiteral("QTPRODVEND"), TFieldType::Float);
-    cds.AddField(QStringLiteral("VRUNITVEND"), TFieldType::Float);
-    cds.AddField(QStringLiteral("VRDESITVEND"), TFieldType::Float);
-    cds.AddField(QStringLiteral("VRACRITVEND"), TFieldType::Float);
-    cds.AddField(QStringLiteral("NRSEQUITVEND"), TFieldType::String, 3);
-}
-
-void DefinePayments(TClientDataSet &cds)
-{
-    cds.AddField(QStringLiteral("IDPGTO"), TFieldType::String, 2);
-    cds.AddField(QStringLiteral("VRPGTO"), TFieldType::Float);
 }
 
 // Loads a packet into the set; Exception naming the packet when it does not read.
@@ -117,7 +91,7 @@ ImportedSale ReadSaleArray(const Args &array)
     ImportedSale s = ReadSalePacket(array.Packet(0, "pacote da venda"), kind == QLatin1String("S"));
 
     TClientDataSet items;
-    DefineItems(items);
+    DefineItensVendaPacote(items);
     Load(items, array.Packet(1, "pacote dos itens"), "dos itens");
     for (items.First(); !items.Eof(); items.Next()) {
         ImportedItem it;
@@ -130,7 +104,7 @@ ImportedSale ReadSaleArray(const Args &array)
         s.items << it;
     }
     TClientDataSet payments;
-    DefinePayments(payments);
+    DefineMeioPgtoPacote(payments);
     Load(payments, array.Packet(2, "pacote dos pagamentos"), "dos pagamentos");
     for (payments.First(); !payments.Eof(); payments.Next())
         s.payments << ImportedPayment{Text(payments, "IDPGTO").trimmed(), Number(payments, "VRPGTO").value_or(0)};

@@ -1,6 +1,6 @@
 // Many hosts importing at once: eight clients, two hundred sales each, some sent twice by two clients.
 #include "server/docgen/docgen.h"
-#include "tests/server/salepackets.h"
+#include "server/docgen/salepackets.h"
 #include "tests/server/servertest.h"
 
 #include <QSqlQuery>

@@ -2,7 +2,7 @@
 #include "server/docgen/docgen.h"
 #include "server/notas.h"
 #include "tests/server/dataset.h"
-#include "tests/server/salepackets.h"
+#include "server/docgen/salepackets.h"
 #include "tests/server/servertest.h"
 
 #include <QSqlQuery>

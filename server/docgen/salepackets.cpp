@@ -1,45 +1,11 @@
-#include "tests/server/salepackets.h"
+#include "server/docgen/salepackets.h"
 
 #include "host/hostutil.h"
+#include "host/salepackets.h"
 
-using namespace vnd::docgen;
-
-namespace servertest {
+namespace vnd::docgen {
 
 namespace {
-
-void DefineNfceSale(TClientDataSet &cds)
-{
-    cds.AddField(QStringLiteral("NRACESSONFCE"), TFieldType::String, 50);
-    cds.AddField(QStringLiteral("CDSERIENFCE"), TFieldType::String, 10);
-    cds.AddField(QStringLiteral("NRNOTAFISCALCE"), TFieldType::String, 9);
-    cds.AddField(QStringLiteral("DTVENDA"), TFieldType::DateTime);
-    cds.AddField(QStringLiteral("IDTPAMBNFCE "), TFieldType::String, 1);
-    cds.AddField(QStringLiteral("NRINSCRCONS"), TFieldType::String, 20);
-    cds.AddField(QStringLiteral("NRLANCTONFCE"), TFieldType::String, 10);
-    cds.AddField(QStringLiteral("NRINSJURFILI"), TFieldType::String, 20);
-    cds.AddField(QStringLiteral("DTHRPROTOCONFCE"), TFieldType::DateTime);
-    cds.AddField(QStringLiteral("NRPROTOCOLONFCE"), TFieldType::String, 15);
-    cds.AddField(QStringLiteral("DSOBSSTATUSNFCE"), TFieldType::String, 4000);
-    cds.AddField(QStringLiteral("DSARQXMLNFCE"), TFieldType::Memo);
-    cds.AddField(QStringLiteral("VRTOTVENDA"), TFieldType::Float);
-}
-
-void DefineSatSale(TClientDataSet &cds)
-{
-    cds.AddField(QStringLiteral("NRACESSONFCE"), TFieldType::String, 50);
-    cds.AddField(QStringLiteral("CDSERIESAT"), TFieldType::String, 10);
-    cds.AddField(QStringLiteral("NRNOTAFISCALCE"), TFieldType::String, 9);
-    cds.AddField(QStringLiteral("DTVENDA"), TFieldType::DateTime);
-    cds.AddField(QStringLiteral("IDTPAMBNFCE "), TFieldType::String, 1);
-    cds.AddField(QStringLiteral("CDCAIXA"), TFieldType::String, 3);
-    cds.AddField(QStringLiteral("NRINSCRCONS"), TFieldType::String, 20);
-    cds.AddField(QStringLiteral("NRLANCTONFCE"), TFieldType::String, 10);
-    cds.AddField(QStringLiteral("NRINSJURFILI"), TFieldType::String, 20);
-    cds.AddField(QStringLiteral("DSARQXMLNFCE"), TFieldType::Memo);
-    cds.AddField(QStringLiteral("NRACESSOCANC"), TFieldType::String, 50);
-    cds.AddField(QStringLiteral("VRTOTVENDA"), TFieldType::Float);
-}
 
 void Set(TClientDataSet &cds, const char *field, const QVariant &value)
 {
@@ -63,7 +29,7 @@ TDataPacket SalePacket(const Sale &s)
 {
     TClientDataSet cds;
     const bool nfce = s.kind == DocKind::Nfce;
-    nfce ? DefineNfceSale(cds) : DefineSatSale(cds);
+    nfce ? DefineVendaNfcePacote(cds) : DefineVendaSatPacote(cds);
     cds.CreateDataSet();
     cds.Append();
     Set(cds, "NRACESSONFCE", s.StoredAccessKey());
@@ -96,12 +62,7 @@ TDataPacket SalePacket(const Sale &s)
 QVariantList SaleArray(const Sale &s, const ArrayOptions &o)
 {
     TClientDataSet items;
-    items.AddField(QStringLiteral("CDPRODUTO"), TFieldType::String, 30);
-    items.AddField(QStringLiteral("QTPRODVEND"), TFieldType::Float);
-    items.AddField(QStringLiteral("VRUNITVEND"), TFieldType::Float);
-    items.AddField(QStringLiteral("VRDESITVEND"), TFieldType::Float);
-    items.AddField(QStringLiteral("VRACRITVEND"), TFieldType::Float);
-    items.AddField(QStringLiteral("NRSEQUITVEND"), TFieldType::String, 3);
+    DefineItensVendaPacote(items);
     items.CreateDataSet();
     for (const SaleItem &it : s.items) {
         items.Append();
@@ -114,8 +75,7 @@ QVariantList SaleArray(const Sale &s, const ArrayOptions &o)
         items.Post();
     }
     TClientDataSet payments;
-    payments.AddField(QStringLiteral("IDPGTO"), TFieldType::String, 2);
-    payments.AddField(QStringLiteral("VRPGTO"), TFieldType::Float);
+    DefineMeioPgtoPacote(payments);
     payments.CreateDataSet();
     const bool nfce = s.kind == DocKind::Nfce;
     for (const SalePayment &p : s.payments) {
@@ -138,7 +98,7 @@ QVariantList SaleArray(const Sale &s, const ArrayOptions &o)
 QVariantList CancelArray(const Sale &s, const QString &branch, const QString &registerCode)
 {
     TClientDataSet cds;
-    DefineSatSale(cds);
+    DefineVendaSatPacote(cds);
     cds.CreateDataSet();
     cds.Append();
     Set(cds, "NRACESSONFCE", s.StoredAccessKey());
@@ -166,4 +126,4 @@ QVariantList WithItemField(const QVariantList &array, int row, const QString &fi
     return out;
 }
 
-} // namespace servertest
+} // namespace vnd::docgen

@@ -1,13 +1,13 @@
 #pragma once
 // The packets an import reader sends for a generated sale, built from the sale's own values the way the
-// readers fill their record sets (the readers themselves are tested against the files).
+// readers fill their record sets: for server tests and figures that store sales without reading files.
 
 #include "host/recordset.h"
 #include "server/docgen/docgen.h"
 
 #include <QVariantList>
 
-namespace servertest {
+namespace vnd::docgen {
 
 struct ArrayOptions
 {
@@ -19,15 +19,15 @@ struct ArrayOptions
 };
 
 // The sale packet alone (getFilialNFce / getFilial).
-TDataPacket SalePacket(const vnd::docgen::Sale &sale);
+TDataPacket SalePacket(const Sale &sale);
 // The ten-item array of setValidaXml / setVendasNfce / setVendas.
-QVariantList SaleArray(const vnd::docgen::Sale &sale, const ArrayOptions &options);
+QVariantList SaleArray(const Sale &sale, const ArrayOptions &options);
 // The three-item array of setVendasCanc for a cancelled SAT sale.
-QVariantList CancelArray(const vnd::docgen::Sale &sale, const QString &branch, const QString &registerCode = {});
+QVariantList CancelArray(const Sale &sale, const QString &branch, const QString &registerCode = {});
 
 // The same array with the sale packet's field changed (an empty value clears it).
 QVariantList WithSaleField(const QVariantList &array, const QString &field, const QVariant &value);
 // The same array with one item's field changed (row from 0).
 QVariantList WithItemField(const QVariantList &array, int row, const QString &field, const QVariant &value);
 
-} // namespace servertest
+} // namespace vnd::docgen
