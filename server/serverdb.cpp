@@ -150,6 +150,13 @@ QSqlQuery &ServerDb::Cached(const QString &sql, const char *action) const
     return it->second;
 }
 
+ServerDb::CachedRead ServerDb::Read(const QString &sql, const QVariantList &binds, const char *action) const
+{
+    QSqlQuery &q = Cached(sql, action);
+    Run(q, binds, action);
+    return CachedRead(q);
+}
+
 void ServerDb::Run(QSqlQuery &query, const QVariantList &binds, const char *action) const
 {
     for (int i = 0; i < binds.size(); ++i)

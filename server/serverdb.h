@@ -47,6 +47,24 @@ public:
     // (inserts); the reference stays valid while the thread lives.
     QSqlQuery &Cached(const QString &sql, const char *action = nullptr) const;
     void Run(QSqlQuery &query, const QVariantList &binds, const char *action = nullptr) const;
+    // A read run on a statement kept for the thread (see Cached): the checks of an imported sale run the
+    // same few lookups for every sale, and preparing them cost more than running them. The statement is
+    // reset when the handle goes, so no read snapshot outlives its caller.
+    class CachedRead
+    {
+    public:
+        explicit CachedRead(QSqlQuery &query) : m_query(query) {}
+        ~CachedRead() { m_query.finish(); }
+        CachedRead(const CachedRead &) = delete;
+        CachedRead &operator=(const CachedRead &) = delete;
+        bool next() { return m_query.next(); }
+        QVariant value(int column) const { return m_query.value(column); }
+
+    private:
+        QSqlQuery &m_query;
+    };
+    // One statement text per call site: texts built from varying values would fill the cache.
+    CachedRead Read(const QString &sql, const QVariantList &binds, const char *action = nullptr) const;
     // Runs fn inside a write transaction (SQLite: BEGIN IMMEDIATE, so writers queue on the busy timeout
     // instead of failing half-way); commits when fn returns, rolls back when it throws. A busy failure
     // reruns the whole of fn a few times before it is reported.

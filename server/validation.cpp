@@ -114,7 +114,7 @@ private:
                              : QStringLiteral("A chave de uma NFC-e tem 44 dígitos."));
             return;
         }
-        QSqlQuery q = m_db.Exec(QStringLiteral("SELECT 1 FROM VENDA WHERE NRACESSONFCE = ?"), {m_sale.key},
+        ServerDb::CachedRead q = m_db.Read(QStringLiteral("SELECT 1 FROM VENDA WHERE NRACESSONFCE = ?"), {m_sale.key},
                                 "procurar a venda pela chave");
         if (q.next()) {
             m_out.alreadyStored = true;
@@ -133,7 +133,7 @@ private:
                                  "caixa padrão na importação."));
             return false;
         }
-        QSqlQuery q = m_db.Exec(QStringLiteral("SELECT NRINSJURFILI, NRCERTDIGNFCE, WSSITEUFQRCODENFC FROM FILIAL "
+        ServerDb::CachedRead q = m_db.Read(QStringLiteral("SELECT NRINSJURFILI, NRCERTDIGNFCE, WSSITEUFQRCODENFC FROM FILIAL "
                                                "WHERE CDFILIAL = ?"),
                                 {m_sale.branch}, "procurar a filial");
         if (!q.next()) {
@@ -156,13 +156,13 @@ private:
     {
         QString code = PadCode(m_sale.registerCode, 3);
         if (code.isEmpty() && !m_sale.series.isEmpty()) {
-            QSqlQuery q = m_sale.sat
-                              ? m_db.Exec(QStringLiteral("SELECT CDCAIXA FROM CAIXA WHERE CDFILIAL = ? AND CDSERIESAT = ? "
-                                                         "ORDER BY CDCAIXA"),
-                                          {m_sale.branch, m_sale.series}, "procurar o caixa")
-                              : m_db.Exec(QStringLiteral("SELECT CDCAIXA FROM CAIXA WHERE CDFILIAL = ? AND "
-                                                         "LTRIM(CDSERIENFCE, '0') = ? ORDER BY CDCAIXA"),
-                                          {m_sale.branch, WithoutLeadingZeros(m_sale.series)}, "procurar o caixa");
+            ServerDb::CachedRead q =
+                m_sale.sat ? m_db.Read(QStringLiteral("SELECT CDCAIXA FROM CAIXA WHERE CDFILIAL = ? AND CDSERIESAT = ? "
+                                                      "ORDER BY CDCAIXA"),
+                                       {m_sale.branch, m_sale.series}, "procurar o caixa")
+                           : m_db.Read(QStringLiteral("SELECT CDCAIXA FROM CAIXA WHERE CDFILIAL = ? AND "
+                                                      "LTRIM(CDSERIENFCE, '0') = ? ORDER BY CDCAIXA"),
+                                       {m_sale.branch, WithoutLeadingZeros(m_sale.series)}, "procurar o caixa");
             if (q.next())
                 code = q.value(0).toString();
         }
@@ -174,7 +174,7 @@ private:
                   QStringLiteral("Cadastre a série no caixa ou informe o caixa padrão na importação."));
             return;
         }
-        QSqlQuery q = m_db.Exec(QStringLiteral("SELECT 1 FROM CAIXA WHERE CDFILIAL = ? AND CDCAIXA = ?"),
+        ServerDb::CachedRead q = m_db.Read(QStringLiteral("SELECT 1 FROM CAIXA WHERE CDFILIAL = ? AND CDCAIXA = ?"),
                                 {m_sale.branch, code}, "procurar o caixa");
         if (!q.next()) {
             Error(QStringLiteral("Caixa %1 não cadastrado na filial %2.").arg(code, m_sale.branch),
@@ -218,8 +218,10 @@ private:
                 marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
                 binds << list[i];
             }
-            QSqlQuery q = m_db.Exec(QStringLiteral("SELECT CDPRODUTO FROM PRODUTO WHERE CDPRODUTO IN (%1)").arg(marks),
-                                    binds, "procurar os produtos");
+            // One statement per count of codes (at most 400 texts) is kept for the thread.
+            ServerDb::CachedRead q = m_db.Read(
+                QStringLiteral("SELECT CDPRODUTO FROM PRODUTO WHERE CDPRODUTO IN (%1)").arg(marks), binds,
+                "procurar os produtos");
             while (q.next())
                 registered.insert(q.value(0).toString());
         }
@@ -252,7 +254,7 @@ private:
 
     void Payments()
     {
-        QSqlQuery q = m_db.Exec(QStringLiteral("SELECT IDTIPOPGTOFISC, CDTIPORECE FROM TIPORECE WHERE IDTIPOPGTOFISC IS "
+        ServerDb::CachedRead q = m_db.Read(QStringLiteral("SELECT IDTIPOPGTOFISC, CDTIPORECE FROM TIPORECE WHERE IDTIPOPGTOFISC IS "
                                                "NOT NULL ORDER BY CDTIPORECE"),
                                 {}, "ler os tipos de recebimento");
         while (q.next()) {
@@ -311,7 +313,7 @@ private:
     {
         if (m_sale.consumerCpf.isEmpty())
             return;
-        QSqlQuery q = m_db.Exec(QStringLiteral("SELECT CDCLIENTE FROM CLIENTE WHERE NRINSJURCLIE = ? ORDER BY CDCLIENTE"),
+        ServerDb::CachedRead q = m_db.Read(QStringLiteral("SELECT CDCLIENTE FROM CLIENTE WHERE NRINSJURCLIE = ? ORDER BY CDCLIENTE"),
                                 {m_sale.consumerCpf}, "procurar o cliente");
         if (q.next())
             m_out.customerCode = q.value(0).toString();

@@ -160,6 +160,23 @@ TEST_P(ImportTest, StoresAnNfceWithItsItemsPaymentsAndDocumentOnce)
     EXPECT_TRUE(Has(Log(again), "A", "já importada"));
 }
 
+// A connection is served by one server thread, which keeps its lookups prepared: a sale stored through
+// another connection meanwhile must still be seen by the next check on this one.
+TEST_P(ImportTest, ChecksSeeSalesStoredByAnotherConnection)
+{
+    const Sale sale = Make(DocKind::Nfce);
+    const QString first = NewBatch();
+    CheckResultServ(Send("setValidaXml", SaleArray(sale, Found(sale, first))));
+    EXPECT_FALSE(Has(Log(first), "A", "já importada"));
+
+    const std::unique_ptr<TNetConnection> other = Prepared().Connect();
+    CheckResultServ(other->Call(QStringLiteral("setVendasNfce"), {QVariant(SaleArray(sale, Found(sale, first)))}));
+
+    const QString second = NewBatch();
+    CheckResultServ(Send("setValidaXml", SaleArray(sale, Found(sale, second))));
+    EXPECT_TRUE(Has(Log(second), "A", "já importada"));
+}
+
 TEST_P(ImportTest, ErrorsAreLoggedAndRefuseTheStore)
 {
     const Sale sale = Make(DocKind::Nfce);
