@@ -6,6 +6,7 @@
 #include <QLocale>
 
 #include <cstdlib>
+#include <malloc.h>
 
 namespace {
 // With TZ unset, glibc stats /etc/localtime again on every local-time conversion, and every date field of
@@ -14,6 +15,15 @@ namespace {
 const bool g_timeZonePinned = [] {
     if (std::getenv("TZ") == nullptr)
         ::setenv("TZ", ":/etc/localtime", 0);
+    return true;
+}();
+
+// Pages of the sale list and their packets are megabytes, built, sent and read in fresh buffers on every
+// call. Kept in the heap, freed buffers are reused instead of being handed back to the system and faulted
+// in again page by page the next time (on a virtual machine, most of the cost of a page).
+const bool g_largeBuffersKept = [] {
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
     return true;
 }();
 } // namespace

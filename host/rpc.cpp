@@ -97,6 +97,9 @@ QByteArray EncodeRequest(qint64 id, const QString &method, const QVariantList &p
 QByteArray EncodeResult(const QVariant &id, const QVariant &result)
 {
     JsonWriter w;
+    // A packet result is copied in whole: one buffer of its size, not a few growing ones.
+    if (result.userType() == qMetaTypeId<TDataPacket>())
+        w.Reserve(result.value<TDataPacket>().json.size() + 64);
     w.BeginObject();
     w.Key("jsonrpc");
     w.String(QByteArray("2.0"));

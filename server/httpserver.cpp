@@ -7,7 +7,6 @@
 #include <httplib.h>
 
 #include <cstdio>
-#include <malloc.h>
 
 namespace vnd::server {
 
@@ -59,10 +58,6 @@ RpcServer::RpcServer(const RdmGeraXml &rdm, QString token, int threads)
     : m_impl(std::make_unique<Impl>(rdm, "Bearer " + token.toUtf8()))
 {
     httplib::Server &http = m_impl->http;
-    // A page of the sale list is a few megabytes built, encoded and sent in fresh buffers. Kept in the
-    // heap, freed buffers are reused instead of being handed back and faulted in again on every call.
-    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
     // httplib owns the queue it is given.
     const size_t workers = size_t(std::max(2, threads));
     http.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };

@@ -1,0 +1,142 @@
+// bench-libs: vnd_server_lib vnd_docgen
+// rpc_store_sale: one NFC-e sale stored the way the import does it, setValidaXml then setVendasNfce on a
+// vnd-server process over loopback (sales/s), against inserting the same kind of sale straight into the
+// same SQLite database in this process (one transaction per sale in both).
+#include "bench/rpc_common.h"
+#include "host/hostutil.h"
+#include "host/netconnection.h"
+#include "server/docgen/docgen.h"
+#include "server/docgen/salepackets.h"
+#include "server/salestore.h"
+#include "server/schema.h"
+#include "server/seed.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+
+using namespace vnd::server;
+using namespace vnd::docgen;
+
+namespace {
+
+constexpr int kSales = 150;
+constexpr quint64 kSeed = 3;
+
+// The ten-item array the NFC-e reader sends for the sale, with the branch and register it found.
+QVariantList SaleArray(const Sale &s)
+{
+    ArrayOptions o;
+    o.branch = s.branchCode;
+    o.company = s.companyCode;
+    o.registerCode = s.registerCode;
+    o.batch = QStringLiteral("1");
+    return vnd::docgen::SaleArray(s, o);
+}
+
+struct DirectSale
+{
+    VendaRow row;
+    QList<VendaItemRow> items;
+    QList<VendaReceRow> payments;
+};
+
+// The same sale as the seed writes it: the rows a host with database access would insert.
+DirectSale DirectRows(const Sale &s)
+{
+    DirectSale out;
+    VendaRow &r = out.row;
+    r.CDFILIAL = s.branchCode;
+    r.CDCAIXA = s.registerCode;
+    r.NRSEQVENDA = s.saleNumber;
+    r.DTENTRVENDA = s.issuedAt;
+    r.NRACESSONFCE = s.accessKey;
+    r.CDSERIE = Ajusta(s.series, 3);
+    r.IDTPEMISVEND = QStringLiteral("N");
+    r.NRNOTAFISCALCE = Ajusta(QString::number(s.number), 9);
+    r.IDSITUVENDA = QStringLiteral("O");
+    r.IDSTATUSNFCE = QStringLiteral("A");
+    r.NRPROTOCOLONFCE = s.protocolNumber;
+    r.DTHRPROTOCONFCE = s.authorizedAt;
+    r.IDTPAMBNFCE = s.environment;
+    r.NRINSJURIEST = s.issuerCnpj;
+    r.DSQRCODENFCE = s.qrCode;
+    r.CDVERSAOXMLNFCE = s.layoutVersion;
+    r.CDCLIENTE = s.customerCode;
+    r.VRTOTVENDA = s.total / 100.0;
+    r.DSARQXMLNFCE = ProcessedNfce(s);
+    for (const SaleItem &it : s.items)
+        out.items << VendaItemRow{Ajusta(QString::number(it.number), 3), it.productCode, it.quantity / 10000.0,
+                                  it.unitPrice / 100.0, it.discount / 100.0, it.surcharge / 100.0};
+    for (const SalePayment &p : s.payments)
+        out.payments << VendaReceRow{p.fiscalCode, p.receiptTypeCode, p.amount / 100.0, false};
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("bench.db"));
+    const ServerDb db(url);
+    UpgradeSchema(db);
+    SeedOptions seed;
+    seed.sales = 0;
+    seed.seed = kSeed;
+    SeedDatabase(db, seed);
+
+    MasterOptions production;
+    production.environment = QStringLiteral("1");
+    Generator gen(kSeed, production);
+    SaleOptions nfce;
+    nfce.kind = DocKind::Nfce;
+    nfce.status = NfceStatus::Authorized;
+    const QList<Sale> remoteSales = gen.MakeSales(kSales, nfce);
+    const QList<Sale> directSales = gen.MakeSales(kSales, nfce);
+    // Everything a side sends or writes is made before its clock starts.
+    QList<QVariantList> arrays;
+    for (const Sale &s : remoteSales)
+        arrays << SaleArray(s);
+    QList<DirectSale> rows;
+    for (const Sale &s : directSales)
+        rows << DirectRows(s);
+
+    QProcess server;
+    const int port = vndbench::StartServer(server, dir, url);
+    if (port <= 0) {
+        std::fprintf(stderr, "rpc_store_sale: vnd-server did not start\n");
+        return 1;
+    }
+    TNetConnection net;
+    net.Port = port;
+    net.Token = QString::fromLatin1(vndbench::kToken);
+    net.Open();
+
+    QElapsedTimer t;
+    t.start();
+    for (const QVariantList &array : arrays) {
+        CheckResultServ(net.Call(QStringLiteral("setValidaXml"), {QVariant(array)}));
+        CheckResultServ(net.Call(QStringLiteral("setVendasNfce"), {QVariant(array)}));
+    }
+    const double remote = t.nsecsElapsed() / 1e9;
+    vndbench::StopServer(server);
+
+    t.restart();
+    for (const DirectSale &d : rows)
+        db.Write([&] { InsertVenda(db, d.row, d.items, d.payments); });
+    const double direct = t.nsecsElapsed() / 1e9;
+
+    QSqlQuery count = db.Exec(QStringLiteral("SELECT COUNT(*) FROM VENDA"));
+    QSqlQuery problems = db.Exec(QStringLiteral("SELECT COUNT(*) FROM PREVALIDXML"));
+    if (!count.next() || count.value(0).toInt() != 2 * kSales || !problems.next() || problems.value(0).toInt() != 0) {
+        std::fprintf(stderr, "rpc_store_sale: the sales were not all stored cleanly\n");
+        return 1;
+    }
+    std::fprintf(stderr, "rpc_store_sale: %.1f ms per remote sale, %.1f ms per direct insert\n", remote * 1000 / kSales,
+                 direct * 1000 / kSales);
+    std::printf("rpc_store_sale: %.0f sales/s (baseline: %.0f sales/s, ratio: %.2f)\n", kSales / remote, kSales / direct,
+                direct / remote);
+    return 0;
+}
