@@ -58,30 +58,6 @@ QByteArray BigBatch(const QList<Sale> &sales, const QString &id)
     return first;
 }
 
-VendaRow RowOf(const Sale &s)
-{
-    VendaRow r;
-    const bool nfce = s.kind == DocKind::Nfce;
-    r.CDFILIAL = s.branchCode;
-    r.CDCAIXA = s.registerCode;
-    r.NRSEQVENDA = s.saleNumber;
-    r.DTENTRVENDA = s.issuedAt;
-    r.NRACESSONFCE = s.StoredAccessKey();
-    r.CDSERIE = s.series;
-    r.IDTPEMISVEND = s.EmissionFlag();
-    r.NRNOTAFISCALCE = QString::number(s.number);
-    r.IDSITUVENDA = s.SituationFlag();
-    r.NRPROTOCOLONFCE = s.protocolNumber;
-    r.DTHRPROTOCONFCE = s.authorizedAt;
-    r.IDTPAMBNFCE = s.environment;
-    r.IDSTATUSNFCE = s.StatusFlag();
-    r.NRINSJURIEST = s.issuerCnpj;
-    r.NRLANCTONFCE = s.randomCode;
-    r.VRTOTVENDA = s.total / 100.0;
-    r.DSARQXMLNFCE = nfce ? ProcessedNfce(s) : s.cfe;
-    return r;
-}
-
 double Seconds(const QElapsedTimer &t)
 {
     return double(t.nsecsElapsed()) / 1e9;
@@ -182,28 +158,12 @@ int main(int argc, char **argv)
     ServerDb direct(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("direto.db")));
     UpgradeSchema(direct);
     SeedDatabase(direct, seed);
-    QList<VendaRow> rows;
-    QList<QList<VendaItemRow>> items;
-    QList<QList<VendaReceRow>> payments;
-    for (const Sale &s : sales) {
-        rows << RowOf(s);
-        QList<VendaItemRow> its;
-        for (const SaleItem &it : s.items)
-            its << VendaItemRow{QString::number(it.number).rightJustified(3, QLatin1Char('0')),
-                                it.productCode,
-                                it.quantity / 10000.0,
-                                it.unitPrice / 100.0,
-                                it.discount / 100.0,
-                                it.surcharge / 100.0};
-        items << its;
-        QList<VendaReceRow> pays;
-        for (const SalePayment &p : s.payments)
-            pays << VendaReceRow{p.fiscalCode, p.receiptTypeCode, p.amount / 100.0, false};
-        payments << pays;
-    }
+    QList<SaleRows> rows;
+    for (const Sale &s : sales)
+        rows << RowsFor(gen, s, 3);
     t.restart();
     for (int i = 0; i < rows.size(); ++i)
-        direct.Write([&] { InsertVenda(direct, rows[i], items[i], payments[i]); });
+        direct.Write([&] { InsertVenda(direct, rows[i].row, rows[i].items, rows[i].payments); });
     const double insertSeconds = Seconds(t);
 
     if (stored != notes || chars == 0) {

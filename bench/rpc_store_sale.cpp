@@ -34,45 +34,6 @@ QVariantList SaleArray(const Sale &s)
     return vnd::docgen::SaleArray(s, o);
 }
 
-struct DirectSale
-{
-    VendaRow row;
-    QList<VendaItemRow> items;
-    QList<VendaReceRow> payments;
-};
-
-// The same sale as the seed writes it: the rows a host with database access would insert.
-DirectSale DirectRows(const Sale &s)
-{
-    DirectSale out;
-    VendaRow &r = out.row;
-    r.CDFILIAL = s.branchCode;
-    r.CDCAIXA = s.registerCode;
-    r.NRSEQVENDA = s.saleNumber;
-    r.DTENTRVENDA = s.issuedAt;
-    r.NRACESSONFCE = s.accessKey;
-    r.CDSERIE = Ajusta(s.series, 3);
-    r.IDTPEMISVEND = QStringLiteral("N");
-    r.NRNOTAFISCALCE = Ajusta(QString::number(s.number), 9);
-    r.IDSITUVENDA = QStringLiteral("O");
-    r.IDSTATUSNFCE = QStringLiteral("A");
-    r.NRPROTOCOLONFCE = s.protocolNumber;
-    r.DTHRPROTOCONFCE = s.authorizedAt;
-    r.IDTPAMBNFCE = s.environment;
-    r.NRINSJURIEST = s.issuerCnpj;
-    r.DSQRCODENFCE = s.qrCode;
-    r.CDVERSAOXMLNFCE = s.layoutVersion;
-    r.CDCLIENTE = s.customerCode;
-    r.VRTOTVENDA = s.total / 100.0;
-    r.DSARQXMLNFCE = ProcessedNfce(s);
-    for (const SaleItem &it : s.items)
-        out.items << VendaItemRow{Ajusta(QString::number(it.number), 3), it.productCode, it.quantity / 10000.0,
-                                  it.unitPrice / 100.0, it.discount / 100.0, it.surcharge / 100.0};
-    for (const SalePayment &p : s.payments)
-        out.payments << VendaReceRow{p.fiscalCode, p.receiptTypeCode, p.amount / 100.0, false};
-    return out;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -99,9 +60,9 @@ int main(int argc, char **argv)
     QList<QVariantList> arrays;
     for (const Sale &s : remoteSales)
         arrays << SaleArray(s);
-    QList<DirectSale> rows;
+    QList<SaleRows> rows;
     for (const Sale &s : directSales)
-        rows << DirectRows(s);
+        rows << RowsFor(gen, s, 3);
 
     QProcess server;
     const int port = vndbench::StartServer(server, dir, url);
@@ -124,7 +85,7 @@ int main(int argc, char **argv)
     vndbench::StopServer(server);
 
     t.restart();
-    for (const DirectSale &d : rows)
+    for (const SaleRows &d : rows)
         db.Write([&] { InsertVenda(db, d.row, d.items, d.payments); });
     const double direct = t.nsecsElapsed() / 1e9;
 

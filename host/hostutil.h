@@ -24,4 +24,30 @@ namespace vnd {
 double StrToFloatBr(const QString &text);
 // Date-time from "dd/MM/yyyy HH:mm:ss" or "dd/MM/yyyy"; EConvertError when it does not convert.
 QDateTime StrToDateTimeBr(const QString &text);
+
+// The date and time at the fixed positions of "yyyy-MM-dd HH:mm:ss" (any separators) at the start of a
+// text, read digit by digit: far cheaper than QDateTime::fromString on every row of a page. An invalid
+// QDateTime when the text is shorter or its digits make no date and time.
+inline int CodeAt(const QByteArray &text, qsizetype i) { return static_cast<unsigned char>(text[i]); }
+inline int CodeAt(const QString &text, qsizetype i) { return text[i].unicode(); }
+template <typename Text> QDateTime ReadFixedDateTime(const Text &text)
+{
+    if (text.size() < 19)
+        return {};
+    auto num = [&text](int from, int len) {
+        int v = 0;
+        for (int i = from; i < from + len; ++i) {
+            const int d = CodeAt(text, i) - '0';
+            if (d < 0 || d > 9)
+                return -1;
+            v = v * 10 + d;
+        }
+        return v;
+    };
+    const QDate date(num(0, 4), num(5, 2), num(8, 2));
+    const QTime time(num(11, 2), num(14, 2), num(17, 2));
+    if (!date.isValid() || !time.isValid())
+        return {};
+    return QDateTime(date, time);
+}
 } // namespace vnd

@@ -13,20 +13,9 @@ const QString kDateFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
 QDateTime ParsePacketDateTime(const QByteArray &text)
 {
     if (text.size() == 19 && text[4] == '-' && text[7] == '-' && text[10] == 'T' && text[13] == ':' && text[16] == ':') {
-        auto num = [&text](int from, int len) {
-            int v = 0;
-            for (int i = from; i < from + len; ++i) {
-                const int d = text[i] - '0';
-                if (d < 0 || d > 9)
-                    return -1;
-                v = v * 10 + d;
-            }
-            return v;
-        };
-        const QDate date(num(0, 4), num(5, 2), num(8, 2));
-        const QTime time(num(11, 2), num(14, 2), num(17, 2));
-        if (date.isValid() && time.isValid())
-            return QDateTime(date, time);
+        const QDateTime read = vnd::ReadFixedDateTime(text);
+        if (read.isValid())
+            return read;
     }
     return QDateTime::fromString(QString::fromLatin1(text), kDateFormat);
 }

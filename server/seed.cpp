@@ -79,12 +79,7 @@ NfceForm FormFor(const Sale &sale, int index)
     return all[index % (processable ? 4 : 3)];
 }
 
-struct SaleRows
-{
-    VendaRow row;
-    QList<VendaItemRow> items;
-    QList<VendaReceRow> payments;
-};
+} // namespace
 
 SaleRows RowsFor(const Generator &gen, const Sale &s, int index)
 {
@@ -132,8 +127,6 @@ SaleRows RowsFor(const Generator &gen, const Sale &s, int index)
         out.payments << VendaReceRow{nfce ? QStringLiteral("TR") : QStringLiteral("00"), QString(), s.change / 100.0, true};
     return out;
 }
-
-} // namespace
 
 SeedReport SeedDatabase(const ServerDb &db, const SeedOptions &o)
 {

@@ -2,6 +2,8 @@
 // Demo data: master data and sales from the document generator, written straight into the database, and
 // optionally a folder of files for the import to read.
 
+#include "server/docgen/docgen.h"
+#include "server/salestore.h"
 #include "server/serverdb.h"
 
 #include <QDate>
@@ -26,5 +28,15 @@ struct SeedReport
 // Fills the database (schema already upgraded). Master data already present is kept as is. Exception
 // naming what failed; each block of sales is one transaction.
 SeedReport SeedDatabase(const ServerDb &db, const SeedOptions &options);
+
+// The rows the seed writes for one generated sale (index picks the stored form of its document): what a
+// host with direct database access would insert.
+struct SaleRows
+{
+    VendaRow row;
+    QList<VendaItemRow> items;
+    QList<VendaReceRow> payments;
+};
+SaleRows RowsFor(const docgen::Generator &gen, const docgen::Sale &sale, int index);
 
 } // namespace vnd::server
