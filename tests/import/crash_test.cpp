@@ -110,14 +110,14 @@ TEST(ImportCrash, KilledBatchesLoseNoFileAndStoreNoSaleTwice)
     env.insert(QStringLiteral("VND_IMPORT_CRASH_TOKEN"), Server().Token());
     QRandomGenerator random(20170301);
     int kills = 0;
-    for (int run = 0; run < 60 && kills < 20; ++run) {
+    for (int run = 0; run < 100 && kills < 20; ++run) {
         QProcess child;
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(),
                     {QStringLiteral("--gtest_filter=ImportCrashChild.Run")});
         ASSERT_TRUE(child.waitForStarted());
-        if (!child.waitForFinished(int(random.bounded(100, 1500)))) {
+        if (!child.waitForFinished(int(random.bounded(50, 1200)))) {
             child.kill();
             child.waitForFinished();
             ++kills;
@@ -135,8 +135,8 @@ TEST(ImportCrash, KilledBatchesLoseNoFileAndStoreNoSaleTwice)
             }
         }
     }
-    // How many runs a kill catches depends on the machine's speed; a handful already covers the windows.
-    EXPECT_GE(kills, 10);
+    // A run that ends before its moment is not a kill; on a fast machine more runs are needed for twenty.
+    EXPECT_GE(kills, 20);
 
     // A whole batch at the end imports what was left; then every file is filed whole and each sale is
     // stored once, however often it was sent.
