@@ -13,15 +13,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <optional>
 
 namespace vnd {
 
 namespace {
-
-constexpr int kFilesPerArchive = 1000;
 
 // Switches the list's filter off whatever happens.
 class FilterGuard
@@ -83,73 +79,118 @@ void SyncFile(const QString &path)
     ::close(fd);
 }
 
-QStringList ArchiveFiles(const QString &folder, const QStringList &paths, const QDateTime &start)
+ArchiveQueue::ArchiveQueue(QString folder, QDateTime start) : m_folder(std::move(folder)), m_next(std::move(start))
 {
-    struct Job
-    {
-        QString archive;
-        QStringList files;
-        QString error;
-    };
-    std::vector<Job> jobs;
-    QDateTime t = start;
-    for (qsizetype i = 0; i < paths.size(); i += kFilesPerArchive) {
-        QString name;
-        // A name taken by an earlier run in the same second would be overwritten: move on to a free one.
-        do {
-            name = QDir(folder).filePath(QStringLiteral("ArquivosXML_") + t.toString(QStringLiteral("ddMMyyyy HHmmss")) +
-                                         QStringLiteral(".zip"));
-            t = t.addSecs(1);
-        } while (QFile::exists(name));
-        jobs.push_back({name, paths.mid(i, kFilesPerArchive), {}});
-    }
+}
 
-    // Archives are independent: both cores compress at once. Progress is reported from this thread,
-    // which owns the screen.
-    std::atomic<size_t> next{0};
-    std::atomic<int> done{0};
-    std::mutex m;
-    std::condition_variable cv;
-    auto worker = [&] {
-        for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
-            try {
-                TZipMaster zip;
-                zip.ZipFileName = jobs[j].archive;
-                zip.FSpecArgs = jobs[j].files;
-                zip.Add();
-                zip.Verify();
-            } catch (const Exception &e) {
-                jobs[j].error = e.Message();
-                QFile::remove(jobs[j].archive);
-            } catch (const std::exception &e) {
-                jobs[j].error = QString::fromUtf8(e.what());
-                QFile::remove(jobs[j].archive);
-            }
-            ++done;
-            cv.notify_one();
+ArchiveQueue::~ArchiveQueue()
+{
+    Close();
+    if (!m_finished) {
+        // The run failed before its archives were complete: its loose files are what stays, so archives
+        // holding a part of them would only be copies to confuse the user.
+        for (const Job &job : m_jobs)
+            QFile::remove(job.archive);
+    }
+}
+
+void ArchiveQueue::Add(const QString &path)
+{
+    m_pending << path;
+    m_all << path;
+    if (m_pending.size() == kFilesPerArchive)
+        QueuePending();
+}
+
+void ArchiveQueue::QueuePending()
+{
+    if (m_pending.isEmpty())
+        return;
+    QString name;
+    // A name taken by an earlier run in the same second would be overwritten: move on to a free one.
+    do {
+        name = QDir(m_folder).filePath(QStringLiteral("ArquivosXML_") +
+                                       m_next.toString(QStringLiteral("ddMMyyyy HHmmss")) + QStringLiteral(".zip"));
+        m_next = m_next.addSecs(1);
+    } while (QFile::exists(name));
+    {
+        std::lock_guard lock(m_mutex);
+        m_jobs.push_back({name, std::move(m_pending), {}});
+    }
+    m_pending.clear();
+    m_wake.notify_one();
+    // Archives are independent: both cores compress at once while the caller goes on writing.
+    const size_t cores = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
+    if (m_workers.size() < cores)
+        m_workers.emplace_back([this] { Work(); });
+}
+
+void ArchiveQueue::Work()
+{
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        m_wake.wait(lock, [this] { return m_taken < m_jobs.size() || m_closed; });
+        if (m_taken == m_jobs.size())
+            return;
+        Job &job = m_jobs[m_taken++]; // a deque: references stay valid while others are added
+        lock.unlock();
+        QString error;
+        try {
+            TZipMaster zip;
+            zip.ZipFileName = job.archive;
+            zip.FSpecArgs = job.files;
+            zip.Add();
+            zip.Verify();
+        } catch (const Exception &e) {
+            error = e.Message();
+        } catch (const std::exception &e) {
+            error = QString::fromUtf8(e.what());
         }
-    };
-    const int threads = int(std::min<size_t>(jobs.size(), std::max(1u, std::min(2u, std::thread::hardware_concurrency()))));
-    std::vector<std::thread> pool;
-    for (int i = 0; i < threads; ++i)
-        pool.emplace_back(worker);
-    const int total = int(jobs.size());
-    for (int shown = -1;;) {
-        const int now = done.load();
+        if (!error.isEmpty())
+            QFile::remove(job.archive);
+        lock.lock();
+        job.error = error;
+        ++m_done;
+        m_progress.notify_all();
+    }
+}
+
+void ArchiveQueue::Close()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
+    }
+    m_wake.notify_all();
+    for (std::thread &t : m_workers)
+        t.join();
+    m_workers.clear();
+}
+
+QStringList ArchiveQueue::Finish()
+{
+    QueuePending();
+    // Progress is reported from this thread, which owns the screen.
+    const size_t total = m_jobs.size();
+    for (size_t shown = size_t(-1);;) {
+        std::unique_lock lock(m_mutex);
+        const size_t now = m_done;
+        lock.unlock();
         if (now != shown) {
-            Platform().BusyProgress(QStringLiteral("arquivo compactado %1 de %2").arg(std::min(now + 1, total)).arg(total));
+            Platform().BusyProgress(
+                QStringLiteral("arquivo compactado %1 de %2").arg(std::min(now + 1, total)).arg(total));
             shown = now;
         }
         if (now == total)
             break;
-        std::unique_lock lock(m);
-        cv.wait_for(lock, std::chrono::milliseconds(50));
+        lock.lock();
+        m_progress.wait_for(lock, std::chrono::milliseconds(50));
     }
-    for (auto &th : pool)
-        th.join();
+    Close();
+    m_finished = true;
 
     QStringList archives;
-    for (const Job &job : jobs) {
+    for (const Job &job : m_jobs) {
         if (!job.error.isEmpty()) {
             // The archives that did succeed stay; the loose files stay too, so nothing is lost.
             throw Exception(job.error);
@@ -159,18 +200,30 @@ QStringList ArchiveFiles(const QString &folder, const QStringList &paths, const 
     // The archives must be on disk before the only other copy of their files goes.
     for (const QString &archive : archives)
         SyncFile(archive);
-    SyncFile(folder);
-    for (const QString &path : paths)
+    SyncFile(m_folder);
+    for (const QString &path : m_all)
         if (QFile::exists(path) && !QFile::remove(path))
-            throw Exception(QStringLiteral("Não foi possível excluir o arquivo %1 após compactá-lo").arg(QDir::toNativeSeparators(path)));
+            throw Exception(QStringLiteral("Não foi possível excluir o arquivo %1 após compactá-lo")
+                                .arg(QDir::toNativeSeparators(path)));
     return archives;
+}
+
+QStringList ArchiveFiles(const QString &folder, const QStringList &paths, const QDateTime &start)
+{
+    ArchiveQueue queue(folder, start);
+    for (const QString &path : paths)
+        queue.Add(path);
+    return queue.Finish();
 }
 
 bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress)
 {
     using namespace vnd::assembly;
     FilterGuard guard(cdsNotas);
-    QStringList archiveList;
+    // Full batches of files are compressed while the next ones are assembled and written.
+    std::optional<ArchiveQueue> archives;
+    if (compress)
+        archives.emplace(folder, QDateTime::currentDateTime());
     cdsNotas.SetFiltered(false);
     cdsNotas.SetFilter(QStringLiteral("IDCHECK = 'S'"));
     cdsNotas.SetFiltered(true);
@@ -188,8 +241,8 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
                 auto write = [&](const QString &name, const QByteArray &content) {
                     const QString path = QDir(dir).filePath(name);
                     WriteWholeFile(path, content);
-                    if (compress)
-                        archiveList << path;
+                    if (archives)
+                        archives->Add(path);
                 };
                 if (row.IsNfce()) {
                     write(NfceFileName(row), ProcessedNfce(row));
@@ -210,8 +263,8 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
         }
         cdsNotas.Next();
     }
-    if (compress && !archiveList.isEmpty())
-        ArchiveFiles(folder, archiveList, QDateTime::currentDateTime());
+    if (archives)
+        archives->Finish();
     return true;
 }
 

@@ -7,6 +7,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
 class TClientDataSet;
 
 namespace vnd {
@@ -28,5 +34,46 @@ void SyncFile(const QString &path);
 // archive is read back before any loose file is deleted; on failure the loose files stay and the error
 // names the archive. Returns the archive paths.
 QStringList ArchiveFiles(const QString &folder, const QStringList &paths, const QDateTime &start);
+
+// ArchiveFiles for files that are still being written: every kFilesPerArchive files added make an archive
+// that is compressed and read back on a worker thread (both cores) while the caller writes the next ones.
+// Finish archives the rest, waits with progress ("arquivo compactado N de M"), reports the first failure
+// as ArchiveFiles does, and deletes the loose files only when every archive is verified and on disk.
+// Destroyed without Finish (the run failed), it waits for its workers and removes the archives it made;
+// the loose files stay.
+class ArchiveQueue
+{
+public:
+    static constexpr int kFilesPerArchive = 1000;
+
+    ArchiveQueue(QString folder, QDateTime start);
+    ~ArchiveQueue();
+    ArchiveQueue(const ArchiveQueue &) = delete;
+    ArchiveQueue &operator=(const ArchiveQueue &) = delete;
+
+    void Add(const QString &path);
+    QStringList Finish();
+
+private:
+    struct Job
+    {
+        QString archive;
+        QStringList files;
+        QString error;
+    };
+    void QueuePending();
+    void Work();
+    void Close();
+
+    const QString m_folder;
+    QDateTime m_next;
+    QStringList m_pending, m_all;
+    std::deque<Job> m_jobs; // guarded by m_mutex while workers run
+    size_t m_taken = 0, m_done = 0;
+    bool m_closed = false, m_finished = false;
+    std::mutex m_mutex;
+    std::condition_variable m_wake, m_progress;
+    std::vector<std::thread> m_workers;
+};
 
 } // namespace vnd

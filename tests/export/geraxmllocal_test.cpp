@@ -216,3 +216,27 @@ TEST(GeraXmlLocal, AnArchiveThatFailsKeepsTheLooseFiles)
     for (int i = 0; i < 3; ++i)
         EXPECT_FALSE(QFile::exists(paths[i]));
 }
+
+// Batches are compressed while the run goes on writing; a run that fails before the end leaves its loose
+// files and no archive holding part of them.
+TEST(GeraXmlLocal, ARunThatStopsHalfWayLeavesTheLooseFilesAndNoArchive)
+{
+    QTemporaryDir dir;
+    QStringList paths;
+    for (int i = 0; i < 2300; ++i) {
+        const QString p = dir.filePath(QStringLiteral("f%1.xml").arg(i, 4, 10, QLatin1Char('0')));
+        QFile f(p);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("<x/>");
+        paths << p;
+    }
+    {
+        vnd::ArchiveQueue queue(dir.path(), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
+        for (const QString &p : paths)
+            queue.Add(p); // two full batches are queued and compressed meanwhile
+    }
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files);
+    EXPECT_EQ(left.size(), paths.size());
+    for (const QString &name : left)
+        EXPECT_TRUE(name.endsWith(QStringLiteral(".xml"))) << name.toStdString();
+}
