@@ -1,5 +1,7 @@
+// bench-libs: vnd_export_core
 // recordset_packet: 100 000 rows of the sale-list shape (a 6 KB memo each) appended into a record set,
 // turned into a data packet and loaded back, against copying the same bytes with memcpy.
+#include "export/core/salelist.h"
 #include "host/recordset.h"
 
 #include <QCoreApplication>
@@ -7,39 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <vector>
-
-namespace {
-
-void DefineSaleList(TClientDataSet &cds)
-{
-    struct F
-    {
-        const char *name;
-        TFieldType type;
-        int size;
-    };
-    const F fields[] = {
-        {"IDCHECK", TFieldType::FixedChar, 1},       {"CDFILIAL", TFieldType::String, 4},
-        {"CDCAIXA", TFieldType::String, 3},          {"CDLOJA", TFieldType::String, 10},
-        {"NRSEQVENDA", TFieldType::String, 10},      {"DSARQXMLNFCE", TFieldType::Memo, 0},
-        {"DTENTRVENDA", TFieldType::DateTime, 0},    {"NRACESSONFCE", TFieldType::String, 50},
-        {"CDSERIE", TFieldType::String, 10},         {"IDTPEMISVEND", TFieldType::String, 1},
-        {"NRNOTAFISCALCE", TFieldType::String, 9},   {"IDSITUVENDA", TFieldType::String, 1},
-        {"NRPROTOCOLONFCE", TFieldType::String, 100}, {"DTHRPROTOCONFCE", TFieldType::DateTime, 0},
-        {"IDTPAMBNFCE", TFieldType::String, 5},      {"IDSTATUSNFCE", TFieldType::String, 1},
-        {"NRINSJURIEST", TFieldType::String, 20},    {"DSRAZAOCANCNFCE", TFieldType::String, 250},
-        {"DTHRPROTOCOCANC", TFieldType::DateTime, 0}, {"NRPROTOCOLOCANC", TFieldType::String, 15},
-        {"NRCERTDIGNFCE", TFieldType::String, 50},   {"DSARQXMLCANCNFCE", TFieldType::Memo, 0},
-        {"WSSITEUFQRCODENFC", TFieldType::String, 255}, {"DSQRCODENFCE", TFieldType::String, 1024},
-        {"CDVERSAOXMLNFCE", TFieldType::String, 10}, {"IDORIGEMVENDA", TFieldType::String, 10},
-        {"CDCLIENTE", TFieldType::String, 21},
-    };
-    for (const F &f : fields)
-        cds.AddField(QString::fromLatin1(f.name), f.type, f.size);
-    cds.CreateDataSet();
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -53,7 +22,7 @@ int main(int argc, char **argv)
     QElapsedTimer t;
     t.start();
     TClientDataSet cds;
-    DefineSaleList(cds);
+    vnd::DefineCdsNotas(cds);
     cds.DisableControls();
     for (int i = 0; i < rows; ++i) {
         cds.Append();
@@ -71,7 +40,7 @@ int main(int argc, char **argv)
     }
     const TDataPacket packet = cds.Data();
     TClientDataSet back;
-    DefineSaleList(back);
+    vnd::DefineCdsNotas(back);
     back.SetData(packet);
     const double ours = t.elapsed() / 1000.0;
     if (back.RecordCount() != rows) {
