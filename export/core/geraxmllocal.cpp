@@ -85,6 +85,10 @@ ArchiveQueue::ArchiveQueue(QString folder, QDateTime start) : m_folder(std::move
 
 ArchiveQueue::~ArchiveQueue()
 {
+    if (!m_finished) {
+        std::lock_guard lock(m_mutex);
+        m_abandoned = true; // the batches not started yet are not compressed at all
+    }
     Close();
     if (!m_finished) {
         // The run failed before its archives were complete: its loose files are what stays, so archives
@@ -130,7 +134,7 @@ void ArchiveQueue::Work()
     std::unique_lock lock(m_mutex);
     while (true) {
         m_wake.wait(lock, [this] { return m_taken < m_jobs.size() || m_closed; });
-        if (m_taken == m_jobs.size())
+        if (m_taken == m_jobs.size() || m_abandoned)
             return;
         Job &job = m_jobs[m_taken++]; // a deque: references stay valid while others are added
         lock.unlock();

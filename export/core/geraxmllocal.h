@@ -70,7 +70,7 @@ private:
     QStringList m_pending, m_all;
     std::deque<Job> m_jobs; // guarded by m_mutex while workers run
     size_t m_taken = 0, m_done = 0;
-    bool m_closed = false, m_finished = false;
+    bool m_closed = false, m_abandoned = false, m_finished = false;
     std::mutex m_mutex;
     std::condition_variable m_wake, m_progress;
     std::vector<std::thread> m_workers;
