@@ -233,6 +233,7 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
     cdsNotas.SetFiltered(true);
     const int total = cdsNotas.RecordCount();
     int n = 0;
+    QString lastFolder;
     cdsNotas.First();
     while (!cdsNotas.Eof()) {
         const QByteArray key = cdsNotas.FieldByName(QStringLiteral("NRACESSONFCE")).AsBytes();
@@ -241,7 +242,11 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
                 Platform().BusyProgress(QStringLiteral("venda %1 de %2").arg(++n).arg(total));
                 const SaleRow row = ReadSaleRow(cdsNotas);
                 const QString dir = compress ? folder : QDir(folder).filePath(SaleSubFolder(row));
-                EnsureFolder(dir);
+                // The list comes in branch, register and day order: most sales go where the last one went.
+                if (dir != lastFolder) {
+                    EnsureFolder(dir);
+                    lastFolder = dir;
+                }
                 auto write = [&](const QString &name, const QByteArray &content) {
                     const QString path = QDir(dir).filePath(name);
                     WriteWholeFile(path, content);
