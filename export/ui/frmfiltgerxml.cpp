@@ -30,21 +30,6 @@ bool boIdCriado = false;
 
 const QString kT = QStringLiteral("T");
 
-const QStringList kMensagens = {
-    QStringLiteral("CAIXA|Caixa"),
-    QStringLiteral("Filial_deve|Filial deve ser informada."),
-    QStringLiteral("Caixa_deve|Caixa deve ser informado."),
-    QStringLiteral("FILIAL|Filial"),
-    QStringLiteral("Data_de_deve|Data inicial deve ser informada."),
-    QStringLiteral("Data_ate_deve|Data final deve ser informada."),
-    QStringLiteral("N_DT_VAL|não é uma data válida."),
-    QStringLiteral("DT_MENOR|Data final deve ser maior que data inicial."),
-    QStringLiteral("SITU_INF|Situação da Venda na SEFAZ deve ser informada."),
-    QStringLiteral("CLIENTE|Cliente"),
-    QStringLiteral("TIPORECE|Tipo de Recebimento"),
-    QStringLiteral("Cliente_deve|Cliente deve ser informado."),
-    QStringLiteral("Tipo_Rece_deve|Tipo de Recebimento deve ser informado."),
-};
 
 template <typename T> T *Nomeado(T *widget, const char *name)
 {
@@ -116,7 +101,7 @@ TfrmFiltGerXml::TfrmFiltGerXml(TfrmGeraXml &principal, QWidget *parent) : TfrmFi
     setObjectName(QStringLiteral("frmFiltGerXml"));
     setWindowTitle(QStringLiteral("Filtro Geração do Arquivo XML (NFC-e/Sat)"));
     SetScreenCode(QStringLiteral("Vnd04401"));
-    for (const QString &line : kMensagens)
+    for (const QString &line : vnd::LinhasMensagensFiltGerXml())
         msgPadrao.Add(line);
     CriaConsultas();
     CriaControles();

@@ -52,23 +52,6 @@ QLabel *Imagem(QWidget *parent, const char *name, const QPixmap &pixmap)
     return label;
 }
 
-const QStringList kMensagens = {
-    QStringLiteral("Nenh_Sele|Operação Bloqueada! Favor selecionar uma ou mais notas antes de gerar o Xml"),
-    QStringLiteral("Concluida|Concluída"),
-    QStringLiteral("Cancelada|Cancelada"),
-    QStringLiteral("Devolucao|Devolução"),
-    QStringLiteral("Sat|SAT"),
-    QStringLiteral("Nfce|NFC-e"),
-    QStringLiteral("Xml_Ok|Arquivo(s) Xml gerado(s) com sucesso."),
-    QStringLiteral("Xml_Err|Ocorreu um erro durante a geração do arquivo. Por favor entre em contato com o suporte."),
-    QStringLiteral("Xml_n_Enc|Não foi encontrado nenhum XML."),
-    QStringLiteral("Xml_proc|Foram importadas %s notas de %s arquivos/lotes de XML."),
-    QStringLiteral("Nota_Pen_Rej|Existem NFC-e pendente/rejeitada de transmissão para o filtro informado. Favor "
-                   "verificar as notas através da tela Transmissão de NFC-e."),
-    QStringLiteral("CONF_LOG|Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?"),
-    QStringLiteral("Erro|Erro"),
-    QStringLiteral("Alerta|Alerta"),
-};
 
 } // namespace
 
@@ -77,7 +60,7 @@ TfrmGeraXml::TfrmGeraXml(QWidget *parent) : TfrmPadraoGrid(parent)
     setObjectName(QStringLiteral("frmGeraXml"));
     setWindowTitle(QStringLiteral("Geração do Arquivo XML (NFC-e/Sat)"));
     SetScreenCode(QStringLiteral("VND04400"));
-    for (const QString &line : kMensagens)
+    for (const QString &line : vnd::LinhasMensagensGeraXml())
         msgPadrao.Add(line);
 
     netGeraXml.BeforeConnect = [this](TNetConnection &c) { netGeraXmlBeforeConnect(c); };

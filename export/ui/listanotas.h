@@ -8,6 +8,7 @@
 #include "host/recordset.h"
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace vnd {
@@ -43,6 +44,11 @@ void PreenchePares(TClientDataSet &cdsDadosFiltro, TTextosGeraXml &textos);
 
 // "Qtde. de Registros Listados: " and the count with at least four digits.
 QString TextoQtdeNotas(int count);
+
+// The message tables ("KEY|text" lines) of the main screen and of the export filter, shared by the
+// screens and the command line so that both say the same.
+const QStringList &LinhasMensagensGeraXml();
+const QStringList &LinhasMensagensFiltGerXml();
 
 // Display text of IDSITUVENDA ("O" Concluida, "C" Cancelada, else Devolucao) and IDTPEMISVEND ("N"
 // Nfce, else Sat) from the screen's message table.
