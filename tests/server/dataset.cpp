@@ -122,4 +122,11 @@ QVariantList PedRejParams(const NotasQuery &q)
     return p;
 }
 
+void PrepareFilterDataset(vndtest::ServerFixture &server)
+{
+    const vnd::server::ServerDb db(server.DbUrl());
+    InsertMasterData(db);
+    InsertSales(db, FilterDataset());
+}
+
 } // namespace servertest

@@ -3,6 +3,7 @@
 // storage code, and the getNotas arguments as the sale-list screen builds them.
 
 #include "server/serverdb.h"
+#include "tests/support/server_fixture.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -29,6 +30,8 @@ void InsertMasterData(const vnd::server::ServerDb &db);
 void InsertSales(const vnd::server::ServerDb &db, const QList<DatasetSale> &sales);
 // Ten sales around March 2024 covering every filter (see dataset.cpp for the table).
 QList<DatasetSale> FilterDataset();
+// Master data and FilterDataset() in the server's database: the suites' common preparation.
+void PrepareFilterDataset(vndtest::ServerFixture &server);
 
 // The filter record of the sale list: "T" or a selection text per list, "T" or a number, the situation.
 struct NotasQuery

@@ -15,11 +15,7 @@ class NotasTest : public EngineTest
 protected:
     vndtest::ServerFixture &Prepared()
     {
-        return Server([](vndtest::ServerFixture &s) {
-            const vnd::server::ServerDb db(s.DbUrl());
-            InsertMasterData(db);
-            InsertSales(db, FilterDataset());
-        });
+        return Server(PrepareFilterDataset);
     }
 
     static NotasQuery March()

@@ -20,11 +20,7 @@ class MethodsTest : public EngineTest
 protected:
     vndtest::ServerFixture &Prepared()
     {
-        return Server([](vndtest::ServerFixture &s) {
-            const vnd::server::ServerDb db(s.DbUrl());
-            InsertMasterData(db);
-            InsertSales(db, FilterDataset());
-        });
+        return Server(PrepareFilterDataset);
     }
     TNetConnection &Net() { return Prepared().Connection(); }
 
