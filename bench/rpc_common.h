@@ -1,10 +1,13 @@
 #pragma once
 // What the rpc_* figures share: a vnd-server process on a database the figure prepared.
 
+#include "host/netconnection.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
+#include <cstdio>
 
 namespace vndbench {
 
@@ -35,6 +38,22 @@ inline void StopServer(QProcess &server)
 {
     ::kill(pid_t(server.processId()), SIGTERM);
     server.waitForFinished(15000);
+}
+
+// StartServer, then net opened on it with the token; false (said on standard error) when the server did
+// not start.
+inline bool StartAndConnect(QProcess &server, const QTemporaryDir &dir, const QString &url, TNetConnection &net,
+                            const char *figure)
+{
+    const int port = StartServer(server, dir, url);
+    if (port <= 0) {
+        std::fprintf(stderr, "%s: vnd-server did not start\n", figure);
+        return false;
+    }
+    net.Port = port;
+    net.Token = QString::fromLatin1(kToken);
+    net.Open();
+    return true;
 }
 
 } // namespace vndbench

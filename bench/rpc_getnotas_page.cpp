@@ -100,16 +100,9 @@ int main(int argc, char **argv)
     const ServerDb db(url);
     Fill(db);
     QProcess server;
-    const int port = vndbench::StartServer(server, dir, url);
-    if (port <= 0) {
-        std::fprintf(stderr, "rpc_getnotas_page: vnd-server did not start\n");
-        return 1;
-    }
-
     TNetConnection net;
-    net.Port = port;
-    net.Token = QString::fromLatin1(vndbench::kToken);
-    net.Open();
+    if (!vndbench::StartAndConnect(server, dir, url, net, "rpc_getnotas_page"))
+        return 1;
 
     SaleFilter filter;
     filter.from = QDate(2024, 5, 1);

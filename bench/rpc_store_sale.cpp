@@ -65,15 +65,9 @@ int main(int argc, char **argv)
         rows << RowsFor(gen, s, 3);
 
     QProcess server;
-    const int port = vndbench::StartServer(server, dir, url);
-    if (port <= 0) {
-        std::fprintf(stderr, "rpc_store_sale: vnd-server did not start\n");
-        return 1;
-    }
     TNetConnection net;
-    net.Port = port;
-    net.Token = QString::fromLatin1(vndbench::kToken);
-    net.Open();
+    if (!vndbench::StartAndConnect(server, dir, url, net, "rpc_store_sale"))
+        return 1;
 
     QElapsedTimer t;
     t.start();
