@@ -4,6 +4,7 @@
 
 #include "xml/xmlinternal.h"
 
+#include <QStringEncoder>
 #include <cstring>
 
 using namespace vnd::xmlimpl;
@@ -35,10 +36,11 @@ IXMLDocument TXMLDocument::Create()
     return std::make_shared<TXMLDocument>(Private());
 }
 
-void TXMLDocument::Install(std::unique_ptr<pugi::xml_document> tree, QByteArray buffer)
+void TXMLDocument::Clear()
 {
-    m_tree = std::move(tree);
-    m_buffer = std::move(buffer);
+    m_tree->reset();
+    m_buffer = QByteArray();
+    m_pugixmlWriter = true;
     m_removed = pugi::xml_node();
     ++m_generation;
     ++m_structure;
@@ -47,7 +49,7 @@ void TXMLDocument::Install(std::unique_ptr<pugi::xml_document> tree, QByteArray 
 void TXMLDocument::Active(bool value)
 {
     if (!value)
-        Install(std::make_unique<pugi::xml_document>());
+        Clear();
 }
 
 void TXMLDocument::CheckLoadable(qsizetype utf8Size) const
@@ -61,36 +63,28 @@ void TXMLDocument::CheckLoadable(qsizetype utf8Size) const
 void TXMLDocument::ParseInto(QByteArray utf8, const std::function<QByteArray()> &pristine)
 {
     CheckLoadable(utf8.size());
-    std::unique_ptr<pugi::xml_document> tree = ParseTree(utf8, pristine);
-    Install(std::move(tree), std::move(utf8));
+    ParseTree(*m_tree, utf8, pristine, &m_pugixmlWriter);
+    m_buffer = std::move(utf8);
+    ++m_structure;
+}
+
+void TXMLDocument::NoteValue(const QByteArray &utf8, bool attribute)
+{
+    if (m_pugixmlWriter && !PugixmlWritesAlike(utf8.constData(), attribute))
+        m_pugixmlWriter = false;
 }
 
 namespace
 {
 
-// Raises on a surrogate that is not part of a pair: such text has no UTF-8 form.
-void CheckSurrogates(const QString &xml)
+// Raises on the first surrogate that is not part of a pair, with its place: such text has no UTF-8 form.
+[[noreturn]] void RaiseUnpairedSurrogate(const QString &xml)
 {
     const char16_t *units = reinterpret_cast<const char16_t *>(xml.utf16());
     const qsizetype n = xml.size();
-    // Surrogates are rare in fiscal text: a quick pass, four units at a time, decides whether the careful
-    // one is needed.
-    constexpr uint64_t lanes = 0x0001000100010001ULL, highs = 0x8000800080008000ULL;
-    qsizetype i = 0;
-    for (; n - i >= 4; i += 4) {
-        uint64_t w;
-        std::memcpy(&w, units + i, 8);
-        const uint64_t x = (w & (lanes * 0xF800)) ^ (lanes * 0xD800);
-        if ((x - lanes) & ~x & highs)
-            break;
-    }
-    while (i < n && (units[i] & 0xF800) != 0xD800)
-        ++i;
-    if (i == n)
-        return;
     int line = 1;
     qsizetype lineStart = 0;
-    for (i = 0; i < n; ++i) {
+    for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = units[i];
         if (c == '\n') {
             ++line;
@@ -105,6 +99,7 @@ void CheckSurrogates(const QString &xml)
             ++i;
         }
     }
+    throw EXMLParseError(QStringLiteral("texto que não pode ser convertido para UTF-8"), 1, 1);
 }
 
 } // namespace
@@ -112,16 +107,21 @@ void CheckSurrogates(const QString &xml)
 void TXMLDocument::LoadFromXML(const QString &xml)
 {
     // The old tree goes first: whatever happens below, no reader sees the previous file's content.
-    Install(std::make_unique<pugi::xml_document>());
+    Clear();
     // Every character takes at least one byte: refuse a huge text before converting it.
     CheckLoadable(xml.size());
-    CheckSurrogates(xml);
-    ParseInto(xml.toUtf8(), [&xml] { return xml.toUtf8(); });
+    // The encoder counts what it could not convert: a surrogate without its pair. Only then is the
+    // text read again to name the place.
+    QStringEncoder encoder(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    QByteArray utf8 = encoder(xml);
+    if (encoder.hasError())
+        RaiseUnpairedSurrogate(xml);
+    ParseInto(std::move(utf8), [&xml] { return xml.toUtf8(); });
 }
 
 void TXMLDocument::LoadFromUtf8(const QByteArray &utf8)
 {
-    Install(std::make_unique<pugi::xml_document>());
+    Clear();
     CheckLoadable(utf8.size());
     const qsizetype bad = InvalidUtf8At(utf8.constData(), utf8.size());
     if (bad >= 0) {
@@ -137,13 +137,17 @@ QByteArray TXMLDocument::XMLUtf8() const
     QByteArray out;
     // A loaded document serialises to about the size it was loaded from.
     out.reserve(m_buffer.size() + 256);
-    WriteDocument(out, *m_tree, m_removed);
+    WriteDocument(out, *m_tree, m_removed, m_pugixmlWriter);
     return out;
 }
 
 QString TXMLDocument::XML() const
 {
-    return QString::fromUtf8(XMLUtf8());
+    if (!m_pugixmlWriter)
+        return QString::fromUtf8(XMLUtf8());
+    QString out;
+    WriteDocumentText(out, *m_tree, m_removed, m_buffer.size() + 256);
+    return out;
 }
 
 TXMLNodeInit TXMLDocument::InitFor(pugi::xml_node node)
@@ -189,6 +193,7 @@ IXMLNode TXMLDocument::AddChild(const QString &name, const QString &namespaceURI
 {
     const QByteArray key = CheckedName(name, "elemento");
     const QByteArray ns = CheckedValue(namespaceURI, "xmlns");
+    NoteValue(ns, true);
     return MakeRoot(AppendRoot(key, ns.isEmpty() ? nullptr : ns.constData()));
 }
 
@@ -223,6 +228,7 @@ pugi::xml_node TXMLDocument::ChildElement(pugi::xml_node parent, const char *nam
 
 void TXMLDocument::SetElementText(pugi::xml_node element, const QByteArray &utf8)
 {
+    NoteValue(utf8, false);
     pugi::xml_node first = element.first_child();
     if (first && !first.next_sibling() && first.type() == pugi::node_pcdata && !utf8.isEmpty()) {
         first.set_value(utf8.constData());
@@ -278,6 +284,7 @@ void TXMLDocument::Encoding(const QString &value)
         a = version ? declaration.insert_attribute_after("encoding", version)
                     : declaration.prepend_attribute("encoding");
     }
+    NoteValue(utf8, true);
     a.set_value(utf8.constData());
 }
 
@@ -295,6 +302,7 @@ void TXMLDocument::Version(const QString &value)
     pugi::xml_attribute a = declaration.attribute("version");
     if (!a)
         a = declaration.prepend_attribute("version");
+    NoteValue(utf8, true);
     a.set_value(utf8.constData());
 }
 

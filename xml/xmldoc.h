@@ -149,7 +149,10 @@ class TXMLDocument : public std::enable_shared_from_this<TXMLDocument>
     friend class TXMLNodeList;
     friend class TXMLNodeCollection;
 
-    void Install(std::unique_ptr<pugi::xml_document> tree, QByteArray buffer = QByteArray());
+    // Empties the document; handles on the old tree refuse to work from then on.
+    void Clear();
+    // Records a value put into the tree (see m_pugixmlWriter).
+    void NoteValue(const QByteArray &utf8, bool attribute);
     void CheckLoadable(qsizetype utf8Size) const;
     void ParseInto(QByteArray utf8, const std::function<QByteArray()> &pristine);
     pugi::xml_node Declaration(bool create);
@@ -169,6 +172,9 @@ class TXMLDocument : public std::enable_shared_from_this<TXMLDocument>
     uint64_t m_generation = 1;
     // Bumped when nodes are added or moved, so node lists drop their position caches.
     uint64_t m_structure = 0;
+    // Whether pugixml's writer gives the bytes of ours for every value in the tree; false from the first
+    // value where they differ until the tree is replaced.
+    bool m_pugixmlWriter = true;
     // Hidden top-level element that keeps nodes taken out of the tree alive until the next load.
     pugi::xml_node m_removed;
     TXMLChildClass m_binding{nullptr, nullptr, nullptr};

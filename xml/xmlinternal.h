@@ -15,22 +15,31 @@
 namespace vnd::xmlimpl
 {
 
-// Parses UTF-8 text into a new tree and checks what pugixml lets through (entities, control
+// Parses UTF-8 text into doc (left empty on a fault) and checks what pugixml lets through (entities, control
 // characters, DOCTYPE, text outside the root, several roots, repeated attributes, depth).
 // The text is parsed in place: the tree points into utf8, which must live as long as the tree.
 // Raises EXMLParseError with the line and column of the fault, found in the text pristine() gives
-// (utf8 as it was before the parse).
-std::unique_ptr<pugi::xml_document> ParseTree(QByteArray &utf8, const std::function<QByteArray()> &pristine);
+// (utf8 as it was before the parse). *pugixmlWriter tells whether pugixml's own writer puts the
+// tree's values as WriteDocument does (see PugixmlWritesAlike).
+void ParseTree(pugi::xml_document &doc, QByteArray &utf8, const std::function<QByteArray()> &pristine,
+               bool *pugixmlWriter);
 
-// A fault of raw text: its byte offset (-1 when there is none) and reason.
-struct ScanFault {
+// What the scan of raw text found: the byte offset of a fault (-1 when there is none) and its reason;
+// the first fault of the tree the text makes, which counts once the parser accepted the text; and
+// whether every value of the text, once decoded, is written by pugixml as by our writer.
+struct ScanResult {
     qsizetype offset = -1;
     QString reason;
+    qsizetype treeOffset = -1;
+    QString treeReason;
+    bool pugixmlWriter = true;
 };
 
 // Checks raw UTF-8 text for what the parser would accept although XML forbids it: an undefined entity,
-// a bad character reference, a control character, "<" in an attribute value, a DOCTYPE.
-ScanFault ScanText(const char *text, qsizetype size);
+// a bad character reference, a control character, "<" in an attribute value, a DOCTYPE; and, for a
+// text that parses, several roots, text outside the root, a declaration that does not come first, a
+// repeated attribute, elements nested deeper than kMaxXmlDepth.
+ScanResult ScanText(const char *text, qsizetype size);
 
 // Line and column (from 1, the column in characters) of a byte offset of UTF-8 text.
 std::pair<int, int> LineColumn(const char *text, qsizetype size, qsizetype offset);
@@ -41,10 +50,19 @@ qsizetype InvalidUtf8At(const char *text, qsizetype size);
 // A namespace declaration: attribute name ("xmlns" or "xmlns:p") and namespace.
 using NamespaceDeclaration = std::pair<QByteArray, QByteArray>;
 
+// Whether pugixml's writer (format_raw) puts a value exactly as our writer does. They differ on a
+// carriage return in a text and on a tab, line break, carriage return or ">" in an attribute value;
+// a tree holding such a value is written by our writer alone.
+bool PugixmlWritesAlike(const char *utf8, bool attribute);
+
 // Appends the node with its subtree, without indentation; `extra` declarations go on its start tag.
-void WriteSubtree(QByteArray &out, pugi::xml_node node, std::span<const NamespaceDeclaration> extra = {});
+// With pugixmlWriter (and no extra declarations) pugixml's writer does the work, which is faster.
+void WriteSubtree(QByteArray &out, pugi::xml_node node, std::span<const NamespaceDeclaration> extra = {},
+                  bool pugixmlWriter = false);
 // Appends the top-level nodes of a document separated by CR LF, leaving out `hidden`.
-void WriteDocument(QByteArray &out, pugi::xml_node document, pugi::xml_node hidden);
+void WriteDocument(QByteArray &out, pugi::xml_node document, pugi::xml_node hidden, bool pugixmlWriter);
+// As WriteDocument with pugixml's writer, straight into UTF-16 text; sizeHint is the expected size.
+void WriteDocumentText(QString &out, pugi::xml_node document, pugi::xml_node hidden, qsizetype sizeHint);
 // Appends name="value" of one attribute.
 void WriteAttribute(QByteArray &out, const char *name, const char *value);
 

@@ -1,14 +1,14 @@
 // Parsing of XML text. pugixml is fast and never fetches or expands anything, but it is lenient: it
 // keeps unknown entity references as text, accepts control characters, several root elements and
 // repeated attributes. Such text would be stored or written back changed, so it is refused here:
-// the raw text is scanned before the parse (xmlscan.cpp) and the tree is checked after it.
+// the raw text is scanned before the parse (xmlscan.cpp), which also notes the faults of the tree
+// it describes; those are reported only when the parser accepts the text, so that a markup error,
+// which the parser describes best, comes first.
 
 #include "xml/xmlinternal.h"
 
 #include <cstring>
 #include <functional>
-#include <string_view>
-#include <unordered_set>
 
 namespace vnd::xmlimpl
 {
@@ -19,17 +19,6 @@ namespace
 constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_wconv_attribute |
                                    pugi::parse_eol | pugi::parse_declaration | pugi::parse_comments |
                                    pugi::parse_pi | pugi::parse_fragment;
-
-// A fault found in the parsed tree; its position is turned into line and column from the unparsed text.
-struct TreeFault {
-    qsizetype offset;
-    QString reason;
-};
-
-[[noreturn]] void Fail(qsizetype offset, const QString &reason)
-{
-    throw TreeFault{offset, reason};
-}
 
 QString StatusReason(const pugi::xml_parse_result &result)
 {
@@ -63,102 +52,6 @@ QString StatusReason(const pugi::xml_parse_result &result)
     }
 }
 
-qsizetype OffsetOf(pugi::xml_node node, qsizetype fallback)
-{
-    const ptrdiff_t offset = node.offset_debug();
-    return offset >= 0 ? qsizetype(offset) : fallback;
-}
-
-// Checks an element with very many attributes, where comparing each pair would be quadratic.
-void CheckManyAttributes(pugi::xml_node element)
-{
-    std::unordered_set<std::string_view> seen;
-    for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute()) {
-        if (!seen.insert(a.name()).second)
-            Fail(OffsetOf(element, 0),
-                 QStringLiteral("atributo \"%1\" repetido no elemento \"%2\"")
-                     .arg(QString::fromUtf8(a.name()), QString::fromUtf8(element.name())));
-    }
-}
-
-// Checks one element: its attributes are distinct.
-void CheckAttributes(pugi::xml_node element)
-{
-    pugi::xml_attribute first = element.first_attribute();
-    if (!first || !first.next_attribute())
-        return;
-    const char *seen[64];
-    int count = 0;
-    for (pugi::xml_attribute a = first; a; a = a.next_attribute()) {
-        const char *name = a.name();
-        // Elements carry a handful of attributes: comparing each pair costs less than hashing.
-        for (int i = 0; i < count; ++i) {
-            if (std::strcmp(seen[i], name) == 0)
-                Fail(OffsetOf(element, 0),
-                     QStringLiteral("atributo \"%1\" repetido no elemento \"%2\"")
-                         .arg(QString::fromUtf8(name), QString::fromUtf8(element.name())));
-        }
-        if (count == 64) {
-            CheckManyAttributes(element);
-            return;
-        }
-        seen[count++] = name;
-    }
-}
-
-void CheckTopLevel(const pugi::xml_document &doc, qsizetype size)
-{
-    int roots = 0;
-    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
-        switch (node.type()) {
-        case pugi::node_declaration:
-            if (node != doc.first_child())
-                Fail(OffsetOf(node, 0), QStringLiteral("declaração XML fora do início do documento"));
-            break;
-        case pugi::node_element:
-            if (++roots > 1)
-                Fail(OffsetOf(node, 0), QStringLiteral("mais de um elemento raiz"));
-            break;
-        case pugi::node_pcdata:
-        case pugi::node_cdata:
-            Fail(OffsetOf(node, 0), QStringLiteral("texto fora do elemento raiz"));
-        default:
-            break;
-        }
-    }
-    if (roots == 0)
-        Fail(size, QStringLiteral("documento sem elemento raiz"));
-}
-
-// Visits every node inside the root; pugixml walks the tree without recursion and counts the depth.
-class TreeCheck : public pugi::xml_tree_walker
-{
-  public:
-    bool for_each(pugi::xml_node &node) override
-    {
-        const pugi::xml_node_type type = node.type();
-        if (type == pugi::node_element) {
-            // The walker's depth counts from 0 for the children of the root.
-            if (depth() + 2 > vnd::kMaxXmlDepth)
-                Fail(OffsetOf(node, 0),
-                     QStringLiteral("elementos aninhados em mais de %1 níveis").arg(vnd::kMaxXmlDepth));
-            CheckAttributes(node);
-        } else if (type == pugi::node_declaration) {
-            Fail(OffsetOf(node, 0), QStringLiteral("declaração XML fora do início do documento"));
-        }
-        return true;
-    }
-};
-
-void CheckTree(const pugi::xml_document &doc, qsizetype size)
-{
-    CheckTopLevel(doc, size);
-    pugi::xml_node root = doc.document_element();
-    CheckAttributes(root);
-    TreeCheck check;
-    root.traverse(check);
-}
-
 bool IsUtf8Label(const char *encoding)
 {
     return qstricmp(encoding, "UTF-8") == 0 || qstricmp(encoding, "UTF8") == 0;
@@ -185,7 +78,8 @@ std::pair<int, int> LineColumn(const char *text, qsizetype size, qsizetype offse
     return {line, column};
 }
 
-std::unique_ptr<pugi::xml_document> ParseTree(QByteArray &utf8, const std::function<QByteArray()> &pristine)
+void ParseTree(pugi::xml_document &doc, QByteArray &utf8, const std::function<QByteArray()> &pristine,
+               bool *pugixmlWriter)
 {
     // A byte-order mark carried into the text is not content.
     const qsizetype skip = utf8.startsWith("\xEF\xBB\xBF") ? 3 : 0;
@@ -193,33 +87,30 @@ std::unique_ptr<pugi::xml_document> ParseTree(QByteArray &utf8, const std::funct
     const qsizetype size = utf8.size() - skip;
     // Positions are relative to the text after the mark, before the parser rewrote it in place.
     auto raise = [&](qsizetype offset, const QString &reason) {
+        doc.reset();
         const QByteArray text = pristine();
         const auto [line, column] = LineColumn(text.constData() + skip, text.size() - skip, offset);
         throw EXMLParseError(reason, line, column);
     };
 
-    const ScanFault fault = ScanText(data, size);
-    if (fault.offset >= 0)
-        raise(fault.offset, fault.reason);
+    const ScanResult scan = ScanText(data, size);
+    if (scan.offset >= 0)
+        raise(scan.offset, scan.reason);
+    *pugixmlWriter = scan.pugixmlWriter;
 
-    auto doc = std::make_unique<pugi::xml_document>();
     const pugi::xml_parse_result result =
-        doc->load_buffer_inplace(data, size_t(size), kParseOptions, pugi::encoding_utf8);
+        doc.load_buffer_inplace(data, size_t(size), kParseOptions, pugi::encoding_utf8);
     if (!result)
         raise(qsizetype(result.offset), StatusReason(result));
-    try {
-        CheckTree(*doc, size);
-    } catch (const TreeFault &f) {
-        raise(f.offset, f.reason);
-    }
+    if (scan.treeOffset >= 0)
+        raise(scan.treeOffset, scan.treeReason);
 
-    pugi::xml_node declaration = doc->first_child();
+    pugi::xml_node declaration = doc.first_child();
     if (declaration.type() == pugi::node_declaration) {
         pugi::xml_attribute encoding = declaration.attribute("encoding");
         if (encoding && !IsUtf8Label(encoding.value()))
             encoding.set_value("UTF-8");
     }
-    return doc;
 }
 
 } // namespace vnd::xmlimpl

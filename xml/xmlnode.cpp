@@ -199,6 +199,7 @@ void TXMLNode::NodeValue(const QString &value)
             m_attr = m_node.append_attribute(m_attrName.constData());
             ++m_doc->m_structure;
         }
+        m_doc->NoteValue(utf8, true);
         m_attr.set_value(utf8.constData());
         return;
     }
@@ -218,6 +219,7 @@ void TXMLNode::NodeValue(const QString &value)
     default:
         break;
     }
+    m_doc->NoteValue(utf8, false);
     m_node.set_value(utf8.constData());
 }
 
@@ -231,9 +233,9 @@ QByteArray TXMLNode::XMLUtf8() const
     }
     // An element inside another carries the declarations it inherits, so its markup stands alone.
     if (m_node.type() == pugi::node_element && m_node.parent().type() == pugi::node_element)
-        WriteSubtree(out, m_node, InheritedDeclarations(m_node));
+        WriteSubtree(out, m_node, InheritedDeclarations(m_node), m_doc->m_pugixmlWriter);
     else
-        WriteSubtree(out, m_node);
+        WriteSubtree(out, m_node, {}, m_doc->m_pugixmlWriter);
     return out;
 }
 
@@ -260,6 +262,7 @@ IXMLNode TXMLNode::AddChild(const QString &name, const QString &namespaceURI)
 {
     Element("AddChild");
     const QByteArray ns = CheckedValue(namespaceURI, "xmlns");
+    m_doc->NoteValue(ns, true);
     return AppendElement(CheckedName(name, "elemento"), ns.isEmpty() ? nullptr : ns.constData());
 }
 
@@ -273,6 +276,7 @@ void TXMLNode::SetAttribute(const QString &name, const QString &value)
         a = element.append_attribute(key.constData());
         ++m_doc->m_structure;
     }
+    m_doc->NoteValue(utf8, true);
     a.set_value(utf8.constData());
 }
 

@@ -3,6 +3,7 @@
 
 #include "xml/xmlinternal.h"
 
+#include <QStringDecoder>
 #include <algorithm>
 #include <cstring>
 
@@ -199,7 +200,30 @@ void PutSubtree(Writer &out, pugi::xml_node root, std::span<const NamespaceDecla
     }
 }
 
-void PutDocument(Writer &out, pugi::xml_node document, pugi::xml_node hidden)
+// pugixml's writer into ours. It buffers and hands over several kilobytes at a time.
+class PugixmlSink : public pugi::xml_writer
+{
+  public:
+    explicit PugixmlSink(Writer &out) : m_out(out) {}
+    void write(const void *data, size_t size) override { m_out.Put(static_cast<const char *>(data), qsizetype(size)); }
+
+  private:
+    Writer &m_out;
+};
+
+// pugixml walks its own structures directly, several times faster than a walk through its public
+// accessors; it is used whenever it gives the same bytes.
+void PutSubtree(Writer &out, pugi::xml_node root, std::span<const NamespaceDeclaration> extra, bool pugixmlWriter)
+{
+    if (pugixmlWriter && extra.empty()) {
+        PugixmlSink sink(out);
+        root.print(sink, "", pugi::format_raw, pugi::encoding_utf8);
+    } else {
+        PutSubtree(out, root, extra);
+    }
+}
+
+void PutDocument(Writer &out, pugi::xml_node document, pugi::xml_node hidden, bool pugixmlWriter)
 {
     bool first = true;
     for (pugi::xml_node node = document.first_child(); node; node = node.next_sibling()) {
@@ -207,7 +231,7 @@ void PutDocument(Writer &out, pugi::xml_node document, pugi::xml_node hidden)
             continue;
         if (!first)
             out.Put("\r\n", 2);
-        PutSubtree(out, node, {});
+        PutSubtree(out, node, {}, pugixmlWriter);
         first = false;
     }
 }
@@ -220,19 +244,79 @@ void WriteAttribute(QByteArray &out, const char *name, const char *value)
     PutAttribute(writer, name, value);
 }
 
-void WriteSubtree(QByteArray &out, pugi::xml_node root, std::span<const NamespaceDeclaration> extra)
+namespace
+{
+
+// pugixml's writer into UTF-16 text, decoding each piece as it comes: no UTF-8 copy of the whole
+// document is made. The decoder keeps a character cut between two pieces.
+class TextSink : public pugi::xml_writer
+{
+  public:
+    TextSink(QString &out, qsizetype sizeHint) : m_out(out), m_length(out.size())
+    {
+        m_out.resize(m_length + std::max(sizeHint, qsizetype(4096)));
+    }
+    ~TextSink() override { m_out.truncate(m_length); }
+    TextSink(const TextSink &) = delete;
+    TextSink &operator=(const TextSink &) = delete;
+
+    // A UTF-8 byte never becomes more than one UTF-16 unit.
+    void write(const void *data, size_t size) override
+    {
+        const qsizetype n = qsizetype(size);
+        if (m_length + n > m_out.size())
+            m_out.resize(std::max(m_out.size() * 2, m_length + n));
+        QChar *begin = m_out.data() + m_length;
+        QChar *end = m_decoder.appendToBuffer(begin, QByteArrayView(static_cast<const char *>(data), n));
+        m_length += end - begin;
+    }
+
+  private:
+    QString &m_out;
+    qsizetype m_length;
+    QStringDecoder m_decoder{QStringDecoder::Utf8};
+};
+
+} // namespace
+
+void WriteDocumentText(QString &out, pugi::xml_node document, pugi::xml_node hidden, qsizetype sizeHint)
+{
+    TextSink sink(out, sizeHint);
+    bool first = true;
+    for (pugi::xml_node node = document.first_child(); node; node = node.next_sibling()) {
+        if (node == hidden)
+            continue;
+        if (!first)
+            sink.write("\r\n", 2);
+        node.print(sink, "", pugi::format_raw, pugi::encoding_utf8);
+        first = false;
+    }
+}
+
+bool PugixmlWritesAlike(const char *utf8, bool attribute)
+{
+    for (const char *p = utf8; *p; ++p) {
+        const char c = *p;
+        if (c == '\r' || (attribute && (c == '\t' || c == '\n' || c == '>')))
+            return false;
+    }
+    return true;
+}
+
+void WriteSubtree(QByteArray &out, pugi::xml_node root, std::span<const NamespaceDeclaration> extra,
+                  bool pugixmlWriter)
 {
     Writer writer(out);
     if (root.type() == pugi::node_document)
-        PutDocument(writer, root, pugi::xml_node());
+        PutDocument(writer, root, pugi::xml_node(), pugixmlWriter);
     else
-        PutSubtree(writer, root, extra);
+        PutSubtree(writer, root, extra, pugixmlWriter);
 }
 
-void WriteDocument(QByteArray &out, pugi::xml_node document, pugi::xml_node hidden)
+void WriteDocument(QByteArray &out, pugi::xml_node document, pugi::xml_node hidden, bool pugixmlWriter)
 {
     Writer writer(out);
-    PutDocument(writer, document, hidden);
+    PutDocument(writer, document, hidden, pugixmlWriter);
 }
 
 } // namespace vnd::xmlimpl

@@ -52,6 +52,13 @@ TEST(XmlHostile, MalformedTextNamesTheReasonLineAndColumn)
         {"lixo<a/>", "texto fora do elemento raiz", 1, 1},
         {"<a/><?xml version=\"1.0\"?>", "declaração XML fora do início", 1, 7},
         {"<a x=\"1\" y=\"2\" x=\"3\"/>", "atributo \"x\" repetido", 1, 2},
+        {"<r>\n <b\ty='=y' y=\"2\"/></r>", "atributo \"y\" repetido no elemento \"b\"", 2, 3},
+        {"<r><!-- c --></r >\n\tx", "texto fora do elemento raiz", 1, 19},
+        {"<r/><![CDATA[x]]>", "texto fora do elemento raiz", 1, 14},
+        {"<!--c--><?xml version=\"1.0\"?><r/>", "declaração XML fora do início", 1, 11},
+        {"<r><a></a></r><r/>", "mais de um elemento raiz", 1, 16},
+        // The parser's own complaint comes before a fault of the tree it would have built.
+        {"<a x=\"1\" x=\"2\"><b></a>", "marca de fim", 1, 21},
         {"<a>\n\n  <b>ação &nbsp;</b></a>", "entidade não definida \"&nbsp;\"", 3, 11},
         {"<a>A & B</a>", "sem referência", 1, 6},
         {"<a>&#0;</a>", "referência de caractere inválida", 1, 4},
@@ -71,6 +78,24 @@ TEST(XmlHostile, MalformedTextNamesTheReasonLineAndColumn)
         EXPECT_EQ(f.line, c.line) << c.text;
         EXPECT_EQ(f.column, c.column) << c.text;
     }
+}
+
+TEST(XmlHostile, WellFormedTreesPassTheStructureChecks)
+{
+    QString many = QStringLiteral("<a");
+    for (int i = 0; i < 100; ++i)
+        many += QStringLiteral(" x%1=\"%1\"").arg(i);
+    const QString texts[] = {
+        QStringLiteral("\r\n <?xml version=\"1.0\"?>\n<!--c--><?pi x?>\n<a b=\"1\" bb='2' b:b=\"3\" "
+                       "xmlns:b=\"urn:b\"\n c = \"a=b c\"><b/><b x=\"1\"/></a >\n<!--d-->\n"),
+        many + QStringLiteral("/>"),
+    };
+    for (const QString &text : texts) {
+        IXMLDocument doc = TXMLDocument::Create();
+        EXPECT_NO_THROW(doc->LoadFromXML(text)) << qPrintable(text);
+    }
+    const Fault repeated = LoadFault(many + QStringLiteral(" x77=\"\"/>"));
+    EXPECT_TRUE(repeated.reason.contains(QStringLiteral("\"x77\" repetido"))) << qPrintable(repeated.reason);
 }
 
 TEST(XmlHostile, DoctypeAndEntityDefinitionsAreRefused)
@@ -117,6 +142,8 @@ TEST(XmlHostile, DeepNestingIsRefusedOnLoadAndSafeWhenBuilt)
     doc->LoadFromXML(Repeat("<a>", limit) + Repeat("</a>", limit));
     EXPECT_EQ(doc->DocumentElement()->NodeName(), QStringLiteral("a"));
 
+    EXPECT_EQ(LoadFault(Repeat("<a>", limit) + QStringLiteral("<b/>") + Repeat("</a>", limit)).column,
+              3 * limit + 2);
     const Fault f = LoadFault(Repeat("<a>", 100000) + Repeat("</a>", 100000));
     EXPECT_TRUE(f.reason.contains(QStringLiteral("aninhados")));
     EXPECT_EQ(f.column, 3 * limit + 2);
