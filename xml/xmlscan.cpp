@@ -253,11 +253,16 @@ class Scanner
         return p[3] == '?' || IsSpace(p[3]);
     }
 
-    // The rest of an end tag, p just after "</".
+    // The rest of an end tag, p just after "</". Inside the root the scan simply goes on as in text:
+    // a name holds neither "<" nor "&", and the parser checks the name and the ">". The end of the root
+    // is read to its ">", for what follows is checked as text outside the root.
     const char *EndTag(const char *p)
     {
-        if (m_open > 0)
+        if (m_open > 1) {
             --m_open;
+            return p;
+        }
+        m_open = 0;
         p = Find<'>', '<'>(p, m_end);
         if (p == m_end || *p == '<')
             return p;

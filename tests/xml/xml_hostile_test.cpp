@@ -64,6 +64,8 @@ TEST(XmlHostile, MalformedTextNamesTheReasonLineAndColumn)
         {"<a>&#0;</a>", "referência de caractere inválida", 1, 4},
         {"<a v=\"&#xD800;\"/>", "referência de caractere inválida", 1, 7},
         {"<a>\x01</a>", "caractere de controle 0x01", 1, 4},
+        {"<a><b></b\x02></a>", "caractere de controle 0x02", 1, 10},
+        {"<a></a\x03>", "caractere de controle 0x03", 1, 7},
         {"<a><![CDATA[\x1f]]></a>", "caractere de controle 0x1f", 1, 13},
         {"<a>", "marca de fim", 1, 3},
         {"<a\n  x=\"1 < 2\"/>", "\"<\" dentro do valor de um atributo", 2, 8},
