@@ -88,8 +88,7 @@ void TImportacaoXml::geraXmlNfce(const IXMLNode &nfe, const IXMLNode &protNfe, b
     // Branch: the server's answer, else the filter's fallback (branch 4 + register 3 + company 2).
     const QVariant pacoteVenda = QVariant::fromValue(cdsVendaXmlNfce.Data());
     QString empresa, caixa;
-    DefineFilial(CheckResultServ(Chama(QStringLiteral("getFilialNFce"), {pacoteVenda})).toString(), true, empresa,
-                 caixa);
+    DefineFilial(RespostaFilialNfce(pacoteVenda), true, empresa, caixa);
 
     const QVariantList argumentos = {pacoteVenda,
                                 QVariant::fromValue(cdsItensXmlNfce.Data()),
@@ -107,6 +106,24 @@ void TImportacaoXml::geraXmlNfce(const IXMLNode &nfe, const IXMLNode &protNfe, b
         CheckResultServ(Chama(QStringLiteral("setVendasNfce"), {QVariant(argumentos)}));
         ++inQtdeNotasImp;
     }
+}
+
+QString TImportacaoXml::RespostaFilialNfce(const QVariant &pacoteVenda)
+{
+    // The server finds the branch by these two values alone; a set without them is always asked.
+    const QString serie = cdsVendaXmlNfce.FieldByName(QStringLiteral("CDSERIENFCE")).AsString().trimmed();
+    const QString cnpj = cdsVendaXmlNfce.FieldByName(QStringLiteral("NRINSJURFILI")).AsString().trimmed();
+    const bool guardavel = cdsVendaXmlNfce.RecordCount() == 1 && !serie.isEmpty() && !cnpj.isEmpty();
+    const QString chave = cnpj + QLatin1Char('|') + serie;
+    if (guardavel) {
+        const auto found = m_filiaisNfce.constFind(chave);
+        if (found != m_filiaisNfce.constEnd())
+            return *found;
+    }
+    const QString resposta = CheckResultServ(Chama(QStringLiteral("getFilialNFce"), {pacoteVenda})).toString();
+    if (guardavel)
+        m_filiaisNfce.insert(chave, resposta);
+    return resposta;
 }
 
 } // namespace vnd

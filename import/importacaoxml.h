@@ -96,11 +96,16 @@ private:
     // (the cache), also for an empty serial; sets stFilial.
     FilialSat FilialDoCupom(QHash<QString, FilialSat> &cache);
     void EnviaCupomSat(const FilialSat &filial);
+    // The server's branch answer for the NFC-e in the sale set: asked once per issuer and series in a
+    // batch (the registers do not move between branches while a batch runs).
+    QString RespostaFilialNfce(const QVariant &pacoteVenda);
     void AbreVazio(TClientDataSet &cds);
 
     TNetConnection &m_net;
     const TMessages &m_msg;
     ImportGlobals &m_globals;
+    // Answers of getFilialNFce in the running batch, by issuer tax number and series.
+    QHash<QString, QString> m_filiaisNfce;
 };
 
 } // namespace vnd

@@ -36,6 +36,7 @@ void TImportacaoXml::importaXml()
     int arquivos = 0;
     inQtdeNotasImp = 0;
     stNrSeqValidXml.clear();
+    m_filiaisNfce.clear();
     const IXMLDocument doc = TXMLDocument::Create();
     try {
         // A batch without its number would mix its validation rows with nobody's: a failure stops here.

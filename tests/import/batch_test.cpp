@@ -168,9 +168,9 @@ TEST(ImportBatch, LostConnectionEndsTheBatchAndLeavesTheFileInPlace)
     vnd::TImportacaoXml import(own.Connection(), Mensagens(), batch.globals);
     batch.Write(QStringLiteral("a.xml"), Nfce());
     batch.Write(QStringLiteral("b.xml"), Nfce());
-    int lookups = 0;
+    int checks = 0;
     import.onRemoteCall = [&](const QString &method) {
-        if (method == QLatin1String("getFilialNFce") && ++lookups == 2)
+        if (method == QLatin1String("setValidaXml") && ++checks == 2)
             own.Stop();
     };
     import.stDirXml = batch.Dir();

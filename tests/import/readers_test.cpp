@@ -204,6 +204,49 @@ TEST(ImportReaders, SatBatchSendsEachCouponOnceAndLooksUpOncePerSerial)
     EXPECT_FALSE(Field(batch.import->cdsVendaXmlSat, "DSARQXMLNFCE").contains(QStringLiteral("LoteCFe")));
 }
 
+TEST(ImportReaders, NfceBranchIsAskedOncePerIssuerAndSeriesInABatch)
+{
+    QList<CashRegister> registers;
+    for (const CashRegister &r : Gen().CashRegisters())
+        if (r.branchCode == Sp().code)
+            registers << r;
+    ASSERT_GE(registers.size(), 2);
+    ASSERT_NE(registers[0].nfceSeries, registers[1].nfceSeries);
+    auto nfce = [](const CashRegister &r) {
+        SaleOptions o;
+        o.kind = DocKind::Nfce;
+        o.status = NfceStatus::Authorized;
+        o.branchCode = r.branchCode;
+        o.registerCode = r.code;
+        return Gen().MakeSale(o);
+    };
+    const Sale a1 = nfce(registers[0]), b = nfce(registers[1]), a2 = nfce(registers[0]);
+    Batch batch;
+    batch.Write(QStringLiteral("1.xml"), ProcessedNfce(a1));
+    batch.Write(QStringLiteral("2.xml"), ProcessedNfce(b));
+    batch.Write(QStringLiteral("3.xml"), ProcessedNfce(a2));
+    auto run = [&](int notes, int files) {
+        ScopedPlatform platform;
+        platform->ExpectInfo(XmlProc(notes, files))
+            .ExpectQuestion(QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?"),
+                            false);
+        batch.Run();
+    };
+    run(3, 3);
+    EXPECT_EQ(batch.calls.value(QStringLiteral("getFilialNFce")), 2);
+    EXPECT_EQ(Stored(a1.StoredAccessKey()), QStringLiteral("O|%1|%2").arg(Sp().code, registers[0].code));
+    EXPECT_EQ(Stored(b.StoredAccessKey()), QStringLiteral("O|%1|%2").arg(Sp().code, registers[1].code));
+    EXPECT_EQ(Stored(a2.StoredAccessKey()), QStringLiteral("O|%1|%2").arg(Sp().code, registers[0].code));
+
+    // The next batch asks again: a register may have moved in between.
+    const Sale a3 = nfce(registers[0]);
+    batch.Write(QStringLiteral("4.xml"), ProcessedNfce(a3));
+    batch.calls.clear();
+    run(1, 1);
+    EXPECT_EQ(batch.calls.value(QStringLiteral("getFilialNFce")), 1);
+    EXPECT_FALSE(Stored(a3.StoredAccessKey()).isEmpty());
+}
+
 TEST(ImportReaders, SatBranchFollowsEachCouponsOwnSerial)
 {
     Batch batch;
