@@ -49,7 +49,8 @@ private:
     Outcome Exchange(const QByteArray &request, const QByteArray &body, Response &response);
     void Connect();
     bool ConnectionLooksAlive() const;
-    void SendAll(const char *data, qsizetype size);
+    // With `more`, the system holds the bytes back for what follows.
+    void SendAll(const char *data, qsizetype size, bool more);
     // Reads at least one more byte into m_in (beyond m_inEnd); false at the end of the stream.
     bool Fill();
     // Reads into [data, data + size) exactly; raises at the end of the stream.

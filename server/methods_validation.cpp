@@ -84,7 +84,7 @@ MethodResult setValidaXml(const RdmGeraXml &rdm, const Args &args)
         return MethodResult{true, 0};
     const ServerDb &db = rdm.Db();
     const QString registerCode = checks.registerCode.isEmpty() ? sale.registerCode : checks.registerCode;
-    db.Write([&] {
+    db.WriteDeferredSync([&] {
         QSqlQuery insert = db.Prepare(
             QStringLiteral("INSERT INTO PREVALIDXML (NRSEQVALIDXML, IDTPVALIDXML, NMARQXML, CDFILIAL, CDCAIXA, "
                            "NRNOTAFISCALCE, NRACESSONFCE, CDPRODUTO, NMPRODUTO, DSERROXML, DSAJUDAXML, DTHRREGISTRO) "

@@ -209,6 +209,25 @@ void ServerDb::Write(const std::function<void()> &fn) const
     }
 }
 
+void ServerDb::WriteDeferredSync(const std::function<void()> &fn) const
+{
+    if (m_dialect == Dialect::PostgreSQL) {
+        Write([&] {
+            Exec(QStringLiteral("SET LOCAL synchronous_commit TO OFF"), {}, "adiar a gravação em disco");
+            fn();
+        });
+        return;
+    }
+    // Per connection, outside a transaction; put back whatever happens.
+    QSqlQuery pragma(Connection());
+    pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    struct Restore {
+        QSqlQuery &q;
+        ~Restore() { q.exec(QStringLiteral("PRAGMA synchronous=FULL")); }
+    } restore{pragma};
+    Write(fn);
+}
+
 QString ServerDb::DateTimeColumn(const QString &column) const
 {
     if (m_dialect == Dialect::PostgreSQL)

@@ -69,6 +69,11 @@ public:
     // instead of failing half-way); commits when fn returns, rolls back when it throws. A busy failure
     // reruns the whole of fn a few times before it is reported.
     void Write(const std::function<void()> &fn) const;
+    // Like Write, for records that the next full commit makes durable along with it: their commit does
+    // not wait for the disk. The validation log of a sale being imported is written just before the
+    // sale's own commit, which flushes the log's records too (SQLite's journal and PostgreSQL's are written
+    // in order); a power cut between the two loses a log line of a sale that was not stored either.
+    void WriteDeferredSync(const std::function<void()> &fn) const;
 
     // Dialect pieces: a date-time column read as "yyyy-MM-ddTHH:mm:ss" text, and a bound date-time.
     QString DateTimeColumn(const QString &column) const;
