@@ -6,6 +6,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace vnd {
 
@@ -57,64 +60,108 @@ void JsonWriter::Key(const char *key)
 }
 
 namespace {
-// Bytes a JSON string must escape: control characters, the quote and the backslash.
-struct EscapeTable
+// Strings are scanned sixteen bytes a step: documents are long runs of plain text between quotes.
+#ifdef __SSE2__
+struct Block
 {
-    bool escape[256] = {};
-    constexpr EscapeTable()
+    explicit Block(const char *p) : x(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p))) {}
+    unsigned Equal(char c) const { return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c)))); }
+    unsigned Controls() const // bytes 0x00..0x1F
     {
-        for (int c = 0; c < 0x20; ++c)
-            escape[c] = true;
-        escape[int('"')] = true;
-        escape[int('\\')] = true;
+        const __m128i top = _mm_set1_epi8(0x1F);
+        return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(x, top), top)));
     }
+    void Store(char *o) const { _mm_storeu_si128(reinterpret_cast<__m128i *>(o), x); }
+    __m128i x;
 };
-constexpr EscapeTable kEscape;
+#endif
 
-// The first quote or backslash in [p, end), or end. memchr scans many bytes a step; documents hold few
-// of either.
-const char *NextQuoteOrBackslash(const char *p, const char *end)
+bool NeedsEscape(unsigned char c) { return c == '"' || c == '\\' || c < 0x20; }
+
+// Writes the escape of a byte that NeedsEscape at o; returns the end.
+char *PutEscape(char *o, unsigned char c)
 {
-    const void *q = std::memchr(p, '"', size_t(end - p));
-    const char *stop = q ? static_cast<const char *>(q) : end;
-    const void *b = std::memchr(p, '\\', size_t(stop - p));
-    return b ? static_cast<const char *>(b) : stop;
+    static const char hex[] = "0123456789abcdef";
+    *o++ = '\\';
+    switch (c) {
+    case '"': *o++ = '"'; break;
+    case '\\': *o++ = '\\'; break;
+    case '\n': *o++ = 'n'; break;
+    case '\r': *o++ = 'r'; break;
+    case '\t': *o++ = 't'; break;
+    default:
+        *o++ = 'u';
+        *o++ = '0';
+        *o++ = '0';
+        *o++ = hex[c >> 4];
+        *o++ = hex[c & 15];
+    }
+    return o;
+}
+
+// Length of the escaped text of [p, end), quotes around it not counted.
+qsizetype EscapedLength(const char *p, const char *end)
+{
+    qsizetype size = end - p;
+#ifdef __SSE2__
+    for (; end - p >= 16; p += 16) {
+        const Block b(p);
+        const unsigned controls = b.Controls();
+        const unsigned shortControls = b.Equal('\n') | b.Equal('\r') | b.Equal('\t');
+        size += __builtin_popcount(b.Equal('"') | b.Equal('\\') | controls) + 4 * __builtin_popcount(controls & ~shortControls);
+    }
+#endif
+    for (; p < end; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (NeedsEscape(c))
+            size += (c == '"' || c == '\\' || c == '\n' || c == '\r' || c == '\t') ? 1 : 5;
+    }
+    return size;
 }
 } // namespace
 
-void JsonWriter::String(const QByteArray &utf8)
+void JsonWriter::String(const QByteArray &utf8) { String(utf8.constData(), utf8.size()); }
+
+void JsonWriter::String(const char *p, qsizetype n)
 {
     Separator();
-    static const char hex[] = "0123456789abcdef";
-    // Grow by doubling: reserving the exact size on every call would copy the whole text again for each
-    // string once an estimate is exceeded (a packet's escaped quotes always exceed it).
-    const qsizetype needed = m_out.size() + utf8.size() + 16;
-    if (m_out.capacity() < needed)
-        m_out.reserve(std::max(needed, 2 * m_out.capacity()));
-    m_out.append('"');
-    const char *p = utf8.constData();
-    const char *end = p + utf8.size();
-    const char *run = p;
+    const char *end = p + n;
+    // The escaped size first, so the text goes straight into its place: documents hold many quotes, and
+    // appending run by run cost more than scanning twice.
+    const qsizetype size = EscapedLength(p, end) + 2;
+    const qsizetype at = m_out.size();
+    // Room for a whole block past the end (blocks are stored before their escapes are known). Grow by
+    // doubling: reserving the exact size on every call would copy the whole text again for each string
+    // once an estimate is exceeded.
+    if (m_out.capacity() < at + size + 16)
+        m_out.reserve(std::max(at + size + 16, 2 * m_out.capacity()));
+    m_out.resize(at + size);
+    char *o = m_out.data() + at;
+    *o++ = '"';
+#ifdef __SSE2__
+    while (end - p >= 16) {
+        const Block b(p);
+        b.Store(o);
+        const unsigned special = b.Equal('"') | b.Equal('\\') | b.Controls();
+        if (!special) {
+            p += 16;
+            o += 16;
+            continue;
+        }
+        const int i = __builtin_ctz(special);
+        o = PutEscape(o + i, static_cast<unsigned char>(p[i]));
+        p += i + 1;
+    }
+#endif
     for (; p < end; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
-        if (!kEscape.escape[c])
-            continue;
-        m_out.append(run, p - run);
-        run = p + 1;
-        switch (c) {
-        case '"': m_out.append("\\\""); break;
-        case '\\': m_out.append("\\\\"); break;
-        case '\n': m_out.append("\\n"); break;
-        case '\r': m_out.append("\\r"); break;
-        case '\t': m_out.append("\\t"); break;
-        default: {
-            const char esc[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
-            m_out.append(esc, 6);
-        }
-        }
+        if (NeedsEscape(c))
+            o = PutEscape(o, c);
+        else
+            *o++ = char(c);
     }
-    m_out.append(run, end - run);
-    m_out.append('"');
+    *o++ = '"';
+    *o = '\0'; // a block stored past the end may have covered the terminator
 }
 
 void JsonWriter::Number(double value)
@@ -270,22 +317,97 @@ static int HexDigit(char c)
     return -1;
 }
 
-static void AppendUtf8(QByteArray &out, uint cp)
+// Writes the code point as UTF-8 at o; returns the end.
+static char *PutUtf8(char *o, uint cp)
 {
     if (cp < 0x80) {
-        out.append(char(cp));
+        *o++ = char(cp);
     } else if (cp < 0x800) {
-        out.append(char(0xC0 | (cp >> 6)));
-        out.append(char(0x80 | (cp & 0x3F)));
+        *o++ = char(0xC0 | (cp >> 6));
+        *o++ = char(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out.append(char(0xE0 | (cp >> 12)));
-        out.append(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.append(char(0x80 | (cp & 0x3F)));
+        *o++ = char(0xE0 | (cp >> 12));
+        *o++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = char(0x80 | (cp & 0x3F));
     } else {
-        out.append(char(0xF0 | (cp >> 18)));
-        out.append(char(0x80 | ((cp >> 12) & 0x3F)));
-        out.append(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.append(char(0x80 | (cp & 0x3F)));
+        *o++ = char(0xF0 | (cp >> 18));
+        *o++ = char(0x80 | ((cp >> 12) & 0x3F));
+        *o++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = char(0x80 | (cp & 0x3F));
+    }
+    return o;
+}
+
+// Copies [p, first backslash or stop) to o and advances o; returns where it stopped.
+static const char *CopyToBackslash(const char *p, const char *stop, char *&o)
+{
+#ifdef __SSE2__
+    for (; stop - p >= 16; p += 16, o += 16) {
+        const Block b(p);
+        b.Store(o);
+        if (const unsigned slash = b.Equal('\\')) {
+            const int i = __builtin_ctz(slash);
+            o += i;
+            return p + i;
+        }
+    }
+#endif
+    const void *b = std::memchr(p, '\\', size_t(stop - p));
+    const char *q = b ? static_cast<const char *>(b) : stop;
+    std::memcpy(o, p, size_t(q - p));
+    o += q - p;
+    return q;
+}
+
+// Where the string that starts at pos (past its opening quote) ends: the offset of its closing quote.
+qsizetype JsonReader::StringEnd(qsizetype pos, bool *escapes) const
+{
+    bool taken = false; // a backslash took the byte at pos
+    bool any = false;
+#ifdef __SSE2__
+    for (; m_len - pos >= 16; pos += 16) {
+        const Block b(m_p + pos);
+        unsigned special = b.Equal('"') | b.Equal('\\');
+        if (taken) {
+            special &= ~1u;
+            taken = false;
+        }
+        while (special) {
+            const int i = __builtin_ctz(special);
+            if (m_p[pos + i] == '"') {
+                if (escapes)
+                    *escapes = any;
+                return pos + i;
+            }
+            any = true;
+            // A backslash takes the next character with it, whatever it is (a quote included).
+            if (i == 15) {
+                taken = true;
+                break;
+            }
+            special &= ~(3u << i);
+        }
+    }
+#endif
+    if (taken)
+        ++pos;
+    while (true) {
+        if (pos >= m_len)
+            Fail(taken ? "escape incompleto" : "texto sem fim");
+        const char c = m_p[pos];
+        if (c == '"') {
+            if (escapes)
+                *escapes = any;
+            return pos;
+        }
+        if (c == '\\') {
+            any = true;
+            if (pos + 1 >= m_len)
+                Fail("escape incompleto");
+            pos += 2;
+        } else {
+            ++pos;
+        }
     }
 }
 
@@ -293,49 +415,37 @@ QByteArray JsonReader::ReadString()
 {
     if (Peek() != JsonToken::String)
         Fail("texto esperado");
-    ++m_pos;
-    const qsizetype start = m_pos;
-    // Fast path: no escapes.
-    const void *quote = std::memchr(m_p + m_pos, '"', m_len - m_pos);
-    if (!quote)
-        Fail("texto sem fim");
-    const qsizetype qpos = static_cast<const char *>(quote) - m_p;
-    if (!std::memchr(m_p + start, '\\', qpos - start)) {
-        m_pos = qpos + 1;
-        return QByteArray(m_p + start, qpos - start);
+    const qsizetype start = ++m_pos;
+    bool escapes = false;
+    const qsizetype end = StringEnd(start, &escapes);
+    const char *stop = m_p + end;
+    const char *p = m_p + start;
+    if (!escapes) {
+        m_pos = end + 1;
+        return QByteArray(p, end - start);
     }
-    QByteArray out;
-    out.reserve(qpos - start + 64);
+    // Every escape is longer than what it stands for, so the escaped length is room enough, with a block
+    // to spare for the block copies.
+    QByteArray out(end - start + 16, Qt::Uninitialized);
+    char *o = out.data();
     while (true) {
-        if (m_pos >= m_len)
-            Fail("texto sem fim");
-        const char c = m_p[m_pos];
-        if (c == '"') {
-            ++m_pos;
-            return out;
-        }
-        if (c != '\\') {
-            // Copy the run up to the next quote or backslash in one go.
-            const qsizetype e = NextQuoteOrBackslash(m_p + m_pos, m_p + m_len) - m_p;
-            out.append(m_p + m_pos, e - m_pos);
-            m_pos = e;
-            continue;
-        }
-        if (++m_pos >= m_len)
-            Fail("escape incompleto");
+        const char *b = CopyToBackslash(p, stop, o);
+        if (b == stop)
+            break;
+        m_pos = b + 1 - m_p; // StringEnd saw the character after every backslash
         const char e = m_p[m_pos++];
         switch (e) {
-        case '"': out.append('"'); break;
-        case '\\': out.append('\\'); break;
-        case '/': out.append('/'); break;
-        case 'b': out.append('\b'); break;
-        case 'f': out.append('\f'); break;
-        case 'n': out.append('\n'); break;
-        case 'r': out.append('\r'); break;
-        case 't': out.append('\t'); break;
+        case '"': *o++ = '"'; break;
+        case '\\': *o++ = '\\'; break;
+        case '/': *o++ = '/'; break;
+        case 'b': *o++ = '\b'; break;
+        case 'f': *o++ = '\f'; break;
+        case 'n': *o++ = '\n'; break;
+        case 'r': *o++ = '\r'; break;
+        case 't': *o++ = '\t'; break;
         case 'u': {
-            auto hex4 = [this]() {
-                if (m_pos + 4 > m_len)
+            auto hex4 = [this, end]() {
+                if (m_pos + 4 > end)
                     Fail("escape \\u incompleto");
                 int v = 0;
                 for (int i = 0; i < 4; ++i) {
@@ -348,22 +458,26 @@ QByteArray JsonReader::ReadString()
                 return uint(v);
             };
             uint cp = hex4();
-            if (cp >= 0xD800 && cp < 0xDC00 && m_pos + 6 <= m_len && m_p[m_pos] == '\\' && m_p[m_pos + 1] == 'u') {
+            if (cp >= 0xD800 && cp < 0xDC00 && m_pos + 6 <= end && m_p[m_pos] == '\\' && m_p[m_pos + 1] == 'u') {
                 m_pos += 2;
                 const uint lo = hex4();
                 if (lo >= 0xDC00 && lo < 0xE000)
                     cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
                 else {
-                    AppendUtf8(out, cp);
+                    o = PutUtf8(o, cp);
                     cp = lo;
                 }
             }
-            AppendUtf8(out, cp);
+            o = PutUtf8(o, cp);
             break;
         }
         default: Fail("escape inválido");
         }
+        p = m_p + m_pos;
     }
+    out.truncate(o - out.data());
+    m_pos = end + 1;
+    return out;
 }
 
 double JsonReader::ReadNumber()
@@ -442,20 +556,7 @@ void JsonReader::SkipValue()
 
 void JsonReader::SkipString()
 {
-    ++m_pos; // the opening quote (Peek saw it)
-    while (true) {
-        const qsizetype at = NextQuoteOrBackslash(m_p + m_pos, m_p + m_len) - m_p;
-        if (at >= m_len)
-            Fail("texto sem fim");
-        if (m_p[at] == '"') {
-            m_pos = at + 1;
-            return;
-        }
-        // A backslash takes the next character with it, whatever it is (a quote included).
-        if (at + 1 >= m_len)
-            Fail("escape incompleto");
-        m_pos = at + 2;
-    }
+    m_pos = StringEnd(m_pos + 1) + 1; // past the opening quote (Peek saw it), then past the closing one
 }
 
 QByteArray JsonReader::ReadRaw()

@@ -17,6 +17,7 @@ public:
     void EndArray();
     void Key(const char *key);
     void String(const QByteArray &utf8);
+    void String(const char *utf8, qsizetype size);
     void String(const QString &text) { String(text.toUtf8()); }
     void Number(double value);
     void Integer(qint64 value);
@@ -73,6 +74,8 @@ private:
     void SkipValue();
     // Past a string without building it: skipping a data packet should cost a scan, not a copy.
     void SkipString();
+    // The offset of the closing quote of the string whose text starts at pos; escapes: whether it has any.
+    qsizetype StringEnd(qsizetype pos, bool *escapes = nullptr) const;
     const QByteArray m_json;
     const char *m_p;
     qsizetype m_pos = 0;

@@ -300,11 +300,11 @@ const std::vector<QVariant> &TClientDataSet::CurrentValues() const
     return m_rows[m_current].values;
 }
 
-QVariant TClientDataSet::Normalise(int field, const QVariant &value) const
+// The form a value takes in a field of this definition (what SetValue stores).
+static QVariant NormaliseValue(const TFieldDef &def, const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
         return {};
-    const TFieldDef &def = m_defs[field];
     switch (def.type) {
     case TFieldType::String:
     case TFieldType::FixedChar:
@@ -359,6 +359,8 @@ QVariant TClientDataSet::Normalise(int field, const QVariant &value) const
     }
     return value;
 }
+
+QVariant TClientDataSet::Normalise(int field, const QVariant &value) const { return NormaliseValue(m_defs[field], value); }
 
 void TClientDataSet::Append()
 {
@@ -638,16 +640,16 @@ void TClientDataSet::NotifyData()
 
 // ---- packets ----
 
-void TClientDataSet::WriteRow(vnd::JsonWriter &w, const std::vector<QVariant> &values) const
+static void WriteRow(vnd::JsonWriter &w, const std::vector<TFieldDef> &defs, const std::vector<QVariant> &values)
 {
     w.BeginArray();
-    for (size_t i = 0; i < m_defs.size(); ++i) {
+    for (size_t i = 0; i < defs.size(); ++i) {
         const QVariant &v = values[i];
         if (!v.isValid()) {
             w.Null();
             continue;
         }
-        switch (m_defs[i].type) {
+        switch (defs[i].type) {
         case TFieldType::String:
         case TFieldType::FixedChar:
         case TFieldType::Memo: w.String(v.toByteArray()); break;
@@ -692,10 +694,37 @@ TDataPacket TClientDataSet::Data() const
     w.Key("rows");
     w.BeginArray();
     for (const Row &row : m_rows)
-        WriteRow(w, row.values);
+        WriteRow(w, m_defs, row.values);
     w.EndArray();
     w.EndObject();
     return TDataPacket{w.Take()};
+}
+
+TPacketWriter::TPacketWriter(const std::vector<TFieldDef> &defs, qsizetype reserveBytes) : m_defs(defs)
+{
+    m_w.Reserve(reserveBytes + 1024);
+    m_w.BeginObject();
+    WriteFields(m_w, m_defs);
+    m_w.Key("rows");
+    m_w.BeginArray();
+}
+
+void TPacketWriter::AddRow(const std::vector<QVariant> &values)
+{
+    if (values.size() != m_defs.size())
+        throw Exception(QStringLiteral("Linha com %1 valores para %2 campos").arg(values.size()).arg(m_defs.size()));
+    m_row.resize(values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        m_row[i] = NormaliseValue(m_defs[i], values[i]);
+    WriteRow(m_w, m_defs, m_row);
+    ++m_rows;
+}
+
+TDataPacket TPacketWriter::Finish()
+{
+    m_w.EndArray();
+    m_w.EndObject();
+    return TDataPacket{m_w.Take()};
 }
 
 TDataPacket TClientDataSet::Delta() const
@@ -720,7 +749,7 @@ TDataPacket TClientDataSet::Delta() const
     w.Key("rows");
     w.BeginArray();
     for (const auto *values : rows)
-        WriteRow(w, *values);
+        WriteRow(w, m_defs, *values);
     w.EndArray();
     w.Key("rowstate");
     w.BeginArray();
@@ -731,7 +760,7 @@ TDataPacket TClientDataSet::Delta() const
     w.BeginArray();
     for (const auto *values : originals) {
         if (values)
-            WriteRow(w, *values);
+            WriteRow(w, m_defs, *values);
         else
             w.Null();
     }

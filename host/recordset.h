@@ -207,7 +207,6 @@ private:
     void Seek(int from, int step);
     void NotifyData();
     void ReadRows(const QByteArray &json, bool appendAsInserted);
-    void WriteRow(vnd::JsonWriter &w, const std::vector<QVariant> &values) const;
 
     std::vector<TFieldDef> m_defs;
     std::vector<TGetTextEvent> m_getText;
@@ -224,4 +223,25 @@ private:
     bool m_filtered = false;
     int m_disabled = 0;
     bool m_pendingNotify = false;
+};
+
+// A data packet written row by row, for rows that need no record set on the way (a server's page of the
+// sale list): the text is the one Data() gives for a record set of these fields whose rows were set to
+// the same values through its fields.
+class TPacketWriter
+{
+public:
+    // reserveBytes: the expected size of the whole text, to write it into one buffer.
+    TPacketWriter(const std::vector<TFieldDef> &defs, qsizetype reserveBytes);
+    // One value per field, in field order, in any form that SetValue accepts.
+    void AddRow(const std::vector<QVariant> &values);
+    int RowCount() const { return m_rows; }
+    // The packet; the writer is spent.
+    TDataPacket Finish();
+
+private:
+    const std::vector<TFieldDef> &m_defs;
+    vnd::JsonWriter m_w;
+    std::vector<QVariant> m_row;
+    int m_rows = 0;
 };

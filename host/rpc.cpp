@@ -111,6 +111,18 @@ QByteArray EncodeResult(const QVariant &id, const QVariant &result)
     return w.Take();
 }
 
+QByteArray EncodeResultHead(const QVariant &id)
+{
+    JsonWriter w;
+    w.BeginObject();
+    w.Key("jsonrpc");
+    w.String(QByteArray("2.0"));
+    w.Key("id");
+    WriteValue(w, id);
+    w.Key("result");
+    return w.Take();
+}
+
 QByteArray EncodeError(const QVariant &id, int code, const QString &message)
 {
     JsonWriter w;

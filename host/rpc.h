@@ -18,6 +18,9 @@ QVariant ReadValue(JsonReader &r);
 
 QByteArray EncodeRequest(qint64 id, const QString &method, const QVariantList &params);
 QByteArray EncodeResult(const QVariant &id, const QVariant &result);
+// The response up to its result: head + a value's JSON text + "}" is EncodeResult's text. A server sends
+// a packet of megabytes that way, without copying it into the response.
+QByteArray EncodeResultHead(const QVariant &id);
 QByteArray EncodeError(const QVariant &id, int code, const QString &message);
 
 struct Request

@@ -81,8 +81,17 @@ RpcServer::RpcServer(const RdmGeraXml &rdm, QString token, int threads)
         return httplib::Server::HandlerResponse::Handled;
     });
     http.Post("/rpc", [this](const httplib::Request &req, httplib::Response &res) {
-        const QByteArray body = Handle(QByteArray(req.body.data(), qsizetype(req.body.size())));
-        res.set_content(body.constData(), size_t(body.size()), "application/json");
+        // The pieces are put together once, in the body itself: a page of the sale list is megabytes.
+        // (A content provider would not copy at all, but sends nothing once a stop began, and a call in
+        // flight must still be answered.)
+        const QByteArrayList pieces = Handle(QByteArray(req.body.data(), qsizetype(req.body.size())));
+        size_t total = 0;
+        for (const QByteArray &piece : pieces)
+            total += size_t(piece.size());
+        res.body.reserve(total);
+        for (const QByteArray &piece : pieces)
+            res.body.append(piece.constData(), size_t(piece.size()));
+        res.set_header("Content-Type", "application/json");
     });
 }
 
@@ -101,7 +110,7 @@ void RpcServer::Run() { m_impl->http.listen_after_bind(); }
 
 void RpcServer::Stop() { m_impl->http.stop(); }
 
-QByteArray RpcServer::Handle(const QByteArray &body) const
+QByteArrayList RpcServer::Handle(const QByteArray &body) const
 {
     QElapsedTimer timer;
     timer.start();
@@ -110,27 +119,31 @@ QByteArray RpcServer::Handle(const QByteArray &body) const
         req = vnd::rpc::DecodeRequest(body);
     } catch (const Exception &e) {
         LogCall(QStringLiteral("(requisição inválida)"), timer.elapsed(), -1, e.Message());
-        return vnd::rpc::EncodeError(QVariant(), kParseError, QStringLiteral("Requisição inválida: %1").arg(e.Message()));
+        return {vnd::rpc::EncodeError(QVariant(), kParseError, QStringLiteral("Requisição inválida: %1").arg(e.Message()))};
     }
     const QString prefix = QString::fromLatin1(vnd::rpc::kModule);
     const QString method = req.method.startsWith(prefix) ? req.method.mid(prefix.size()) : QString();
     if (method.isEmpty() || !m_impl->rdm.Has(method)) {
         const QString message = QStringLiteral("Método desconhecido: %1.").arg(req.method.left(100));
         LogCall(req.method, timer.elapsed(), -1, message);
-        return vnd::rpc::EncodeError(req.id, kMethodNotFound, message);
+        return {vnd::rpc::EncodeError(req.id, kMethodNotFound, message)};
     }
     try {
         const MethodResult result = m_impl->rdm.Call(method, req.params);
-        QByteArray out = vnd::rpc::EncodeResult(req.id, result.value);
+        QByteArrayList out;
+        if (vnd::rpc::IsPacket(result.value) && !result.value.value<TDataPacket>().IsEmpty())
+            out = {vnd::rpc::EncodeResultHead(req.id), result.value.value<TDataPacket>().json, QByteArray("}")};
+        else
+            out = {vnd::rpc::EncodeResult(req.id, result.value)};
         LogCall(method, timer.elapsed(), result.rows, {});
         return out;
     } catch (const Exception &e) {
         LogCall(method, timer.elapsed(), -1, e.Message());
-        return vnd::rpc::EncodeError(req.id, kServerError, e.Message());
+        return {vnd::rpc::EncodeError(req.id, kServerError, e.Message())};
     } catch (const std::exception &e) {
         const QString message = QStringLiteral("Erro interno do servidor em %1: %2").arg(method, QString::fromUtf8(e.what()));
         LogCall(method, timer.elapsed(), -1, message);
-        return vnd::rpc::EncodeError(req.id, kInternalError, message);
+        return {vnd::rpc::EncodeError(req.id, kInternalError, message)};
     }
 }
 

@@ -24,8 +24,9 @@ public:
     void Stop();
 
     // One call as the HTTP handler runs it, without the transport: the JSON-RPC response body for a
-    // request body. Never throws.
-    QByteArray Handle(const QByteArray &body) const;
+    // request body, as pieces that make it up in order (a packet result is not copied into them). Never
+    // throws.
+    QByteArrayList Handle(const QByteArray &body) const;
 
 private:
     struct Impl;

@@ -41,9 +41,9 @@ MethodResult getNotas(const RdmGeraXml &rdm, const Args &args)
                                      QStringLiteral("tipos de recebimento"));
     if (last >= first && last - first + 1 > kMaxPageRows)
         throw Exception(QStringLiteral("Página grande demais: %1 linhas (o máximo é %2).").arg(last - first + 1).arg(kMaxPageRows));
-    TClientDataSet page;
-    QueryNotasPage(rdm.Db(), f, first, last, page);
-    return PacketResult(page);
+    int rows = 0;
+    TDataPacket page = NotasPagePacket(rdm.Db(), f, first, last, rows);
+    return MethodResult{QVariant::fromValue(std::move(page)), rows};
 }
 
 MethodResult getNotasPedRej(const RdmGeraXml &rdm, const Args &args)

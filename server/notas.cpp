@@ -4,6 +4,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 #include <unordered_map>
 
 namespace vnd::server {
@@ -49,6 +51,10 @@ QString SelectList(const ServerDb &db, bool withDocuments)
             expr = db.DateTimeColumn(column);
         else if (kColumns[i].type == TFieldType::Memo && !withDocuments)
             expr = QStringLiteral("NULL");
+        else if (kColumns[i].type == TFieldType::Memo && db.dialect() == Dialect::SQLite)
+            // The document's own UTF-8 bytes, which the record set keeps: read as text, SQLite would
+            // convert it to UTF-16 and the record set back again.
+            expr = QStringLiteral("CAST(%1 AS BLOB)").arg(column);
         list += (list.isEmpty() ? QString() : QStringLiteral(", ")) + expr;
     }
     return QStringLiteral("SELECT ") + list + QStringLiteral(" FROM VENDA V");
@@ -72,12 +78,17 @@ template <typename Value> void AppendRow(const Value &value, TClientDataSet &out
         const QVariant v = value(i - 1);
         if (v.isNull())
             continue;
-        if (kColumns[i].type == TFieldType::DateTime)
-            out.Fields(i).SetAsDateTime(ServerDb::ReadDateTime(v));
-        else
-            out.Fields(i).SetValue(v);
+        out.Fields(i).SetValue(v);
     }
     out.Post();
+}
+
+// A selected value of column c (of kColumns) as the record set takes it.
+QVariant ReadValue(const QVariant &v, int c)
+{
+    if (kColumns[c].type == TFieldType::DateTime && !v.isNull())
+        return ServerDb::ReadDateTime(v);
+    return v;
 }
 
 void ReadRows(QSqlQuery &q, TClientDataSet &out)
@@ -85,9 +96,47 @@ void ReadRows(QSqlQuery &q, TClientDataSet &out)
     Prepare(out);
     out.DisableControls();
     while (q.next())
-        AppendRow([&q](int c) { return q.value(c); }, out);
+        AppendRow([&q](int c) { return ReadValue(q.value(c), c + 1); }, out);
     out.MergeChangeLog();
     out.EnableControls();
+}
+
+// The page's rows in order: per row, the value of every column but IDCHECK as the engine gives it, with
+// the date-times read.
+std::vector<std::vector<QVariant>> ReadPage(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last)
+{
+    if (first < 0)
+        throw Exception(QStringLiteral("Primeira linha da página inválida: %1.").arg(first));
+    if (last < first)
+        return {};
+    // The page is chosen and numbered on the short columns alone, then joined to its rows: sorting whole
+    // rows would drag every matching sale's documents through the sorter just to skip to the page.
+    QString page = QStringLiteral("SELECT V.IDVENDA AS ID, ROW_NUMBER() OVER (%1) AS N FROM VENDA V WHERE 1 = 1")
+                       .arg(QLatin1String(kOrder).trimmed());
+    QVariantList binds;
+    AppendConditions(filter, db, page, binds);
+    page += QLatin1String(kOrder) + QStringLiteral(" LIMIT ? OFFSET ?");
+    binds << (last - first + 1) << first;
+    const QString sql = SelectList(db, true)
+                            .replace(QStringLiteral("SELECT "), QStringLiteral("SELECT P.N, "))
+                            .replace(QStringLiteral(" FROM VENDA V"),
+                                     QStringLiteral(" FROM (%1) P JOIN VENDA V ON V.IDVENDA = P.ID").arg(page));
+    std::vector<std::vector<QVariant>> rows;
+    QSqlQuery q = db.Exec(sql, binds, "ler as vendas");
+    while (q.next()) {
+        const qint64 at = q.value(0).toLongLong() - 1 - first;
+        if (at < 0 || at > last - first)
+            throw Exception(QStringLiteral("Numeração inesperada da página de vendas: linha %1.").arg(at + first));
+        if (size_t(at) >= rows.size())
+            rows.resize(size_t(at) + 1);
+        std::vector<QVariant> &row = rows[size_t(at)];
+        row.reserve(kColumnCount - 1);
+        for (int c = 1; c < kColumnCount; ++c)
+            row.push_back(ReadValue(q.value(c), c));
+    }
+    // Only a sale removed while the page was read could leave a place empty.
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [](const auto &row) { return row.empty(); }), rows.end());
+    return rows;
 }
 
 } // namespace
@@ -100,55 +149,36 @@ void DefineNotasFields(TClientDataSet &cds)
 
 void QueryNotasPage(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, TClientDataSet &out)
 {
-    if (first < 0)
-        throw Exception(QStringLiteral("Primeira linha da página inválida: %1.").arg(first));
+    const std::vector<std::vector<QVariant>> rows = ReadPage(db, filter, first, last);
     Prepare(out);
-    if (last < first)
-        return;
-    // The page's ids first, ordered on the short columns alone; sorting whole rows would drag every
-    // matching sale's documents through the sorter just to skip to the page.
-    QString sql = QStringLiteral("SELECT V.IDVENDA FROM VENDA V WHERE 1 = 1");
-    QVariantList binds;
-    AppendConditions(filter, db, sql, binds);
-    sql += QLatin1String(kOrder) + QStringLiteral(" LIMIT ? OFFSET ?");
-    binds << (last - first + 1) << first;
-    QList<qint64> ids;
-    {
-        QSqlQuery q = db.Exec(sql, binds, "ler as vendas");
-        while (q.next())
-            ids << q.value(0).toLongLong();
-    }
-    if (ids.isEmpty())
-        return;
-
-    // Then the rows by id, put back in the page's order. Chunks keep under the engines' bound-value limits.
-    std::unordered_map<qint64, int> position;
-    for (int i = 0; i < ids.size(); ++i)
-        position.emplace(ids[i], i);
-    std::vector<std::vector<QVariant>> values(ids.size());
-    const QString select = SelectList(db, true).replace(QStringLiteral("SELECT "), QStringLiteral("SELECT V.IDVENDA, "));
-    const int chunk = 500;
-    for (int start = 0; start < ids.size(); start += chunk) {
-        QString marks;
-        QVariantList idBinds;
-        for (int i = start; i < std::min<int>(start + chunk, int(ids.size())); ++i) {
-            marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
-            idBinds << ids[i];
-        }
-        QSqlQuery q = db.Exec(select + QStringLiteral(" WHERE V.IDVENDA IN (%1)").arg(marks), idBinds, "ler as vendas");
-        while (q.next()) {
-            std::vector<QVariant> &row = values[position.at(q.value(0).toLongLong())];
-            row.reserve(kColumnCount - 1);
-            for (int c = 1; c < kColumnCount; ++c)
-                row.push_back(q.value(c));
-        }
-    }
     out.DisableControls();
-    for (const std::vector<QVariant> &row : values)
-        if (!row.empty()) // a sale removed between the two reads is left out
-            AppendRow([&row](int c) { return row[size_t(c)]; }, out);
+    for (const std::vector<QVariant> &row : rows)
+        AppendRow([&row](int c) { return row[size_t(c)]; }, out);
     out.MergeChangeLog();
     out.EnableControls();
+}
+
+TDataPacket NotasPagePacket(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, int &rowCount)
+{
+    const std::vector<std::vector<QVariant>> rows = ReadPage(db, filter, first, last);
+    static const std::vector<TFieldDef> defs = [] {
+        TClientDataSet shape;
+        DefineNotasFields(shape);
+        return shape.FieldDefs();
+    }();
+    qsizetype bytes = 0;
+    for (const std::vector<QVariant> &row : rows)
+        for (const QVariant &v : row)
+            bytes += (v.typeId() == QMetaType::QByteArray ? v.toByteArray().size() * 9 / 8 : 0) + 24;
+    TPacketWriter packet(defs, bytes);
+    std::vector<QVariant> values(kColumnCount);
+    values[0] = QByteArray("N");
+    for (const std::vector<QVariant> &row : rows) {
+        std::copy(row.begin(), row.end(), values.begin() + 1);
+        packet.AddRow(values);
+    }
+    rowCount = packet.RowCount();
+    return packet.Finish();
 }
 
 void QueryNotasPendingRejected(const ServerDb &db, const SaleFilter &filter, TClientDataSet &out)

@@ -13,6 +13,9 @@ void DefineNotasFields(TClientDataSet &cds);
 // One page of the filter's sales: rows first..last (inclusive, numbered from 0) of the stable order
 // branch, register, sale date, sale number; IDCHECK is "N" on every row. An empty page past the end.
 void QueryNotasPage(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, TClientDataSet &out);
+// The same page as a data packet, written from the rows without a record set in between (what getNotas
+// answers); rowCount receives the number of rows.
+TDataPacket NotasPagePacket(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, int &rowCount);
 
 // The NFC-e sales of the filter awaiting or refused by the tax authority. Only their number matters to
 // the screen, so the two stored documents are left out of the rows.

@@ -24,6 +24,68 @@ TEST(Json, StringsRoundTripEscapesAndAccents)
     EXPECT_FALSE(r.NextElement());
 }
 
+// Strings long enough for the wide scans, with one byte that needs escaping at every position, and bytes
+// from 0x7f up that must go through unescaped.
+TEST(Json, EveryPositionOfAnEscapeInLongStrings)
+{
+    const struct
+    {
+        char byte;
+        const char *escaped;
+    } specials[] = {{'"', "\\\""}, {'\\', "\\\\"}, {'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"},
+                    {'\x01', "\\u0001"}, {'\x1f', "\\u001f"}, {'\0', "\\u0000"}};
+    for (int length : {1, 15, 16, 17, 31, 32, 33, 70}) {
+        for (int at = 0; at < length; ++at) {
+            for (const auto &sp : specials) {
+                QByteArray text(length, 'x');
+                for (int i = 0; i < length; i += 5)
+                    text[i] = char(0x7f + i % 0x80); // 0x7f, high bytes: no escape
+                text[at] = sp.byte;
+                JsonWriter w;
+                w.String(text);
+                QByteArray expected = text;
+                expected.replace(at, 1, sp.escaped);
+                ASSERT_EQ(w.Bytes(), '"' + expected + '"') << length << " " << at << " " << int(sp.byte);
+                JsonReader r(w.Bytes());
+                ASSERT_EQ(r.ReadString(), text) << length << " " << at << " " << int(sp.byte);
+            }
+        }
+    }
+    // Dense mixes across block boundaries, against the escaping rule written out plainly.
+    const char alphabet[] = {'"', '\\', 'a', '\n', '\x01', '\xC3', '\xA7', 'u', '\x7f'};
+    unsigned seed = 12345;
+    for (int n = 0; n < 400; ++n) {
+        QByteArray text, expected = "\"";
+        for (int i = 0, len = n % 97; i < len; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            const char c = alphabet[(seed >> 16) % sizeof alphabet];
+            text += c;
+            expected += c == '"' ? QByteArray("\\\"") : c == '\\' ? QByteArray("\\\\") : c == '\n' ? QByteArray("\\n")
+                      : c == '\x01'                          ? QByteArray("\\u0001") : QByteArray(1, c);
+        }
+        expected += '"';
+        JsonWriter w;
+        w.String(text);
+        ASSERT_EQ(w.Bytes(), expected);
+        JsonReader r(w.Bytes());
+        ASSERT_EQ(r.ReadString(), text);
+    }
+    // Many escapes in a row, and an escaped quote where a plain one would end the string.
+    const QByteArray dense = QByteArray(40, '"') + QByteArray(40, '\\') + "<a b=\"1\"/>";
+    JsonWriter w;
+    w.BeginArray();
+    w.String(dense);
+    w.String(dense);
+    w.EndArray();
+    JsonReader r(w.Bytes());
+    r.ExpectArrayBegin();
+    ASSERT_TRUE(r.NextElement());
+    r.Skip();
+    ASSERT_TRUE(r.NextElement());
+    EXPECT_EQ(r.ReadString(), dense);
+    EXPECT_FALSE(r.NextElement());
+}
+
 TEST(Json, UnicodeEscapesAndSurrogatePairs)
 {
     JsonReader r(R"(["\u00e7\u00e3o", "\ud83d\ude00", "\/"])");
@@ -38,7 +100,8 @@ TEST(Json, UnicodeEscapesAndSurrogatePairs)
 
 TEST(Json, MalformedTextFailsWithOffset)
 {
-    for (const char *bad : {"[1,", "{\"a\" 1}", "[\"open", "[\"\\u12\"]", "{\"a\":1,}"}) {
+    for (const char *bad : {"[1,", "{\"a\" 1}", "[\"open", "[\"\\u12\"]", "{\"a\":1,}", "[\"ends in \\\"]",
+                            "[\"\\x\"]", "[\"\\ud800\\u12\"]"}) {
         JsonReader r(bad);
         EXPECT_THROW(r.ReadVariant(), Exception) << bad;
     }

@@ -152,6 +152,22 @@ TEST_P(NotasTest, RowsCarryTheSaleListFieldsExactly)
     EXPECT_TRUE(page.FieldByName(QStringLiteral("DTHRPROTOCOCANC")).IsNull());
 }
 
+// The server writes its pages without a record set; what it sends must be what a record set holding the
+// same rows would send, byte for byte (null dates, accented documents, the tick mark).
+TEST_P(NotasTest, ThePageIsThePacketOfTheSameRowsInARecordSet)
+{
+    const TServerResult answer = Prepared().Connection().Call(QStringLiteral("getNotas"), NotasParams(March(), 0, 500));
+    const TDataPacket sent = vnd::rpc::ToPacket(CheckResultServ(answer));
+    vnd::server::SaleFilter filter;
+    filter.from = March().de;
+    filter.to = March().ate;
+    const vnd::server::ServerDb db(Prepared().DbUrl());
+    TClientDataSet direct;
+    vnd::server::QueryNotasPage(db, filter, 0, 500, direct);
+    ASSERT_GT(direct.RecordCount(), 2);
+    EXPECT_EQ(sent.json, direct.Data().json);
+}
+
 TEST_P(NotasTest, PendingAndRejectedNfceOfTheFilter)
 {
     auto pending = [&](const NotasQuery &q) {
