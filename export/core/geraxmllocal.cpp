@@ -44,7 +44,10 @@ void EnsureFolder(const QString &path)
 
 } // namespace
 
-void WriteWholeFile(const QString &path, const QByteArray &content)
+namespace {
+
+// head then tail into path, whole or not at all.
+void WriteFileAtomically(const QString &path, const QByteArray &head, const QByteArray &tail)
 {
     // Written beside the target under a temporary name and renamed over it, so a reader never sees half
     // a file. An export can always be made again from the database, so loose files are not synced one by one;
@@ -59,12 +62,16 @@ void WriteWholeFile(const QString &path, const QByteArray &content)
     };
     if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         fail(f.errorString());
-    if (f.write(content) != content.size() || f.write("\r\n", 2) != 2 || !f.flush())
+    if (f.write(head) != head.size() || f.write(tail) != tail.size() || !f.flush())
         fail(f.errorString());
     f.close();
     if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0)
         fail(QString::fromLocal8Bit(std::strerror(errno)));
 }
+
+} // namespace
+
+void WriteWholeFile(const QString &path, const QByteArray &content) { WriteFileAtomically(path, content, QByteArrayLiteral("\r\n")); }
 
 void SyncFile(const QString &path)
 {
@@ -90,25 +97,66 @@ ArchiveQueue::~ArchiveQueue()
         m_abandoned = true; // the batches not started yet are not compressed at all
     }
     Close();
-    if (!m_finished) {
-        // The run failed before its archives were complete: its loose files are what stays, so archives
-        // holding a part of them would only be copies to confuse the user.
-        for (const Job &job : m_jobs)
+    if (m_finished)
+        return;
+    // The run failed before its archives were complete. Files on disk stay loose, so archives holding a
+    // part of them would only be copies to confuse the user; files in memory that no verified archive
+    // holds are written loose now, so that each one is somewhere, once.
+    for (Job &job : m_jobs) {
+        if (!job.files.isEmpty())
             QFile::remove(job.archive);
+        if (!job.archived) {
+            const QString error = WriteLoose(job);
+            if (!error.isEmpty())
+                qWarning("%s", qPrintable(error));
+        }
     }
+    Job rest;
+    rest.memoryPaths = m_pendingMemoryPaths;
+    rest.memory = m_pendingMemory;
+    const QString error = WriteLoose(rest);
+    if (!error.isEmpty())
+        qWarning("%s", qPrintable(error));
+}
+
+QString ArchiveQueue::WriteLoose(Job &job)
+{
+    QString error;
+    for (qsizetype i = 0; i < job.memory.size(); ++i) {
+        try {
+            WriteFileAtomically(job.memoryPaths[i], job.memory[i].data, {});
+        } catch (const Exception &e) {
+            if (error.isEmpty())
+                error = e.Message();
+        }
+    }
+    job.memory.clear();
+    return error;
 }
 
 void ArchiveQueue::Add(const QString &path)
 {
     m_pending << path;
     m_all << path;
-    if (m_pending.size() == kFilesPerArchive)
+    if (m_pending.size() + m_pendingMemory.size() == kFilesPerArchive)
+        QueuePending();
+}
+
+void ArchiveQueue::Add(const QString &path, const QByteArray &content)
+{
+    m_pendingMemoryPaths << path;
+    // Exactly the file's size: the assembled text may carry spare capacity, a whole batch of it.
+    QByteArray data(content.size() + 2, Qt::Uninitialized);
+    std::memcpy(data.data(), content.constData(), size_t(content.size()));
+    std::memcpy(data.data() + content.size(), "\r\n", 2);
+    m_pendingMemory << TZipMaster::MemoryFile{QFileInfo(path).fileName(), std::move(data)};
+    if (m_pending.size() + m_pendingMemory.size() == kFilesPerArchive)
         QueuePending();
 }
 
 void ArchiveQueue::QueuePending()
 {
-    if (m_pending.isEmpty())
+    if (m_pending.isEmpty() && m_pendingMemory.isEmpty())
         return;
     QString name;
     // A name taken by an earlier run in the same second would be overwritten: move on to a free one.
@@ -117,14 +165,18 @@ void ArchiveQueue::QueuePending()
                                        m_next.toString(QStringLiteral("ddMMyyyy HHmmss")) + QStringLiteral(".zip"));
         m_next = m_next.addSecs(1);
     } while (QFile::exists(name));
+    // Archives are independent: both cores compress at once while the caller goes on.
+    const size_t cores = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
     {
-        std::lock_guard lock(m_mutex);
-        m_jobs.push_back({name, std::move(m_pending), {}});
+        std::unique_lock lock(m_mutex);
+        // Batches in memory are a few megabytes each: past one batch waiting behind the workers, wait.
+        m_progress.wait(lock, [&] { return m_jobs.size() - m_done <= cores; });
+        m_jobs.push_back({name, std::move(m_pending), std::move(m_pendingMemoryPaths), std::move(m_pendingMemory), {}});
     }
     m_pending.clear();
+    m_pendingMemoryPaths.clear();
+    m_pendingMemory.clear();
     m_wake.notify_one();
-    // Archives are independent: both cores compress at once while the caller goes on writing.
-    const size_t cores = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
     if (m_workers.size() < cores)
         m_workers.emplace_back([this] { Work(); });
 }
@@ -143,6 +195,7 @@ void ArchiveQueue::Work()
             TZipMaster zip;
             zip.ZipFileName = job.archive;
             zip.FSpecArgs = job.files;
+            zip.FSpecMemory = job.memory;
             zip.Add();
             zip.Verify();
         } catch (const Exception &e) {
@@ -150,10 +203,18 @@ void ArchiveQueue::Work()
         } catch (const std::exception &e) {
             error = QString::fromUtf8(e.what());
         }
-        if (!error.isEmpty())
+        if (error.isEmpty()) {
+            job.memory.clear(); // the archive holds them now
+        } else {
             QFile::remove(job.archive);
+            // The files of the failed archive are written loose instead, so none is lost.
+            const QString loose = WriteLoose(job);
+            if (!loose.isEmpty())
+                error += QStringLiteral(" (e os arquivos não puderam ser gravados soltos: %1)").arg(loose);
+        }
         lock.lock();
         job.error = error;
+        job.archived = error.isEmpty();
         ++m_done;
         m_progress.notify_all();
     }
@@ -201,6 +262,8 @@ QStringList ArchiveQueue::Finish()
         }
         archives << job.archive;
     }
+    if (m_all.isEmpty())
+        return archives; // nothing was written loose, nothing is deleted
     // The archives must be on disk before the only other copy of their files goes.
     for (const QString &archive : archives)
         SyncFile(archive);
@@ -249,9 +312,10 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
                 }
                 auto write = [&](const QString &name, const QByteArray &content) {
                     const QString path = QDir(dir).filePath(name);
-                    WriteWholeFile(path, content);
                     if (archives)
-                        archives->Add(path);
+                        archives->Add(path, content); // written loose only if its archive cannot be made
+                    else
+                        WriteWholeFile(path, content);
                 };
                 if (row.IsNfce()) {
                     write(NfceFileName(row), ProcessedNfce(row));

@@ -3,6 +3,8 @@
 // archives of at most 1000 files. Needs no screen: the main screen, the command line and the server's
 // generation all call it.
 
+#include "export/core/zipmaster.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -35,12 +37,16 @@ void SyncFile(const QString &path);
 // names the archive. Returns the archive paths.
 QStringList ArchiveFiles(const QString &folder, const QStringList &paths, const QDateTime &start);
 
-// ArchiveFiles for files that are still being written: every kFilesPerArchive files added make an archive
-// that is compressed and read back on a worker thread (both cores) while the caller writes the next ones.
+// ArchiveFiles for files that are still being made: every kFilesPerArchive files added make an archive
+// that is compressed and read back on a worker thread (both cores) while the caller makes the next ones.
 // Finish archives the rest, waits with progress ("arquivo compactado N de M"), reports the first failure
 // as ArchiveFiles does, and deletes the loose files only when every archive is verified and on disk.
-// Destroyed without Finish (the run failed), it waits for its workers and removes the archives it made;
-// the loose files stay.
+// Destroyed without Finish (the run failed), it waits for its workers and removes the archives it made of
+// files on disk; the loose files stay.
+//
+// Files added with their content are never written loose unless they must: each one ends up whole either
+// in a verified archive or, when its archive fails or the run stops first, as a loose file at its path.
+// At most a few batches wait in memory; Add waits for the workers beyond that.
 class ArchiveQueue
 {
 public:
@@ -51,23 +57,31 @@ public:
     ArchiveQueue(const ArchiveQueue &) = delete;
     ArchiveQueue &operator=(const ArchiveQueue &) = delete;
 
+    // A file already written at path.
     void Add(const QString &path);
+    // A file not written yet: content is its text without the final CR LF, as WriteWholeFile takes it.
+    void Add(const QString &path, const QByteArray &content);
     QStringList Finish();
 
 private:
     struct Job
     {
         QString archive;
-        QStringList files;
+        QStringList files;       // on disk
+        QStringList memoryPaths; // where the files held in memory go if they must be written loose
+        QList<TZipMaster::MemoryFile> memory;
         QString error;
+        bool archived = false;
     };
     void QueuePending();
+    static QString WriteLoose(Job &job);
     void Work();
     void Close();
 
     const QString m_folder;
     QDateTime m_next;
-    QStringList m_pending, m_all;
+    QStringList m_pending, m_all, m_pendingMemoryPaths;
+    QList<TZipMaster::MemoryFile> m_pendingMemory;
     std::deque<Job> m_jobs; // guarded by m_mutex while workers run
     size_t m_taken = 0, m_done = 0;
     bool m_closed = false, m_abandoned = false, m_finished = false;

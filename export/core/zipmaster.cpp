@@ -64,6 +64,21 @@ void TZipMaster::Add()
             throw Exception(QStringLiteral("Não foi possível incluir %1 no arquivo compactado %2: %3").arg(path, ZipFileName, why));
         }
     }
+    for (const MemoryFile &file : FSpecMemory) {
+        // The bytes stay with the caller until the archive is closed below.
+        zip_source_t *src = zip_source_buffer(za, file.data.constData(), zip_uint64_t(file.data.size()), 0);
+        const QByteArray entry = file.name.toUtf8();
+        zip_int64_t index = -1;
+        if (src)
+            index = zip_file_add(za, entry.constData(), src, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
+        if (index < 0 || zip_set_file_compression(za, zip_uint64_t(index), ZIP_CM_DEFLATE, 9) < 0) {
+            const QString why = ZipError(za);
+            if (src && index < 0)
+                zip_source_free(src);
+            zip_discard(za);
+            throw Exception(QStringLiteral("Não foi possível incluir %1 no arquivo compactado %2: %3").arg(file.name, ZipFileName, why));
+        }
+    }
     if (zip_close(za) < 0) {
         const QString why = ZipError(za);
         zip_discard(za);
@@ -82,10 +97,17 @@ void TZipMaster::Verify() const
         zip_discard(za);
         throw Exception(QStringLiteral("O arquivo compactado %1 está incompleto ou corrompido: %2").arg(ZipFileName, text));
     };
-    // Entries are named by file name; several paths of one name collapse into one entry (the last).
-    QHash<QString, QString> expected;
+    // Entries are named by file name; several files of one name collapse into one entry (the last).
+    struct Expected
+    {
+        QString path;             // a file on disk, or
+        const QByteArray *data;   // bytes in memory
+    };
+    QHash<QString, Expected> expected;
     for (const QString &path : FSpecArgs)
-        expected.insert(QFileInfo(path).fileName(), path);
+        expected.insert(QFileInfo(path).fileName(), Expected{path, nullptr});
+    for (const MemoryFile &file : FSpecMemory)
+        expected.insert(file.name, Expected{file.name, &file.data});
     if (zip_get_num_entries(za, 0) != expected.size())
         fail(QStringLiteral("%1 arquivos esperados, %2 encontrados").arg(expected.size()).arg(zip_get_num_entries(za, 0)));
     QByteArray buffer(1 << 20, Qt::Uninitialized);
@@ -96,8 +118,12 @@ void TZipMaster::Verify() const
             fail(QStringLiteral("falta %1").arg(it.key()));
         quint32 crc = 0;
         qint64 size = 0;
-        if (!FileCrc(it.value(), crc, size))
-            fail(QStringLiteral("não foi possível ler %1").arg(it.value()));
+        if (const QByteArray *data = it.value().data) {
+            crc = quint32(crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(data->constData()), uInt(data->size())));
+            size = data->size();
+        } else if (!FileCrc(it.value().path, crc, size)) {
+            fail(QStringLiteral("não foi possível ler %1").arg(it.value().path));
+        }
         if (st.crc != crc || qint64(st.size) != size)
             fail(QStringLiteral("%1 difere do arquivo gravado").arg(it.key()));
         // Inflating the entry makes libzip check the stored CRC against the data itself.

@@ -240,3 +240,85 @@ TEST(GeraXmlLocal, ARunThatStopsHalfWayLeavesTheLooseFilesAndNoArchive)
     for (const QString &name : left)
         EXPECT_TRUE(name.endsWith(QStringLiteral(".xml"))) << name.toStdString();
 }
+
+namespace {
+// Entry names of an archive.
+QStringList ZipNames(const QString &path)
+{
+    QStringList names;
+    int err = 0;
+    zip_t *za = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &err);
+    if (!za)
+        return names;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i)
+        names << QString::fromUtf8(zip_get_name(za, zip_uint64_t(i), 0));
+    zip_discard(za);
+    return names;
+}
+} // namespace
+
+// Files handed over in memory are archived without a loose copy; when the run stops half-way, each one is
+// in exactly one place: a verified archive, or a whole loose file with its CR LF.
+TEST(GeraXmlLocal, FilesInMemoryEndUpOnceInAnArchiveOrLoose)
+{
+    QTemporaryDir dir;
+    QStringList names;
+    {
+        vnd::ArchiveQueue queue(dir.path(), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
+        for (int i = 0; i < 2300; ++i) {
+            names << QStringLiteral("f%1.xml").arg(i, 4, 10, QLatin1Char('0'));
+            queue.Add(dir.filePath(names.last()), "<x n=\"" + QByteArray::number(i) + "\"/>");
+        }
+    }
+    QStringList seen;
+    for (const QString &file : QDir(dir.path()).entryList(QDir::Files)) {
+        if (file.endsWith(QStringLiteral(".zip"))) {
+            seen << ZipNames(dir.filePath(file));
+            continue;
+        }
+        QFile f(dir.filePath(file));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << file.toStdString();
+        EXPECT_EQ(f.readAll(), "<x n=\"" + QByteArray::number(file.mid(1, 4).toInt()) + "\"/>\r\n");
+        seen << file;
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, names);
+
+    // A finished run leaves archives only, whose entries carry the final CR LF.
+    QTemporaryDir done;
+    vnd::ArchiveQueue queue(done.path(), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
+    for (int i = 0; i < 1500; ++i)
+        queue.Add(done.filePath(QStringLiteral("g%1.xml").arg(i)), "<y/>");
+    const QStringList archives = queue.Finish();
+    ASSERT_EQ(archives.size(), 2);
+    EXPECT_EQ(QDir(done.path()).entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(ZipNames(archives[0]).size() + ZipNames(archives[1]).size(), 1500);
+    int err = 0;
+    zip_t *za = zip_open(QFile::encodeName(archives[1]).constData(), ZIP_RDONLY, &err);
+    ASSERT_NE(za, nullptr);
+    zip_stat_t st;
+    ASSERT_EQ(zip_stat_index(za, 0, 0, &st), 0);
+    EXPECT_EQ(st.size, 6u);
+    zip_discard(za);
+}
+
+// An archive that cannot be written leaves its files loose, whole, and the error names the archive.
+TEST(GeraXmlLocal, FilesInMemoryOfAFailedArchiveAreWrittenLoose)
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("sem-pasta"));
+    vnd::ArchiveQueue queue(missing, QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
+    for (int i = 0; i < 3; ++i)
+        queue.Add(dir.filePath(QStringLiteral("h%1.xml").arg(i)), "<z/>");
+    try {
+        queue.Finish();
+        FAIL();
+    } catch (const Exception &e) {
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("ArquivosXML_02012026 030405.zip"))) << e.Message().toStdString();
+    }
+    for (int i = 0; i < 3; ++i) {
+        QFile f(dir.filePath(QStringLiteral("h%1.xml").arg(i)));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), "<z/>\r\n");
+    }
+}
