@@ -68,8 +68,7 @@ MethodResult Store(const RdmGeraXml &rdm, const Args &args, bool sat, const char
         throw Exception(QStringLiteral("%1 recebe %2 (tipo \"%3\" no item 9 do vetor); recebido \"%4\".")
                             .arg(QString::fromLatin1(method), sat ? QStringLiteral("cupons SAT") : QStringLiteral("NFC-e"),
                                  sat ? QStringLiteral("S") : QStringLiteral("N"), sat ? QStringLiteral("N") : QStringLiteral("S")));
-    const SaleResolution checks = CheckSale(rdm.Db(), sale);
-    const bool stored = StoreImportedSale(rdm.Db(), sale, checks);
+    const bool stored = StoreImportedSale(rdm.Db(), sale);
     return MethodResult{true, stored ? 1 : 0};
 }
 

@@ -79,7 +79,8 @@ MethodResult setValidaXml(const RdmGeraXml &rdm, const Args &args)
     const ImportedSale sale = ReadSaleArray(args.List(0, "vetor da venda"));
     if (sale.batch <= 0)
         throw Exception(QStringLiteral("Lote de validação não informado no vetor da venda (item 10)."));
-    const SaleResolution checks = CheckSale(rdm.Db(), sale);
+    SaleResolution checks;
+    rdm.Db().ReadTogether([&] { checks = CheckSale(rdm.Db(), sale); });
     if (checks.problems.isEmpty())
         return MethodResult{true, 0};
     const ServerDb &db = rdm.Db();

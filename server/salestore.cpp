@@ -112,7 +112,10 @@ bool InsertVenda(const ServerDb &db, const VendaRow &s, const QList<VendaItemRow
     return true;
 }
 
-bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale, const SaleResolution &checks)
+namespace {
+
+// The store of a checked sale, inside the caller's transaction.
+bool InsertImportedSale(const ServerDb &db, const ImportedSale &sale, const SaleResolution &checks)
 {
     if (checks.HasErrors())
         throw Exception(QStringLiteral("A venda %1 não foi gravada: %2")
@@ -164,8 +167,17 @@ bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale, const SaleR
         const bool change = p.IsChange(sale.sat);
         payments << VendaReceRow{p.code, change ? QString() : checks.receiptTypes.value(p.code), p.amount, change};
     }
+    return InsertVenda(db, row, items, payments);
+}
+
+} // namespace
+
+bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale)
+{
+    // Checked and stored in one transaction: a sale that another host stores meanwhile is seen as stored,
+    // never stored twice, and the branch and products checked are the ones the sale is stored against.
     bool stored = false;
-    db.Write([&] { stored = InsertVenda(db, row, items, payments); });
+    db.Write([&] { stored = InsertImportedSale(db, sale, CheckSale(db, sale)); });
     return stored;
 }
 

@@ -45,9 +45,9 @@ struct VendaReceRow
 bool InsertVenda(const ServerDb &db, const VendaRow &sale, const QList<VendaItemRow> &items,
                  const QList<VendaReceRow> &payments);
 
-// Stores an imported sale in one transaction. Exception with the errors when the checks found any;
-// false when the key was already stored (nothing written, the call is idempotent); true when stored.
-bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale, const SaleResolution &checks);
+// Checks and stores an imported sale in one transaction. Exception with the errors when the checks found
+// any; false when the key was already stored (nothing written, the call is idempotent); true when stored.
+bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale);
 
 // Marks the sale of the cancelled key as cancelled and keeps the cancellation document. Exception naming
 // the key when no sale has it.

@@ -209,6 +209,26 @@ void ServerDb::Write(const std::function<void()> &fn) const
     }
 }
 
+void ServerDb::ReadTogether(const std::function<void()> &fn) const
+{
+    if (m_dialect == Dialect::PostgreSQL) {
+        fn();
+        return;
+    }
+    QSqlQuery control(Connection());
+    if (!control.exec(QStringLiteral("BEGIN")))
+        Fail(control.lastError(), m_dialect, "iniciar a leitura");
+    try {
+        fn();
+    } catch (...) {
+        control.exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+    // Nothing was written: ending the transaction cannot lose anything, only release the snapshot.
+    if (!control.exec(QStringLiteral("COMMIT")))
+        control.exec(QStringLiteral("ROLLBACK"));
+}
+
 void ServerDb::WriteDeferredSync(const std::function<void()> &fn) const
 {
     if (m_dialect == Dialect::PostgreSQL) {
