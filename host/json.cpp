@@ -3,7 +3,6 @@
 #include "host/errors.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -109,10 +108,14 @@ qsizetype EscapedLength(const char *p, const char *end)
         const Block b(p);
         const unsigned controls = b.Controls();
         const unsigned special = b.Equal('"') | b.Equal('\\') | controls;
-        if (!special) // most blocks; the counts below are no single instruction on every machine
+        if (!special) // most blocks
             continue;
         const unsigned shortControls = b.Equal('\n') | b.Equal('\r') | b.Equal('\t');
-        size += std::popcount(special) + 4 * std::popcount(controls & ~shortControls);
+        // Bit by bit: few are set, and a population count is no single instruction on every machine.
+        for (unsigned m = special; m; m &= m - 1)
+            ++size;
+        for (unsigned m = controls & ~shortControls; m; m &= m - 1)
+            size += 4;
     }
 #endif
     for (; p < end; ++p) {

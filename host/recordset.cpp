@@ -640,25 +640,29 @@ void TClientDataSet::NotifyData()
 
 // ---- packets ----
 
+// One normalised value of a field of this definition.
+static void WriteValue(vnd::JsonWriter &w, const TFieldDef &def, const QVariant &v)
+{
+    if (!v.isValid()) {
+        w.Null();
+        return;
+    }
+    switch (def.type) {
+    case TFieldType::String:
+    case TFieldType::FixedChar:
+    case TFieldType::Memo: w.String(v.toByteArray()); break;
+    case TFieldType::DateTime: w.String(FormatPacketDateTime(v.toDateTime())); break;
+    case TFieldType::Float: w.Number(v.toDouble()); break;
+    case TFieldType::Integer: w.Integer(v.toLongLong()); break;
+    case TFieldType::Boolean: w.Bool(v.toBool()); break;
+    }
+}
+
 static void WriteRow(vnd::JsonWriter &w, const std::vector<TFieldDef> &defs, const std::vector<QVariant> &values)
 {
     w.BeginArray();
-    for (size_t i = 0; i < defs.size(); ++i) {
-        const QVariant &v = values[i];
-        if (!v.isValid()) {
-            w.Null();
-            continue;
-        }
-        switch (defs[i].type) {
-        case TFieldType::String:
-        case TFieldType::FixedChar:
-        case TFieldType::Memo: w.String(v.toByteArray()); break;
-        case TFieldType::DateTime: w.String(FormatPacketDateTime(v.toDateTime())); break;
-        case TFieldType::Float: w.Number(v.toDouble()); break;
-        case TFieldType::Integer: w.Integer(v.toLongLong()); break;
-        case TFieldType::Boolean: w.Bool(v.toBool()); break;
-        }
-    }
+    for (size_t i = 0; i < defs.size(); ++i)
+        WriteValue(w, defs[i], values[i]);
     w.EndArray();
 }
 
@@ -717,6 +721,52 @@ void TPacketWriter::AddRow(const std::vector<QVariant> &values)
     for (size_t i = 0; i < values.size(); ++i)
         m_row[i] = NormaliseValue(m_defs[i], values[i]);
     WriteRow(m_w, m_defs, m_row);
+    ++m_rows;
+}
+
+void TPacketWriter::BeginRow()
+{
+    m_w.BeginArray();
+    m_column = 0;
+}
+
+const TFieldDef &TPacketWriter::NextField()
+{
+    if (m_column >= m_defs.size())
+        throw Exception(QStringLiteral("Linha com mais valores que os %1 campos").arg(m_defs.size()));
+    return m_defs[m_column++];
+}
+
+void TPacketWriter::Null()
+{
+    NextField();
+    m_w.Null();
+}
+
+void TPacketWriter::Text(const char *utf8, qsizetype size)
+{
+    const TFieldDef &def = m_defs.at(m_column);
+    const bool stringLike = def.type == TFieldType::String || def.type == TFieldType::FixedChar || def.type == TFieldType::Memo;
+    // A text that a field would cut, or a field of another type, goes the way SetValue takes it.
+    if (!stringLike || (def.type != TFieldType::Memo && def.size > 0 && size > def.size)) {
+        Value(QByteArray(utf8, size));
+        return;
+    }
+    NextField();
+    m_w.String(utf8, size);
+}
+
+void TPacketWriter::Value(const QVariant &value)
+{
+    const TFieldDef &def = NextField();
+    WriteValue(m_w, def, NormaliseValue(def, value));
+}
+
+void TPacketWriter::EndRow()
+{
+    if (m_column != m_defs.size())
+        throw Exception(QStringLiteral("Linha com %1 valores para %2 campos").arg(m_column).arg(m_defs.size()));
+    m_w.EndArray();
     ++m_rows;
 }
 

@@ -235,6 +235,13 @@ public:
     TPacketWriter(const std::vector<TFieldDef> &defs, qsizetype reserveBytes);
     // One value per field, in field order, in any form that SetValue accepts.
     void AddRow(const std::vector<QVariant> &values);
+    // The same, value by value, for callers that hold raw texts: BeginRow, then per field in order Null,
+    // Text (UTF-8, without a copy for a string field that keeps it whole) or Value, then EndRow.
+    void BeginRow();
+    void Null();
+    void Text(const char *utf8, qsizetype size);
+    void Value(const QVariant &value);
+    void EndRow();
     int RowCount() const { return m_rows; }
     // The packet; the writer is spent.
     TDataPacket Finish();
@@ -242,6 +249,8 @@ public:
 private:
     const std::vector<TFieldDef> &m_defs;
     vnd::JsonWriter m_w;
+    const TFieldDef &NextField();
     std::vector<QVariant> m_row;
+    size_t m_column = 0;
     int m_rows = 0;
 };

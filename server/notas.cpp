@@ -5,6 +5,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <sqlite3.h>
 
 #include <unordered_map>
 
@@ -101,6 +102,62 @@ void ReadRows(QSqlQuery &q, TClientDataSet &out)
     out.EnableControls();
 }
 
+// The statement of a page: its number in the page order (N, from first + 1) and every column but IDCHECK.
+void PageQuery(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, QString &sql, QVariantList &binds)
+{
+    // The page is chosen and numbered on the short columns alone, then joined to its rows: sorting whole
+    // rows would drag every matching sale's documents through the sorter just to skip to the page.
+    QString page = QStringLiteral("SELECT V.IDVENDA AS ID, ROW_NUMBER() OVER (%1) AS N FROM VENDA V WHERE 1 = 1")
+                       .arg(QLatin1String(kOrder).trimmed());
+    AppendConditions(filter, db, page, binds);
+    page += QLatin1String(kOrder) + QStringLiteral(" LIMIT ? OFFSET ?");
+    binds << (last - first + 1) << first;
+    // SQLite keeps the left side of a CROSS JOIN outside: the rows then come in the page's order.
+    const QString join = db.dialect() == Dialect::SQLite ? QStringLiteral("CROSS JOIN") : QStringLiteral("JOIN");
+    sql = SelectList(db, true)
+              .replace(QStringLiteral("SELECT "), QStringLiteral("SELECT P.N, "))
+              .replace(QStringLiteral(" FROM VENDA V"),
+                       QStringLiteral(" FROM (%1) P %2 VENDA V ON V.IDVENDA = P.ID").arg(page, join));
+}
+
+// The page written from SQLite's own values as they come; false (and the writer spoilt) when a row comes
+// out of the page's order, which the caller then takes the general way.
+bool WriteSqlitePage(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, TPacketWriter &packet)
+{
+    QString sql;
+    QVariantList binds;
+    PageQuery(db, filter, first, last, sql, binds);
+    qint64 expected = first + 1;
+    bool inOrder = true;
+    db.ForEachSqliteRow(sql, binds, "ler as vendas", [&](sqlite3_stmt *row) {
+        if (sqlite3_column_int64(row, 0) != expected++) {
+            inOrder = false;
+            return false;
+        }
+        packet.BeginRow();
+        packet.Text("N", 1);
+        for (int c = 1; c < kColumnCount; ++c) {
+            switch (sqlite3_column_type(row, c)) {
+            case SQLITE_NULL: packet.Null(); break;
+            case SQLITE_INTEGER: packet.Value(qint64(sqlite3_column_int64(row, c))); break;
+            case SQLITE_FLOAT: packet.Value(sqlite3_column_double(row, c)); break;
+            default: {
+                // Text or blob: the engine's bytes, read where it keeps them.
+                const char *bytes = static_cast<const char *>(sqlite3_column_blob(row, c));
+                const qsizetype size = sqlite3_column_bytes(row, c);
+                if (kColumns[c].type == TFieldType::DateTime)
+                    packet.Value(ReadValue(QString::fromUtf8(bytes, size), c));
+                else
+                    packet.Text(bytes, size);
+            }
+            }
+        }
+        packet.EndRow();
+        return true;
+    });
+    return inOrder;
+}
+
 // The page's rows in order: per row, the value of every column but IDCHECK as the engine gives it, with
 // the date-times read.
 std::vector<std::vector<QVariant>> ReadPage(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last)
@@ -109,18 +166,9 @@ std::vector<std::vector<QVariant>> ReadPage(const ServerDb &db, const SaleFilter
         throw Exception(QStringLiteral("Primeira linha da página inválida: %1.").arg(first));
     if (last < first)
         return {};
-    // The page is chosen and numbered on the short columns alone, then joined to its rows: sorting whole
-    // rows would drag every matching sale's documents through the sorter just to skip to the page.
-    QString page = QStringLiteral("SELECT V.IDVENDA AS ID, ROW_NUMBER() OVER (%1) AS N FROM VENDA V WHERE 1 = 1")
-                       .arg(QLatin1String(kOrder).trimmed());
+    QString sql;
     QVariantList binds;
-    AppendConditions(filter, db, page, binds);
-    page += QLatin1String(kOrder) + QStringLiteral(" LIMIT ? OFFSET ?");
-    binds << (last - first + 1) << first;
-    const QString sql = SelectList(db, true)
-                            .replace(QStringLiteral("SELECT "), QStringLiteral("SELECT P.N, "))
-                            .replace(QStringLiteral(" FROM VENDA V"),
-                                     QStringLiteral(" FROM (%1) P JOIN VENDA V ON V.IDVENDA = P.ID").arg(page));
+    PageQuery(db, filter, first, last, sql, binds);
     std::vector<std::vector<QVariant>> rows;
     QSqlQuery q = db.Exec(sql, binds, "ler as vendas");
     while (q.next()) {
@@ -160,12 +208,19 @@ void QueryNotasPage(const ServerDb &db, const SaleFilter &filter, qint64 first, 
 
 TDataPacket NotasPagePacket(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, int &rowCount)
 {
-    const std::vector<std::vector<QVariant>> rows = ReadPage(db, filter, first, last);
     static const std::vector<TFieldDef> defs = [] {
         TClientDataSet shape;
         DefineNotasFields(shape);
         return shape.FieldDefs();
     }();
+    if (db.dialect() == Dialect::SQLite && first >= 0 && last >= first) {
+        TPacketWriter packet(defs, std::min<qint64>(last - first + 1, 1000) * 8 * 1024);
+        if (WriteSqlitePage(db, filter, first, last, packet)) {
+            rowCount = packet.RowCount();
+            return packet.Finish();
+        }
+    }
+    const std::vector<std::vector<QVariant>> rows = ReadPage(db, filter, first, last);
     qsizetype bytes = 0;
     for (const std::vector<QVariant> &row : rows)
         for (const QVariant &v : row)

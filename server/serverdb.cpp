@@ -4,12 +4,15 @@
 #include "host/hostutil.h"
 #include "host/query.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
+#include <sqlite3.h>
 #include <QThread>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <memory>
 #include <unordered_map>
 
 namespace vnd::server {
@@ -206,6 +209,55 @@ void ServerDb::Write(const std::function<void()> &fn) const
             }
             throw;
         }
+    }
+}
+
+void ServerDb::ForEachSqliteRow(const QString &sql, const QVariantList &binds, const char *action,
+                                const std::function<bool(sqlite3_stmt *)> &fn) const
+{
+    const QString what = action ? QString::fromUtf8(action) : QStringLiteral("executar o comando");
+    const QVariant handle = Connection().driver()->handle();
+    if (m_dialect != Dialect::SQLite || !handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        throw Exception(QStringLiteral("Erro no banco de dados ao %1: leitura direta disponível só no SQLite").arg(what));
+    sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
+    auto fail = [&](int code) {
+        const QString text = QString::fromUtf8(sqlite3_errmsg(db));
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+            throw EDatabaseBusy(QStringLiteral("Banco de dados ocupado ao %1: %2").arg(what, text).toStdString());
+        throw Exception(QStringLiteral("Erro no banco de dados ao %1: %2").arg(what, text));
+    };
+    sqlite3_stmt *statement = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (const int rc = sqlite3_prepare_v2(db, text.constData(), int(text.size()), &statement, nullptr); rc != SQLITE_OK)
+        fail(rc);
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> owner(statement, sqlite3_finalize);
+    for (int i = 0; i < binds.size(); ++i) {
+        const QVariant &v = binds[i];
+        int rc = SQLITE_OK;
+        if (v.isNull())
+            rc = sqlite3_bind_null(statement, i + 1);
+        else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::UInt ||
+                 v.typeId() == QMetaType::ULongLong || v.typeId() == QMetaType::Bool)
+            rc = sqlite3_bind_int64(statement, i + 1, v.toLongLong());
+        else if (v.typeId() == QMetaType::Double)
+            rc = sqlite3_bind_double(statement, i + 1, v.toDouble());
+        else if (v.typeId() == QMetaType::QString) {
+            const QByteArray utf8 = v.toString().toUtf8();
+            rc = sqlite3_bind_text(statement, i + 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        } else
+            throw Exception(QStringLiteral("Erro no banco de dados ao %1: valor de tipo %2 não suportado")
+                                .arg(what, QString::fromLatin1(v.typeName())));
+        if (rc != SQLITE_OK)
+            fail(rc);
+    }
+    while (true) {
+        const int rc = sqlite3_step(statement);
+        if (rc == SQLITE_DONE)
+            return;
+        if (rc != SQLITE_ROW)
+            fail(rc);
+        if (!fn(statement))
+            return;
     }
 }
 

@@ -11,6 +11,8 @@
 
 #include <functional>
 
+struct sqlite3_stmt;
+
 namespace vnd::server {
 
 enum class Dialect { SQLite, PostgreSQL };
@@ -74,6 +76,11 @@ public:
     // sale's own commit, which flushes the log's records too (SQLite's journal and PostgreSQL's are written
     // in order); a power cut between the two loses a log line of a sale that was not stored either.
     void WriteDeferredSync(const std::function<void()> &fn) const;
+    // SQLite only: runs a read with the engine's own interface and hands each row to fn, which reads its
+    // columns in place (a page of documents is megabytes; Qt would copy each value twice); fn returning
+    // false stops. Values are bound as Exec binds them. Exception as Exec's on failure.
+    void ForEachSqliteRow(const QString &sql, const QVariantList &binds, const char *action,
+                          const std::function<bool(sqlite3_stmt *)> &fn) const;
     // Runs fn's reads on one snapshot. On SQLite that also takes the read lock once instead of once per
     // statement, which a dozen small lookups notice; PostgreSQL runs them as they come.
     void ReadTogether(const std::function<void()> &fn) const;
