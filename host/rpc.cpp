@@ -94,17 +94,23 @@ QByteArray EncodeRequest(qint64 id, const QString &method, const QVariantList &p
     return w.Take();
 }
 
+// {"jsonrpc":"2.0","id":id, with the object left open.
+static void BeginResponse(JsonWriter &w, const QVariant &id)
+{
+    w.BeginObject();
+    w.Key("jsonrpc");
+    w.String(QByteArray("2.0"));
+    w.Key("id");
+    WriteValue(w, id);
+}
+
 QByteArray EncodeResult(const QVariant &id, const QVariant &result)
 {
     JsonWriter w;
     // A packet result is copied in whole: one buffer of its size, not a few growing ones.
     if (result.userType() == qMetaTypeId<TDataPacket>())
         w.Reserve(result.value<TDataPacket>().json.size() + 64);
-    w.BeginObject();
-    w.Key("jsonrpc");
-    w.String(QByteArray("2.0"));
-    w.Key("id");
-    WriteValue(w, id);
+    BeginResponse(w, id);
     w.Key("result");
     WriteValue(w, result);
     w.EndObject();
@@ -114,11 +120,7 @@ QByteArray EncodeResult(const QVariant &id, const QVariant &result)
 QByteArray EncodeResultHead(const QVariant &id)
 {
     JsonWriter w;
-    w.BeginObject();
-    w.Key("jsonrpc");
-    w.String(QByteArray("2.0"));
-    w.Key("id");
-    WriteValue(w, id);
+    BeginResponse(w, id);
     w.Key("result");
     return w.Take();
 }
@@ -126,11 +128,7 @@ QByteArray EncodeResultHead(const QVariant &id)
 QByteArray EncodeError(const QVariant &id, int code, const QString &message)
 {
     JsonWriter w;
-    w.BeginObject();
-    w.Key("jsonrpc");
-    w.String(QByteArray("2.0"));
-    w.Key("id");
-    WriteValue(w, id);
+    BeginResponse(w, id);
     w.Key("error");
     w.BeginObject();
     w.Key("code");

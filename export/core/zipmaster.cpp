@@ -49,10 +49,9 @@ void TZipMaster::Add()
     zip_t *za = zip_open(archive.constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
     if (!za)
         throw Exception(QStringLiteral("Não foi possível criar o arquivo compactado %1: %2").arg(ZipFileName, OpenError(code)));
-    for (const QString &path : FSpecArgs) {
-        const QByteArray local = QFile::encodeName(path);
-        zip_source_t *src = zip_source_file(za, local.constData(), 0, -1);
-        const QByteArray entry = QFileInfo(path).fileName().toUtf8();
+    // One entry named by the file name alone, at the highest compression.
+    auto include = [&](zip_source_t *src, const QString &name, const QString &shown) {
+        const QByteArray entry = name.toUtf8();
         zip_int64_t index = -1;
         if (src)
             index = zip_file_add(za, entry.constData(), src, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
@@ -61,24 +60,14 @@ void TZipMaster::Add()
             if (src && index < 0)
                 zip_source_free(src);
             zip_discard(za);
-            throw Exception(QStringLiteral("Não foi possível incluir %1 no arquivo compactado %2: %3").arg(path, ZipFileName, why));
+            throw Exception(QStringLiteral("Não foi possível incluir %1 no arquivo compactado %2: %3").arg(shown, ZipFileName, why));
         }
-    }
-    for (const MemoryFile &file : FSpecMemory) {
-        // The bytes stay with the caller until the archive is closed below.
-        zip_source_t *src = zip_source_buffer(za, file.data.constData(), zip_uint64_t(file.data.size()), 0);
-        const QByteArray entry = file.name.toUtf8();
-        zip_int64_t index = -1;
-        if (src)
-            index = zip_file_add(za, entry.constData(), src, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
-        if (index < 0 || zip_set_file_compression(za, zip_uint64_t(index), ZIP_CM_DEFLATE, 9) < 0) {
-            const QString why = ZipError(za);
-            if (src && index < 0)
-                zip_source_free(src);
-            zip_discard(za);
-            throw Exception(QStringLiteral("Não foi possível incluir %1 no arquivo compactado %2: %3").arg(file.name, ZipFileName, why));
-        }
-    }
+    };
+    for (const QString &path : FSpecArgs)
+        include(zip_source_file(za, QFile::encodeName(path).constData(), 0, -1), QFileInfo(path).fileName(), path);
+    // The bytes in memory stay with the caller until the archive is closed below.
+    for (const MemoryFile &file : FSpecMemory)
+        include(zip_source_buffer(za, file.data.constData(), zip_uint64_t(file.data.size()), 0), file.name, file.name);
     if (zip_close(za) < 0) {
         const QString why = ZipError(za);
         zip_discard(za);
