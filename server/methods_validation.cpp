@@ -86,7 +86,7 @@ MethodResult setValidaXml(const RdmGeraXml &rdm, const Args &args)
     const ServerDb &db = rdm.Db();
     const QString registerCode = checks.registerCode.isEmpty() ? sale.registerCode : checks.registerCode;
     db.WriteDeferredSync([&] {
-        QSqlQuery insert = db.Prepare(
+        QSqlQuery &insert = db.Cached(
             QStringLiteral("INSERT INTO PREVALIDXML (NRSEQVALIDXML, IDTPVALIDXML, NMARQXML, CDFILIAL, CDCAIXA, "
                            "NRNOTAFISCALCE, NRACESSONFCE, CDPRODUTO, NMPRODUTO, DSERROXML, DSAJUDAXML, DTHRREGISTRO) "
                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, %1)")

@@ -291,12 +291,18 @@ void ServerDb::WriteDeferredSync(const std::function<void()> &fn) const
         return;
     }
     // Per connection, outside a transaction; put back whatever happens.
-    QSqlQuery pragma(Connection());
-    pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    QSqlQuery &normal = Cached(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    QSqlQuery &full = Cached(QStringLiteral("PRAGMA synchronous=FULL"));
+    normal.exec();
+    normal.finish();
     struct Restore {
         QSqlQuery &q;
-        ~Restore() { q.exec(QStringLiteral("PRAGMA synchronous=FULL")); }
-    } restore{pragma};
+        ~Restore()
+        {
+            q.exec();
+            q.finish();
+        }
+    } restore{full};
     Write(fn);
 }
 
