@@ -103,7 +103,8 @@ ArchiveQueue::~ArchiveQueue()
     // part of them would only be copies to confuse the user; files in memory that no verified archive
     // holds are written loose now, so that each one is somewhere, once.
     for (Job &job : m_jobs) {
-        if (!job.files.isEmpty())
+        // (An archive that also holds files from memory stays: they have no other copy.)
+        if (!job.files.isEmpty() && job.memoryPaths.isEmpty())
             QFile::remove(job.archive);
         if (!job.archived) {
             const QString error = WriteLoose(job);
