@@ -22,13 +22,27 @@ namespace {
 std::atomic<quint64> g_nextId{1};
 
 // The connections this thread opened, closed when the thread ends.
+struct FinalizeStatement
+{
+    void operator()(sqlite3_stmt *statement) const { sqlite3_finalize(statement); }
+};
+using SqliteStatement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
+
 struct ThreadConnections
 {
     std::unordered_map<quint64, QString> names;
     std::unordered_map<quint64, std::unordered_map<QString, QSqlQuery>> statements;
+    // SQLite statements prepared with the engine's interface on the same connections.
+    std::unordered_map<quint64, std::unordered_map<QString, SqliteStatement>> sqliteStatements;
+    void Forget(quint64 id)
+    {
+        sqliteStatements.erase(id);
+        statements.erase(id);
+    }
     ~ThreadConnections()
     {
-        statements.clear(); // before their connections go
+        sqliteStatements.clear(); // before their connections go
+        statements.clear();
         for (const auto &entry : names) {
             {
                 QSqlDatabase db = QSqlDatabase::database(entry.second, false);
@@ -62,6 +76,47 @@ bool IsBusy(const QSqlError &error, Dialect dialect)
 
 } // namespace
 
+namespace {
+
+QString ActionText(const char *action)
+{
+    return action ? QString::fromUtf8(action) : QStringLiteral("executar o comando");
+}
+
+[[noreturn]] void FailSqlite(sqlite3 *db, int code, const char *action)
+{
+    const QString text = QString::fromUtf8(sqlite3_errmsg(db));
+    if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
+        throw EDatabaseBusy(QStringLiteral("Banco de dados ocupado ao %1: %2").arg(ActionText(action), text).toStdString());
+    throw Exception(QStringLiteral("Erro no banco de dados ao %1: %2").arg(ActionText(action), text));
+}
+
+// Binds the values as Exec binds them (text, integers, reals, NULL).
+void BindSqlite(sqlite3_stmt *statement, const QVariantList &binds, const char *action)
+{
+    for (int i = 0; i < binds.size(); ++i) {
+        const QVariant &v = binds[i];
+        int rc = SQLITE_OK;
+        if (v.isNull())
+            rc = sqlite3_bind_null(statement, i + 1);
+        else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::UInt ||
+                 v.typeId() == QMetaType::ULongLong || v.typeId() == QMetaType::Bool)
+            rc = sqlite3_bind_int64(statement, i + 1, v.toLongLong());
+        else if (v.typeId() == QMetaType::Double)
+            rc = sqlite3_bind_double(statement, i + 1, v.toDouble());
+        else if (v.typeId() == QMetaType::QString) {
+            const QByteArray utf8 = v.toString().toUtf8();
+            rc = sqlite3_bind_text(statement, i + 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        } else
+            throw Exception(QStringLiteral("Erro no banco de dados ao %1: valor de tipo %2 não suportado")
+                                .arg(ActionText(action), QString::fromLatin1(v.typeName())));
+        if (rc != SQLITE_OK)
+            FailSqlite(sqlite3_db_handle(statement), rc, action);
+    }
+}
+
+} // namespace
+
 ServerDb::ServerDb(const QString &url) : m_url(url), m_id(g_nextId++)
 {
     if (url.startsWith(QLatin1String("sqlite:")) && url.size() > 7)
@@ -80,7 +135,7 @@ ServerDb::~ServerDb()
     auto it = t_connections.names.find(m_id);
     if (it == t_connections.names.end())
         return;
-    t_connections.statements.erase(m_id);
+    t_connections.Forget(m_id);
     const QString name = it->second;
     t_connections.names.erase(it);
     {
@@ -98,7 +153,7 @@ QSqlDatabase ServerDb::Connection() const
         QSqlDatabase db = QSqlDatabase::database(it->second, false);
         if (db.isOpen())
             return db;
-        t_connections.statements.erase(m_id); // prepared on the connection that closed
+        t_connections.Forget(m_id); // prepared on the connection that closed
         if (db.open())
             return db;
         throw Exception(QStringLiteral("Não foi possível reabrir o banco de dados %1: %2").arg(m_url, db.lastError().text()));
@@ -156,6 +211,24 @@ QSqlQuery &ServerDb::Cached(const QString &sql, const char *action) const
 
 ServerDb::CachedRead ServerDb::Read(const QString &sql, const QVariantList &binds, const char *action) const
 {
+    if (m_dialect == Dialect::SQLite) {
+        sqlite3 *db = SqliteHandle(action); // also drops the statements of a connection that had to be reopened
+        auto &mine = t_connections.sqliteStatements[m_id];
+        auto it = mine.find(sql);
+        if (it == mine.end()) {
+            sqlite3_stmt *statement = nullptr;
+            const QByteArray text = sql.toUtf8();
+            if (const int rc = sqlite3_prepare_v3(db, text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT,
+                                                  &statement, nullptr);
+                rc != SQLITE_OK)
+                FailSqlite(db, rc, action);
+            it = mine.emplace(sql, SqliteStatement(statement)).first;
+        }
+        sqlite3_stmt *statement = it->second.get();
+        sqlite3_reset(statement);
+        BindSqlite(statement, binds, action);
+        return CachedRead(statement, action);
+    }
     QSqlQuery &q = Cached(sql, action);
     Run(q, binds, action);
     return CachedRead(q);
@@ -212,52 +285,71 @@ void ServerDb::Write(const std::function<void()> &fn) const
     }
 }
 
+
+sqlite3 *ServerDb::SqliteHandle(const char *action) const
+{
+    const QVariant handle = Connection().driver()->handle();
+    if (m_dialect != Dialect::SQLite || !handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        throw Exception(QStringLiteral("Erro no banco de dados ao %1: leitura direta disponível só no SQLite").arg(ActionText(action)));
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+
 void ServerDb::ForEachSqliteRow(const QString &sql, const QVariantList &binds, const char *action,
                                 const std::function<bool(sqlite3_stmt *)> &fn) const
 {
-    const QString what = action ? QString::fromUtf8(action) : QStringLiteral("executar o comando");
-    const QVariant handle = Connection().driver()->handle();
-    if (m_dialect != Dialect::SQLite || !handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        throw Exception(QStringLiteral("Erro no banco de dados ao %1: leitura direta disponível só no SQLite").arg(what));
-    sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
-    auto fail = [&](int code) {
-        const QString text = QString::fromUtf8(sqlite3_errmsg(db));
-        if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
-            throw EDatabaseBusy(QStringLiteral("Banco de dados ocupado ao %1: %2").arg(what, text).toStdString());
-        throw Exception(QStringLiteral("Erro no banco de dados ao %1: %2").arg(what, text));
-    };
+    sqlite3 *db = SqliteHandle(action);
     sqlite3_stmt *statement = nullptr;
     const QByteArray text = sql.toUtf8();
     if (const int rc = sqlite3_prepare_v2(db, text.constData(), int(text.size()), &statement, nullptr); rc != SQLITE_OK)
-        fail(rc);
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> owner(statement, sqlite3_finalize);
-    for (int i = 0; i < binds.size(); ++i) {
-        const QVariant &v = binds[i];
-        int rc = SQLITE_OK;
-        if (v.isNull())
-            rc = sqlite3_bind_null(statement, i + 1);
-        else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::UInt ||
-                 v.typeId() == QMetaType::ULongLong || v.typeId() == QMetaType::Bool)
-            rc = sqlite3_bind_int64(statement, i + 1, v.toLongLong());
-        else if (v.typeId() == QMetaType::Double)
-            rc = sqlite3_bind_double(statement, i + 1, v.toDouble());
-        else if (v.typeId() == QMetaType::QString) {
-            const QByteArray utf8 = v.toString().toUtf8();
-            rc = sqlite3_bind_text(statement, i + 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-        } else
-            throw Exception(QStringLiteral("Erro no banco de dados ao %1: valor de tipo %2 não suportado")
-                                .arg(what, QString::fromLatin1(v.typeName())));
-        if (rc != SQLITE_OK)
-            fail(rc);
-    }
+        FailSqlite(db, rc, action);
+    const SqliteStatement owner(statement);
+    BindSqlite(statement, binds, action);
     while (true) {
         const int rc = sqlite3_step(statement);
         if (rc == SQLITE_DONE)
             return;
         if (rc != SQLITE_ROW)
-            fail(rc);
+            FailSqlite(db, rc, action);
         if (!fn(statement))
             return;
+    }
+}
+
+ServerDb::CachedRead::~CachedRead()
+{
+    if (m_query)
+        m_query->finish();
+    else
+        sqlite3_reset(m_statement);
+}
+
+bool ServerDb::CachedRead::next()
+{
+    if (m_query)
+        return m_query->next();
+    const int rc = sqlite3_step(m_statement);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc != SQLITE_DONE)
+        FailSqlite(sqlite3_db_handle(m_statement), rc, m_action);
+    return false;
+}
+
+QVariant ServerDb::CachedRead::value(int column) const
+{
+    if (m_query)
+        return m_query->value(column);
+    // The values Qt's driver gives for the same columns.
+    switch (sqlite3_column_type(m_statement, column)) {
+    case SQLITE_INTEGER: return qlonglong(sqlite3_column_int64(m_statement, column));
+    case SQLITE_FLOAT: return sqlite3_column_double(m_statement, column);
+    case SQLITE_NULL: return QVariant(QMetaType(QMetaType::QString));
+    case SQLITE_BLOB:
+        return QByteArray(static_cast<const char *>(sqlite3_column_blob(m_statement, column)),
+                          sqlite3_column_bytes(m_statement, column));
+    default:
+        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column)),
+                                 sqlite3_column_bytes(m_statement, column));
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include <functional>
 
+struct sqlite3;
 struct sqlite3_stmt;
 
 namespace vnd::server {
@@ -55,15 +56,20 @@ public:
     class CachedRead
     {
     public:
-        explicit CachedRead(QSqlQuery &query) : m_query(query) {}
-        ~CachedRead() { m_query.finish(); }
+        explicit CachedRead(QSqlQuery &query) : m_query(&query) {}
+        // SQLite: the engine's own statement, without Qt's copies of every value (the checks of an
+        // imported sale run a dozen of these for each sale).
+        CachedRead(sqlite3_stmt *statement, const char *action) : m_statement(statement), m_action(action) {}
+        ~CachedRead();
         CachedRead(const CachedRead &) = delete;
         CachedRead &operator=(const CachedRead &) = delete;
-        bool next() { return m_query.next(); }
-        QVariant value(int column) const { return m_query.value(column); }
+        bool next();
+        QVariant value(int column) const;
 
     private:
-        QSqlQuery &m_query;
+        QSqlQuery *m_query = nullptr;
+        sqlite3_stmt *m_statement = nullptr;
+        const char *m_action = nullptr;
     };
     // One statement text per call site: texts built from varying values would fill the cache.
     CachedRead Read(const QString &sql, const QVariantList &binds, const char *action = nullptr) const;
@@ -79,6 +85,8 @@ public:
     // SQLite only: runs a read with the engine's own interface and hands each row to fn, which reads its
     // columns in place (a page of documents is megabytes; Qt would copy each value twice); fn returning
     // false stops. Values are bound as Exec binds them. Exception as Exec's on failure.
+    // SQLite only: the engine's handle of this thread's connection.
+    sqlite3 *SqliteHandle(const char *action = nullptr) const;
     void ForEachSqliteRow(const QString &sql, const QVariantList &binds, const char *action,
                           const std::function<bool(sqlite3_stmt *)> &fn) const;
     // Runs fn's reads on one snapshot. On SQLite that also takes the read lock once instead of once per
