@@ -715,13 +715,10 @@ TPacketWriter::TPacketWriter(const std::vector<TFieldDef> &defs, qsizetype reser
 
 void TPacketWriter::AddRow(const std::vector<QVariant> &values)
 {
-    if (values.size() != m_defs.size())
-        throw Exception(QStringLiteral("Linha com %1 valores para %2 campos").arg(values.size()).arg(m_defs.size()));
-    m_row.resize(values.size());
-    for (size_t i = 0; i < values.size(); ++i)
-        m_row[i] = NormaliseValue(m_defs[i], values[i]);
-    WriteRow(m_w, m_defs, m_row);
-    ++m_rows;
+    BeginRow();
+    for (const QVariant &value : values)
+        Value(value);
+    EndRow();
 }
 
 void TPacketWriter::BeginRow()

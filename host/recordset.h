@@ -250,7 +250,6 @@ private:
     const std::vector<TFieldDef> &m_defs;
     vnd::JsonWriter m_w;
     const TFieldDef &NextField();
-    std::vector<QVariant> m_row;
     size_t m_column = 0;
     int m_rows = 0;
 };

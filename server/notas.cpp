@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <sqlite3.h>
 
-#include <unordered_map>
 
 namespace vnd::server {
 
