@@ -18,7 +18,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <fcntl.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace vnd::docgen;
 using namespace vnd::server;
@@ -70,10 +72,16 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     SetPlatform(std::make_shared<SilentPlatform>());
     QTemporaryDir dir;
-    const QString importDir = dir.filePath(QStringLiteral("lote/"));
-    const QString parseDir = dir.filePath(QStringLiteral("so-leitura/"));
-    QDir().mkpath(importDir);
-    QDir().mkpath(parseDir);
+    // The work is cut in rounds, each one a fifth of the files: every round imports its share, then
+    // reads and parses it, then inserts its rows, so that a change of the machine's pace (the disk's
+    // above all) weighs on both sides alike instead of on whichever ran at that moment.
+    constexpr int kRounds = 5;
+    auto importDir = [&](int r) { return dir.filePath(QStringLiteral("lote%1/").arg(r)); };
+    auto parseDir = [&](int r) { return dir.filePath(QStringLiteral("so-leitura%1/").arg(r)); };
+    for (int r = 0; r < kRounds; ++r) {
+        QDir().mkpath(importDir(r));
+        QDir().mkpath(parseDir(r));
+    }
 
     // The documents, written twice: one folder for the import, one for reading alone.
     // Production documents, as shops import them: homologation ones would each add a warning to the log.
@@ -86,16 +94,17 @@ int main(int argc, char **argv)
     for (const CashRegister &r : gen.CashRegisters())
         if (r.branchCode == sp.code && !r.satSerial.isEmpty())
             satRegister = &r;
-    QList<Sale> sales;
+    QList<Sale> sales[kRounds];
     SaleOptions nfce;
     nfce.kind = DocKind::Nfce;
     nfce.status = NfceStatus::Authorized;
     for (int i = 0; i < 5000; ++i) {
-        sales << gen.MakeSale(nfce);
-        const QString name = QStringLiteral("%1-procNFe.xml").arg(sales.last().accessKey);
-        const QByteArray bytes = ProcessedNfce(sales.last());
-        Write(importDir + name, bytes);
-        Write(parseDir + name, bytes);
+        QList<Sale> &round = sales[i % kRounds];
+        round << gen.MakeSale(nfce);
+        const QString name = QStringLiteral("%1-procNFe.xml").arg(round.last().accessKey);
+        const QByteArray bytes = ProcessedNfce(round.last());
+        Write(importDir(i % kRounds) + name, bytes);
+        Write(parseDir(i % kRounds) + name, bytes);
     }
     SaleOptions sat;
     sat.kind = DocKind::Sat;
@@ -104,13 +113,15 @@ int main(int argc, char **argv)
     sat.registerCode = satRegister->code;
     for (int b = 0; b < 50; ++b) {
         const QList<Sale> coupons = gen.MakeSales(100, sat);
-        sales << coupons;
+        sales[b % kRounds] << coupons;
         const QString name = QStringLiteral("LoteCFe_%1.xml").arg(b, 3, 10, QLatin1Char('0'));
         const QByteArray bytes = BigBatch(coupons, QString::number(b));
-        Write(importDir + name, bytes);
-        Write(parseDir + name, bytes);
+        Write(importDir(b % kRounds) + name, bytes);
+        Write(parseDir(b % kRounds) + name, bytes);
     }
-    const int notes = int(sales.size());
+    int notes = 0;
+    for (const QList<Sale> &round : sales)
+        notes += int(round.size());
 
     // The real server on loopback, over a database with the generator's master data.
     ServerDb db(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("servidor.db")));
@@ -124,6 +135,14 @@ int main(int argc, char **argv)
     const int port = server.Bind(QStringLiteral("127.0.0.1"), 0);
     std::thread serving([&] { server.Run(); });
 
+    // The server writes a line per call on its error output: it goes to a file for the measurement.
+    const QString serverLog = dir.filePath(QStringLiteral("servidor.log"));
+    std::fflush(stderr);
+    const int savedErr = dup(2);
+    const int logFd = open(QFile::encodeName(serverLog).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(logFd, 2);
+    close(logFd);
+
     TNetConnection net;
     net.Port = port;
     net.Token = QStringLiteral("bench");
@@ -132,42 +151,54 @@ int main(int argc, char **argv)
                    QStringLiteral("Xml_n_Enc|Não foi encontrado nenhum XML."), QStringLiteral("CONF_LOG|?"),
                    QStringLiteral("Erro|Erro"), QStringLiteral("Alerta|Alerta")});
     vnd::ImportGlobals globals;
-    vnd::TImportacaoXml import(net, msg, globals);
-    import.stDirXml = importDir;
-    import.stDirXmlErro = importDir + QStringLiteral("Xml Erro/");
-    import.stDirXmlProc = importDir + QStringLiteral("Xml Processados/");
-    QElapsedTimer t;
-    t.start();
-    import.importaXml();
-    const double importSeconds = Seconds(t);
-    const int stored = import.inQtdeNotasImp;
-    server.Stop();
-    serving.join();
 
-    // (a) The same files read, decoded, parsed and serialised, as the driver does before its readers.
-    t.restart();
-    const IXMLDocument doc = TXMLDocument::Create();
-    qsizetype chars = 0;
-    for (const QString &name : vnd::ListaArquivosXml(parseDir)) {
-        doc->LoadFromXML(vnd::LeTextoXml(parseDir + name));
-        chars += doc->XML().size();
-    }
-    const double parseSeconds = Seconds(t);
-
-    // (b) The same rows straight into a database of their own, one transaction per sale.
+    // (b) inserts the same rows straight into a database of their own, one transaction per sale.
     ServerDb direct(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("direto.db")));
     UpgradeSchema(direct);
     SeedDatabase(direct, seed);
-    QList<SaleRows> rows;
-    for (const Sale &s : sales)
-        rows << RowsFor(gen, s, 3);
-    t.restart();
-    for (int i = 0; i < rows.size(); ++i)
-        direct.Write([&] { InsertVenda(direct, rows[i].row, rows[i].items, rows[i].payments); });
-    const double insertSeconds = Seconds(t);
+    QList<SaleRows> rows[kRounds];
+    for (int r = 0; r < kRounds; ++r)
+        for (const Sale &s : sales[r])
+            rows[r] << RowsFor(gen, s, 3);
+
+    double importSeconds = 0, parseSeconds = 0, insertSeconds = 0;
+    int stored = 0;
+    qsizetype chars = 0;
+    const IXMLDocument doc = TXMLDocument::Create();
+    for (int r = 0; r < kRounds; ++r) {
+        vnd::TImportacaoXml import(net, msg, globals);
+        import.stDirXml = importDir(r);
+        import.stDirXmlErro = importDir(r) + QStringLiteral("Xml Erro/");
+        import.stDirXmlProc = importDir(r) + QStringLiteral("Xml Processados/");
+        QElapsedTimer t;
+        t.start();
+        import.importaXml();
+        importSeconds += Seconds(t);
+        stored += import.inQtdeNotasImp;
+
+        // (a) The same files read, decoded, parsed and serialised, as the driver does before its readers.
+        t.restart();
+        for (const QString &name : vnd::ListaArquivosXml(parseDir(r))) {
+            doc->LoadFromXML(vnd::LeTextoXml(parseDir(r) + name));
+            chars += doc->XML().size();
+        }
+        parseSeconds += Seconds(t);
+
+        t.restart();
+        for (const SaleRows &sale : rows[r])
+            direct.Write([&] { InsertVenda(direct, sale.row, sale.items, sale.payments); });
+        insertSeconds += Seconds(t);
+    }
+    server.Stop();
+    serving.join();
+    std::fflush(stderr);
+    dup2(savedErr, 2);
+    close(savedErr);
 
     if (stored != notes || chars == 0) {
-        std::fprintf(stderr, "import_notes: %d of %d notes stored\n", stored, notes);
+        std::fprintf(stderr, "import_notes: %d of %d notes stored (server log: %s)\n", stored, notes,
+                     qPrintable(serverLog));
+        dir.setAutoRemove(false);
         return 1;
     }
     const double baseline = parseSeconds + insertSeconds;

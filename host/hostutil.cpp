@@ -56,9 +56,40 @@ double StrToFloatBr(const QString &text)
     return v;
 }
 
+namespace {
+
+// "dd/MM/yyyy HH:mm:ss" read digit by digit, the form every reader builds: QDateTime::fromString costs
+// more than the rest of a sale's conversions. Anything else (or a date that does not exist) is left to
+// the general reading below, which decides.
+QDateTime FullBrDateTime(const QString &s)
+{
+    if (s.size() != 19 || s[2] != QLatin1Char('/') || s[5] != QLatin1Char('/') || s[10] != QLatin1Char(' ') ||
+        s[13] != QLatin1Char(':') || s[16] != QLatin1Char(':'))
+        return {};
+    auto num = [&s](int from, int len) {
+        int v = 0;
+        for (int i = from; i < from + len; ++i) {
+            const int d = s[i].unicode() - '0';
+            if (d < 0 || d > 9)
+                return -1;
+            v = v * 10 + d;
+        }
+        return v;
+    };
+    const QDate date(num(6, 4), num(3, 2), num(0, 2));
+    const QTime time(num(11, 2), num(14, 2), num(17, 2));
+    if (!date.isValid() || !time.isValid())
+        return {};
+    return QDateTime(date, time);
+}
+
+} // namespace
+
 QDateTime StrToDateTimeBr(const QString &text)
 {
     const QString s = text.trimmed();
+    if (const QDateTime fast = FullBrDateTime(s); fast.isValid())
+        return fast;
     QDateTime dt = QDateTime::fromString(s, QStringLiteral("dd/MM/yyyy HH:mm:ss"));
     if (!dt.isValid())
         dt = QDateTime::fromString(s, QStringLiteral("d/M/yyyy H:mm:ss"));

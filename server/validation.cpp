@@ -3,8 +3,10 @@
 #include "server/docinfo.h"
 
 #include <QLocale>
+#include <QMutex>
 #include <QSet>
 #include <cmath>
+#include <deque>
 
 namespace vnd::server {
 
@@ -38,6 +40,36 @@ QString PadCode(const QString &code, int n)
 }
 
 double Round2(double v) { return std::round(v * 100.0) / 100.0; }
+
+// A sale's document is read by the check of its validation and again by the check of its storing, a
+// moment later: what it tells is a function of its bytes alone, so the last few answers are kept.
+// Large documents are not kept, so the cache never holds much memory.
+DocumentInfo DocumentInfoOf(const QByteArray &xml)
+{
+    constexpr qsizetype kLargest = 256 * 1024;
+    constexpr int kKept = 8;
+    struct Entry
+    {
+        QByteArray xml;
+        DocumentInfo info;
+    };
+    static QMutex mutex;
+    static std::deque<Entry> kept;
+    if (xml.size() > kLargest)
+        return ReadDocumentInfo(xml);
+    {
+        QMutexLocker lock(&mutex);
+        for (const Entry &e : kept)
+            if (e.xml == xml)
+                return e.info;
+    }
+    DocumentInfo info = ReadDocumentInfo(xml);
+    QMutexLocker lock(&mutex);
+    kept.push_front(Entry{xml, info});
+    if (kept.size() > kKept)
+        kept.pop_back();
+    return info;
+}
 
 class Checker
 {
@@ -81,7 +113,7 @@ private:
                   QStringLiteral("O arquivo importado deve conter a NFC-e ou o CF-e completo."));
             return;
         }
-        const DocumentInfo info = ReadDocumentInfo(m_sale.document);
+        const DocumentInfo info = DocumentInfoOf(m_sale.document);
         if (!info.utf8) {
             Error(QStringLiteral("O XML do documento não está em UTF-8."),
                   QStringLiteral("Gere o arquivo novamente no ponto de venda, em UTF-8."));
@@ -352,7 +384,8 @@ SaleResolution CheckSale(const ServerDb &db, const ImportedSale &sale)
 
 QString FormatMoney(double value)
 {
-    return QStringLiteral("R$ ") + QLocale(QLocale::Portuguese, QLocale::Brazil).toString(value, 'f', 2);
+    static const QLocale brazil(QLocale::Portuguese, QLocale::Brazil);
+    return QStringLiteral("R$ ") + brazil.toString(value, 'f', 2);
 }
 
 } // namespace vnd::server

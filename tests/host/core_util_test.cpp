@@ -34,8 +34,16 @@ TEST(HostUtil, BrazilianDates)
     EXPECT_EQ(vnd::StrToDateTimeBr(QStringLiteral("07/03/2015 18:45:10")),
               QDateTime(QDate(2015, 3, 7), QTime(18, 45, 10)));
     EXPECT_EQ(vnd::StrToDateTimeBr(QStringLiteral("07/03/2015")), QDateTime(QDate(2015, 3, 7), QTime(0, 0)));
-    for (const char *bad : {"", "31/02/2015", "2015-03-07", "//  ::"})
+    for (const char *bad : {"", "31/02/2015", "2015-03-07", "//  ::", "31/02/2015 10:00:00", "29/02/2015 10:00:00",
+                            "07/03/2015 24:00:00", "07/03/2015 18:60:10", "07/13/2015 18:45:10", "00/03/2015 18:45:10",
+                            "07/03/2015T18:45:10", "07/03/2015 18:45:1x"})
         EXPECT_THROW(vnd::StrToDateTimeBr(QString::fromLatin1(bad)), EConvertError) << bad;
+    // The full form is read digit by digit; it must agree with Qt's reading of the same pattern.
+    for (const char *full : {"29/02/2016 23:59:59", "01/01/0001 00:00:00", "31/12/9999 12:00:00", " 07/03/2015 08:05:09 "}) {
+        const QString text = QString::fromLatin1(full);
+        EXPECT_EQ(vnd::StrToDateTimeBr(text), QDateTime::fromString(text.trimmed(), QStringLiteral("dd/MM/yyyy HH:mm:ss")))
+            << full;
+    }
 }
 
 TEST(HostUtil, MessagesByKey)
