@@ -16,6 +16,8 @@
 
 namespace vnd {
 
+struct ArquivoLido;
+
 class TImportacaoXml
 {
 public:
@@ -83,7 +85,7 @@ private:
     };
 
     TServerResult Chama(const QString &method, const QVariantList &params = {});
-    void ImportaArquivo(const IXMLDocument &doc, const QString &name, bool &failed);
+    void ImportaArquivo(const ArquivoLido &lido, bool &failed);
     void RegistraFalha(const QString &descricao);
     void FileArquivo(const QString &name, bool failed);
     void CriaPastasFilial();

@@ -5,6 +5,7 @@
 #include "host/rpc.h"
 #include "import/importacaoxml.h"
 #include "import/importfiles.h"
+#include "import/leituraantecipada.h"
 
 #include <QFileInfo>
 #include <algorithm>
@@ -37,7 +38,9 @@ void TImportacaoXml::importaXml()
     inQtdeNotasImp = 0;
     stNrSeqValidXml.clear();
     m_filiaisNfce.clear();
-    const IXMLDocument doc = TXMLDocument::Create();
+    // Two documents take turns: the next file is read into one while the other is imported.
+    const IXMLDocument docs[2] = {TXMLDocument::Create(), TXMLDocument::Create()};
+    LeituraAntecipada leitura;
     try {
         // A batch without its number would mix its validation rows with nobody's: a failure stops here.
         stNrSeqValidXml = CheckResultServ(Chama(QStringLiteral("getPrxPreValidXml"))).toString();
@@ -49,9 +52,14 @@ void TImportacaoXml::importaXml()
         // whatever their names.
         std::stable_partition(nomes.begin(), nomes.end(),
                               [this](const QString &nome) { return !PareceLoteCancelamento(stDirXml + nome); });
+        if (!nomes.isEmpty())
+            leitura.Pede(stDirXml + nomes.first(), docs[0]);
         for (int i = 0; i < nomes.size(); ++i) {
             const QString &nome = nomes.at(i);
             Platform().BusyProgress(QStringLiteral("arquivo %1 de %2").arg(i + 1).arg(nomes.size()));
+            const ArquivoLido lido = leitura.Toma();
+            if (i + 1 < nomes.size())
+                leitura.Pede(stDirXml + nomes.at(i + 1), docs[(i + 1) % 2]);
             // Gone since the listing (another import took it): nothing of ours to file.
             if (!QFileInfo::exists(stDirXml + nome))
                 continue;
@@ -59,11 +67,16 @@ void TImportacaoXml::importaXml()
             boPrimeiroDoc = true;
             stNomeArqXml = nome;
             bool falhou = false;
-            ImportaArquivo(doc, nome, falhou);
+            ImportaArquivo(lido, falhou);
             if (EmptyString(m_globals.stFilial)) {
                 RegistraFalha(QStringLiteral("Filial e caixa não encontrados para o CNPJ e a série do arquivo."));
                 falhou = true;
             }
+            // Rewritten or replaced since it was read: the new content was not imported, so the file
+            // stays for the next batch.
+            if (lido.identidade != ArquivoLido::Identidade() &&
+                IdentidadeDoArquivo(stDirXml + nome) != lido.identidade)
+                continue;
             FileArquivo(nome, falhou);
         }
 
@@ -94,11 +107,13 @@ void TImportacaoXml::importaXml()
     CheckResultServ(Chama(QStringLiteral("setDelPreValidXml"), {stNrSeqValidXml}));
 }
 
-void TImportacaoXml::ImportaArquivo(const IXMLDocument &doc, const QString &name, bool &failed)
+void TImportacaoXml::ImportaArquivo(const ArquivoLido &lido, bool &failed)
 {
     try {
-        doc->LoadFromXML(LeTextoXml(stDirXml + name));
-        stXmlArquivo = doc->XML();
+        if (lido.falha)
+            std::rethrow_exception(lido.falha);
+        const IXMLDocument &doc = lido.doc;
+        stXmlArquivo = lido.xml;
         const IXMLNode raiz = doc->DocumentElement();
         const IXMLNodeList filhos = raiz->ChildNodes();
         // Recognition order: the batches first, then the single coupon, then the NFC-e forms.

@@ -160,6 +160,51 @@ TEST(ImportBatch, UnknownFirstFileHasNoBranchAndLogsInTheErrorFolder)
         "Descrição do erro: Filial e caixa não encontrados para o CNPJ e a série do arquivo.")));
 }
 
+TEST(ImportBatch, FilesRemovedOrRewrittenWhileTheBatchRunsAreNeverFiledUnimported)
+{
+    // The next file is read while the current one is on the server: one removed meanwhile is skipped,
+    // one rewritten meanwhile stays for the next batch, so that its new content is not filed unread.
+    Batch batch;
+    vnd::TImportacaoXml import(Server().Connection(), Mensagens(), batch.globals);
+    const QString branch = Gen().Branches().first().code;
+    for (const char *name : {"a.xml", "b.xml", "c.xml", "d.xml"})
+        batch.Write(QString::fromLatin1(name), Nfce());
+    const QByteArray rewritten = Nfce();
+    int stores = 0;
+    import.onRemoteCall = [&](const QString &method) {
+        if (method != QLatin1String("setVendasNfce"))
+            return;
+        ++stores;
+        if (stores == 1)
+            QFile::remove(batch.Dir() + QStringLiteral("b.xml"));
+        if (stores == 2)
+            batch.Write(QStringLiteral("d.xml"), rewritten);
+    };
+    import.stDirXml = batch.Dir();
+    import.stDirXmlErro = batch.Dir() + QStringLiteral("Xml Erro/");
+    import.stDirXmlProc = batch.Dir() + QStringLiteral("Xml Processados/");
+    {
+        ScopedPlatform platform;
+        platform->ExpectInfo(XmlProc(3, 3)).ExpectQuestion(kConfLog, false);
+        import.importaXml();
+    }
+    EXPECT_EQ(batch.Where(QStringLiteral("a.xml")), QStringLiteral("Xml Processados/%1/a.xml").arg(branch));
+    EXPECT_EQ(batch.Where(QStringLiteral("b.xml")), QStringLiteral("?"));
+    EXPECT_EQ(batch.Where(QStringLiteral("c.xml")), QStringLiteral("Xml Processados/%1/c.xml").arg(branch));
+    // Whether d was read before or after it was rewritten depends on timing. Either its new content was
+    // read, stored and the file filed, or the old one was and the file waits, unfiled, for the next batch.
+    const QString key = QString::fromLatin1(rewritten.mid(rewritten.indexOf("Id=\"NFe") + 7, 44));
+    const QString where = batch.Where(QStringLiteral("d.xml"));
+    if (where.isEmpty()) {
+        EXPECT_EQ(vndtest::ReadFile(batch.Dir() + QStringLiteral("d.xml")), rewritten);
+        EXPECT_TRUE(Stored(key).isEmpty()) << key.toStdString();
+    } else {
+        EXPECT_EQ(where, QStringLiteral("Xml Processados/%1/d.xml").arg(branch));
+        EXPECT_EQ(vndtest::ReadFile(batch.Dir() + where), rewritten);
+        EXPECT_FALSE(Stored(key).isEmpty()) << key.toStdString();
+    }
+}
+
 TEST(ImportBatch, LostConnectionEndsTheBatchAndLeavesTheFileInPlace)
 {
     vndtest::ServerFixture own;
