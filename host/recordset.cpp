@@ -212,6 +212,7 @@ int TClientDataSet::AddField(const TFieldDef &def)
         throw Exception(QStringLiteral("Campo %1 duplicado").arg(def.name));
     m_defs.push_back(def);
     m_getText.emplace_back();
+    m_fieldByName.insert(def.name, int(m_defs.size()) - 1);
     return int(m_defs.size()) - 1;
 }
 
@@ -235,6 +236,10 @@ void TClientDataSet::SetOnGetText(const QString &fieldName, TGetTextEvent handle
 
 int TClientDataSet::FieldIndex(const QString &name) const
 {
+    // Names are unique whatever their case, so a name spelled as defined is the one; readers ask for
+    // every field of every row by name.
+    if (const auto exact = m_fieldByName.constFind(name); exact != m_fieldByName.cend())
+        return exact.value();
     for (size_t i = 0; i < m_defs.size(); ++i)
         if (m_defs[i].name.compare(name, Qt::CaseInsensitive) == 0)
             return int(i);

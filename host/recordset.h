@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QMetaType>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -209,6 +210,7 @@ private:
     void ReadRows(const QByteArray &json, bool appendAsInserted);
 
     std::vector<TFieldDef> m_defs;
+    QHash<QString, int> m_fieldByName; // position of each field by its name as defined
     std::vector<TGetTextEvent> m_getText;
     std::vector<Row> m_rows;
     std::vector<std::vector<QVariant>> m_deleted;
