@@ -66,16 +66,7 @@ QDateTime FullBrDateTime(const QString &s)
     if (s.size() != 19 || s[2] != QLatin1Char('/') || s[5] != QLatin1Char('/') || s[10] != QLatin1Char(' ') ||
         s[13] != QLatin1Char(':') || s[16] != QLatin1Char(':'))
         return {};
-    auto num = [&s](int from, int len) {
-        int v = 0;
-        for (int i = from; i < from + len; ++i) {
-            const int d = s[i].unicode() - '0';
-            if (d < 0 || d > 9)
-                return -1;
-            v = v * 10 + d;
-        }
-        return v;
-    };
+    auto num = [&s](int from, int len) { return DigitsAt(s, from, len); };
     const QDate date(num(6, 4), num(3, 2), num(0, 2));
     const QTime time(num(11, 2), num(14, 2), num(17, 2));
     if (!date.isValid() || !time.isValid())

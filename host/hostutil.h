@@ -30,20 +30,23 @@ QDateTime StrToDateTimeBr(const QString &text);
 // QDateTime when the text is shorter or its digits make no date and time.
 inline int CodeAt(const QByteArray &text, qsizetype i) { return static_cast<unsigned char>(text[i]); }
 inline int CodeAt(const QString &text, qsizetype i) { return text[i].unicode(); }
+// The number the decimal digits of text[from, from + len) make; -1 when one of them is not a digit.
+template <typename Text> int DigitsAt(const Text &text, int from, int len)
+{
+    int v = 0;
+    for (int i = from; i < from + len; ++i) {
+        const int d = CodeAt(text, i) - '0';
+        if (d < 0 || d > 9)
+            return -1;
+        v = v * 10 + d;
+    }
+    return v;
+}
 template <typename Text> QDateTime ReadFixedDateTime(const Text &text)
 {
     if (text.size() < 19)
         return {};
-    auto num = [&text](int from, int len) {
-        int v = 0;
-        for (int i = from; i < from + len; ++i) {
-            const int d = CodeAt(text, i) - '0';
-            if (d < 0 || d > 9)
-                return -1;
-            v = v * 10 + d;
-        }
-        return v;
-    };
+    auto num = [&text](int from, int len) { return DigitsAt(text, from, len); };
     const QDate date(num(0, 4), num(5, 2), num(8, 2));
     const QTime time(num(11, 2), num(14, 2), num(17, 2));
     if (!date.isValid() || !time.isValid())
