@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <functional>
+#include <future>
 
 namespace vnd::xmlimpl
 {
@@ -52,6 +53,12 @@ QString StatusReason(const pugi::xml_parse_result &result)
     }
 }
 
+// Texts of this size and more are scanned on a second thread while pugixml parses them, so that the
+// checks take no time of their own; the thread and the copy it reads cost less than the scan from here
+// on. Up to the second bound only, so that the copy never doubles the memory of a huge text.
+constexpr qsizetype kScannedAlongsideFrom = 256 * 1024;
+constexpr qsizetype kScannedAlongsideUpTo = 32 * 1024 * 1024;
+
 bool IsUtf8Label(const char *encoding)
 {
     return qstricmp(encoding, "UTF-8") == 0 || qstricmp(encoding, "UTF8") == 0;
@@ -93,13 +100,24 @@ void ParseTree(pugi::xml_document &doc, QByteArray &utf8, const std::function<QB
         throw EXMLParseError(reason, line, column);
     };
 
-    const ScanResult scan = ScanText(data, size);
+    ScanResult scan;
+    pugi::xml_parse_result result;
+    if (size >= kScannedAlongsideFrom && size <= kScannedAlongsideUpTo) {
+        // pugixml rewrites the text as it parses it, so the scan reads a copy of its own.
+        const QByteArray copy(data, size);
+        std::future<ScanResult> scanning =
+            std::async(std::launch::async, [&copy] { return ScanText(copy.constData(), copy.size()); });
+        result = doc.load_buffer_inplace(data, size_t(size), kParseOptions, pugi::encoding_utf8);
+        scan = scanning.get();
+    } else {
+        scan = ScanText(data, size);
+        if (scan.offset < 0)
+            result = doc.load_buffer_inplace(data, size_t(size), kParseOptions, pugi::encoding_utf8);
+    }
+    // The scan's faults come first, then the parser's, then those of the tree, whichever was found first.
     if (scan.offset >= 0)
         raise(scan.offset, scan.reason);
     *pugixmlWriter = scan.pugixmlWriter;
-
-    const pugi::xml_parse_result result =
-        doc.load_buffer_inplace(data, size_t(size), kParseOptions, pugi::encoding_utf8);
     if (!result)
         raise(qsizetype(result.offset), StatusReason(result));
     if (scan.treeOffset >= 0)

@@ -82,6 +82,23 @@ TEST(XmlHostile, MalformedTextNamesTheReasonLineAndColumn)
     }
 }
 
+TEST(XmlHostile, LargeTextsReportTheFaultsOfSmallOnes)
+{
+    // Large texts are checked while the parser reads them: the fault reported, and its place, must be
+    // those of the same text checked before parsing. The comment after the fault only makes it large.
+    const QString padding = QStringLiteral("<!--") + QString(300 * 1024, QLatin1Char('x')) + QStringLiteral("-->");
+    for (const char *text : {"<a>\x01</a>", "<a>\n  <b></a>", "<a/><b/>", "<a x=\"1\" x=\"2\"><b></a>",
+                             "<a>A & B</a>", "<a\n  x=\"1 < 2\"/>", "<a x=\"1\" y=\"2\" x=\"3\"/>",
+                             "<r>\n&nbsp;<a/><a/></r><r/>", "<a></b>\x02"}) {
+        const QString small = QString::fromUtf8(text);
+        const Fault expected = LoadFault(small);
+        const Fault large = LoadFault(small + padding);
+        EXPECT_EQ(large.reason, expected.reason) << text;
+        EXPECT_EQ(large.line, expected.line) << text;
+        EXPECT_EQ(large.column, expected.column) << text;
+    }
+}
+
 TEST(XmlHostile, WellFormedTreesPassTheStructureChecks)
 {
     QString many = QStringLiteral("<a");
