@@ -88,7 +88,7 @@ int main(int argc, char **argv)
     };
     double oursTime = 1e9, pugiTime = 1e9;
     // The two sides take turns, so that a change of the machine's pace between rounds cannot favour one.
-    for (int pass = 0; pass < 10; ++pass) {
+    for (int pass = 0; pass < 20; ++pass) {
         oursTime = std::min(oursTime, Best(1, ours));
         pugiTime = std::min(pugiTime, Best(1, pugi));
     }
