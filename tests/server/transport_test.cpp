@@ -39,7 +39,90 @@ QString RpcError(const ServerFixture &s, const QByteArray &body)
     return r.message;
 }
 
+// Sends raw bytes on a new connection (then ends the sending side when asked) and reads until the server
+// closes it, or nothing comes for 5 s.
+QByteArray RawExchange(const ServerFixture &s, const QByteArray &bytes, bool endSending = false)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(s.Port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return {};
+    }
+    const timeval timeout{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    for (qsizetype sent = 0; sent < bytes.size();) {
+        const ssize_t n = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        sent += n;
+    }
+    if (endSending)
+        ::shutdown(fd, SHUT_WR);
+    QByteArray in;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        in.append(buf, n);
+    }
+    ::close(fd);
+    return in;
+}
+
 } // namespace
+
+TEST(Transport, EveryShapeOfRequestGetsItsAnswerOrAClearRefusal)
+{
+    ServerFixture server;
+    const QByteArray auth = "Authorization: Bearer " + server.Token().toLatin1() + "\r\n";
+    const QByteArray ping = vnd::rpc::EncodeRequest(1, QStringLiteral("VND04400.rdmGeraXml.ping"), {});
+    auto post = [&](const QByteArray &extra, const QByteArray &body) {
+        return "POST /rpc HTTP/1.1\r\nHost: x\r\n" + auth + extra + "Content-Length: " +
+               QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    };
+    // Two requests in one write are answered in order; the last one asks to close.
+    QByteArray answer = RawExchange(server, post({}, ping) + post("Connection: close\r\n", ping));
+    EXPECT_EQ(answer.count("HTTP/1.1 200 OK"), 2) << answer.toStdString();
+    EXPECT_EQ(answer.count("\"result\":true"), 2);
+    EXPECT_TRUE(answer.contains("Connection: close"));
+    // A client that waits for the go-ahead gets it before its answer.
+    answer = RawExchange(server, post("Expect: 100-continue\r\nConnection: close\r\n", ping));
+    EXPECT_TRUE(answer.startsWith("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK")) << answer.toStdString();
+    // HTTP/1.0 closes unless it asks otherwise.
+    answer = RawExchange(server, "POST /rpc HTTP/1.0\r\n" + auth + "Content-Length: " + QByteArray::number(ping.size()) +
+                                     "\r\n\r\n" + ping);
+    EXPECT_TRUE(answer.contains("\"result\":true") && answer.contains("Connection: close")) << answer.toStdString();
+
+    const struct
+    {
+        QByteArray request;
+        const char *status;
+    } refused[] = {
+        {"GARBAGE\r\n\r\n", "400"},
+        {"POST /rpc HTTP/2.0\r\n\r\n", "400"},
+        {"POST /rpc HTTP/1.1\r\nNo colon here\r\n\r\n", "400"},
+        {"POST /rpc HTTP/1.1\r\n" + auth + "Content-Length: abc\r\n\r\n", "400"},
+        {"POST /rpc HTTP/1.1\r\n" + auth + "Content-Length: -1\r\n\r\n", "400"},
+        {"POST /rpc HTTP/1.1\r\n" + auth + "Content-Length: 99999999999\r\n\r\n", "413"},
+        {"POST /rpc HTTP/1.1\r\n" + auth + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", "501"},
+        {"POST /rpc HTTP/1.1\r\nX-Long: " + QByteArray(100 * 1024, 'a') + "\r\n\r\n", "431"},
+        {"GET /rpc HTTP/1.1\r\n" + auth + "Connection: close\r\n\r\n", "404"},
+    };
+    for (const auto &r : refused) {
+        answer = RawExchange(server, r.request);
+        EXPECT_TRUE(answer.startsWith("HTTP/1.1 " + QByteArray(r.status) + ' ')) << r.request.left(60).toStdString() << " -> "
+                                                                                 << answer.left(60).toStdString();
+    }
+    // A request cut short is dropped without an answer, and the server carries on.
+    EXPECT_TRUE(RawExchange(server, post({}, ping).chopped(5), true).isEmpty());
+    EXPECT_TRUE(server.Running());
+    EXPECT_EQ(CheckResultServ(server.Connection().Call(QStringLiteral("ping"))).toBool(), true);
+}
 
 TEST(Transport, CallsWithoutTheRightTokenAreRefusedAndNotRun)
 {
