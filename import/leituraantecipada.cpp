@@ -56,7 +56,8 @@ void LeituraAntecipada::Trabalha()
         {
             std::unique_lock lock(m_mutex);
             m_pedido.wait(lock, [this] { return m_pedida || m_fim; });
-            if (m_fim && !m_pedida)
+            // A reading asked for and no longer awaited is not done.
+            if (m_fim)
                 return;
             m_pedida = false;
             path = m_path;

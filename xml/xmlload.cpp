@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <system_error>
 
 namespace vnd::xmlimpl
 {
@@ -102,11 +103,19 @@ void ParseTree(pugi::xml_document &doc, QByteArray &utf8, const std::function<QB
 
     ScanResult scan;
     pugi::xml_parse_result result;
+    // The copy outlives the task reading it: a future of std::async waits for its task when destroyed.
+    QByteArray copy;
+    std::future<ScanResult> scanning;
     if (size >= kScannedAlongsideFrom && size <= kScannedAlongsideUpTo) {
         // pugixml rewrites the text as it parses it, so the scan reads a copy of its own.
-        const QByteArray copy(data, size);
-        std::future<ScanResult> scanning =
-            std::async(std::launch::async, [&copy] { return ScanText(copy.constData(), copy.size()); });
+        copy = QByteArray(data, size);
+        try {
+            scanning = std::async(std::launch::async, [&copy] { return ScanText(copy.constData(), copy.size()); });
+        } catch (const std::system_error &) {
+            // No thread to be had: the scan runs here, before the parse.
+        }
+    }
+    if (scanning.valid()) {
         result = doc.load_buffer_inplace(data, size_t(size), kParseOptions, pugi::encoding_utf8);
         scan = scanning.get();
     } else {
