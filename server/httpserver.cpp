@@ -150,6 +150,7 @@ public:
     // idled out, or the server is stopping and nothing of a request has come.
     bool NextRequestBegins()
     {
+        SkipEmptyLines();
         if (m_used < m_buffer.size())
             return true;
         m_buffer.clear();
@@ -172,6 +173,8 @@ public:
     {
         size_t searched = m_used;
         for (;;) {
+            SkipEmptyLines();
+            searched = std::max(searched, m_used);
             const std::string_view pending(m_buffer.data() + m_used, m_buffer.size() - m_used);
             const size_t from = searched > m_used + 3 ? searched - m_used - 3 : 0;
             const size_t end = pending.find("\r\n\r\n", from);
@@ -235,6 +238,13 @@ public:
     }
 
 private:
+    // Empty lines before a request line are allowed (some clients end a body with one).
+    void SkipEmptyLines()
+    {
+        while (m_buffer.size() - m_used >= 2 && m_buffer.compare(m_used, 2, "\r\n") == 0)
+            m_used += 2;
+    }
+
     // Reads what the socket has (waiting for it within a request, not for a new one); 0 at its end.
     size_t Fill(bool wait)
     {

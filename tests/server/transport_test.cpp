@@ -85,8 +85,8 @@ TEST(Transport, EveryShapeOfRequestGetsItsAnswerOrAClearRefusal)
         return "POST /rpc HTTP/1.1\r\nHost: x\r\n" + auth + extra + "Content-Length: " +
                QByteArray::number(body.size()) + "\r\n\r\n" + body;
     };
-    // Two requests in one write are answered in order; the last one asks to close.
-    QByteArray answer = RawExchange(server, post({}, ping) + post("Connection: close\r\n", ping));
+    // Two requests in one write (an empty line between them) are answered in order; the last one asks to close.
+    QByteArray answer = RawExchange(server, post({}, ping) + "\r\n" + post("Connection: close\r\n", ping));
     EXPECT_EQ(answer.count("HTTP/1.1 200 OK"), 2) << answer.toStdString();
     EXPECT_EQ(answer.count("\"result\":true"), 2);
     EXPECT_TRUE(answer.contains("Connection: close"));
