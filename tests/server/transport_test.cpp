@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <random>
 #include <httplib.h>
 
 #include <arpa/inet.h>
@@ -120,6 +121,38 @@ TEST(Transport, EveryShapeOfRequestGetsItsAnswerOrAClearRefusal)
     }
     // A request cut short is dropped without an answer, and the server carries on.
     EXPECT_TRUE(RawExchange(server, post({}, ping).chopped(5), true).isEmpty());
+    EXPECT_TRUE(server.Running());
+    EXPECT_EQ(CheckResultServ(server.Connection().Call(QStringLiteral("ping"))).toBool(), true);
+}
+
+TEST(Transport, MangledRequestsNeverStopTheServer)
+{
+    ServerFixture server;
+    const QByteArray ping = vnd::rpc::EncodeRequest(1, QStringLiteral("VND04400.rdmGeraXml.ping"), {});
+    const QByteArray valid = "POST /rpc HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + server.Token().toLatin1() +
+                             "\r\nContent-Length: " + QByteArray::number(ping.size()) + "\r\n\r\n" + ping;
+    std::mt19937 random(20261208);
+    for (int i = 0; i < 300; ++i) {
+        QByteArray request = valid.repeated(1 + int(random() % 3));
+        // Bytes changed, removed or repeated at random places; the sending side then ends.
+        const int edits = 1 + int(random() % 6);
+        for (int e = 0; e < edits; ++e) {
+            const qsizetype at = qsizetype(random() % quint32(request.size()));
+            switch (random() % 4) {
+            case 0: request[at] = char(random() % 256); break;
+            case 1: request.remove(at, 1 + qsizetype(random() % 8)); break;
+            case 2: request.insert(at, request.mid(at, 1 + qsizetype(random() % 16))); break;
+            default: request.truncate(at); break;
+            }
+            if (request.isEmpty())
+                request = valid;
+        }
+        const QByteArray answer = RawExchange(server, request, true);
+        // Whatever came back is made of whole answers.
+        if (!answer.isEmpty()) {
+            EXPECT_TRUE(answer.startsWith("HTTP/1.1 ")) << answer.left(40).toStdString();
+        }
+    }
     EXPECT_TRUE(server.Running());
     EXPECT_EQ(CheckResultServ(server.Connection().Call(QStringLiteral("ping"))).toBool(), true);
 }
