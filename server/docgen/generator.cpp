@@ -64,10 +64,11 @@ QList<qint64> Spread(qint64 value, const QList<qint64> &bases)
 // The consumer's estimate of all taxes (Law 12.741) varies by product; a stable rate per NCM.
 int ApproxTaxRate(const QString &ncm)
 {
-    int sum = 0;
+    // Unsigned, so that the hash of a long code wraps around instead of overflowing.
+    unsigned sum = 0;
     for (QChar c : ncm)
-        sum = sum * 31 + c.unicode();
-    return 1300 + (sum & 0x7fffffff) % 2200;
+        sum = sum * 31u + c.unicode();
+    return 1300 + int((sum & 0x7fffffffu) % 2200u);
 }
 
 QString ProtocolNumber(Random &rng, int ufCode, const QDateTime &when)
