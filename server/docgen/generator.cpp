@@ -64,11 +64,12 @@ QList<qint64> Spread(qint64 value, const QList<qint64> &bases)
 // The consumer's estimate of all taxes (Law 12.741) varies by product; a stable rate per NCM.
 int ApproxTaxRate(const QString &ncm)
 {
-    // Unsigned, so that the hash of a long code wraps around instead of overflowing.
+    // Unsigned, so that the hash of a code wraps around instead of overflowing; the whole 32 bits are
+    // taken, which gives the rates of the data sets made so far.
     unsigned sum = 0;
     for (QChar c : ncm)
         sum = sum * 31u + c.unicode();
-    return 1300 + int((sum & 0x7fffffffu) % 2200u);
+    return 1300 + int(sum % 2200u);
 }
 
 QString ProtocolNumber(Random &rng, int ufCode, const QDateTime &when)
