@@ -88,6 +88,12 @@ struct Dropped
 {
 };
 
+// A request refused with this status before its body is read.
+struct Refused
+{
+    int status;
+};
+
 struct Request
 {
     std::string method;
@@ -183,7 +189,7 @@ public:
                 return pending.substr(0, end + 2);
             }
             if (pending.size() > kMaxHead)
-                throw 431;
+                throw Refused{431};
             searched = m_buffer.size();
             if (Fill(true) == 0)
                 throw Dropped{};
@@ -373,8 +379,8 @@ void RpcServer::Impl::Serve(RpcServer &server, int fd, const std::string &peer)
             try {
                 if (!ParseHead(conn.Head(), req))
                     status = 400;
-            } catch (int refused) {
-                status = refused;
+            } catch (const Refused &refused) {
+                status = refused.status;
             }
             bool keepAlive = status == 0 && served + 1 < kMaxRequestsPerConnection && !stopping;
             if (status == 0) {
