@@ -10,7 +10,6 @@
 #include "import/importacaoxml.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -40,19 +39,6 @@ QVariant Consulta(const QString &sql, const QVariantList &binds, const QString &
     if (!q.exec())
         throw Exception(QStringLiteral("Erro ao consultar o banco de dados: %1").arg(q.lastError().text()));
     return q.next() ? q.value(coluna) : QVariant();
-}
-
-// Source files already in the error folder: the ones added by this batch are the ones that failed.
-int ArquivosComErro(const QString &pastaErro)
-{
-    int n = 0;
-    QDirIterator it(pastaErro, {QStringLiteral("*.xml"), QStringLiteral("*.XML")}, QDir::Files,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        ++n;
-    }
-    return n;
 }
 
 QString Csv(QString texto)
@@ -162,18 +148,20 @@ int ComandoImport(const QStringList &argv)
     importacao.stDirXml = pasta;
     importacao.stDirXmlErro = pasta + QStringLiteral("Xml Erro/");
     importacao.stDirXmlProc = pasta + QStringLiteral("Xml Processados/");
-    const int errosAntes = ArquivosComErro(importacao.stDirXmlErro);
     importacao.importaXml();
-    const int falhas = ArquivosComErro(importacao.stDirXmlErro) - errosAntes;
 
     if (!importacao.cdsPreValidXml.IsEmpty()) {
         QTextStream out(stdout);
         out << FormataLog(importacao.cdsPreValidXml, formato);
         out.flush();
     }
-    if (falhas > 0) {
-        Platform().Error(
-            QStringLiteral("%1 arquivo(s) com erro em %2").arg(falhas).arg(importacao.stDirXmlErro));
+    // Every file the driver did not import whole counts, whatever lay in the error folder before.
+    if (!importacao.ImportacaoCompleta()) {
+        QTextStream err(stderr);
+        for (const TImportacaoXml::ArquivoComErro &a : importacao.arquivosComErro)
+            err << QStringLiteral("erro: %1%2: %3\n").arg(a.pasta, a.nome, a.motivo);
+        for (const EntradaRecusada &e : importacao.entradasRecusadas)
+            err << QStringLiteral("não lido: %1%2: %3\n").arg(importacao.stDirXml, e.nome, e.motivo);
         return 1;
     }
     return 0;

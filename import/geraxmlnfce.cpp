@@ -59,15 +59,16 @@ void TImportacaoXml::geraXmlNfce(const IXMLNode &nfe, const IXMLNode &protNfe, b
             itens.FieldByName(QStringLiteral("VRACRITVEND")).SetAsFloat(DecimalOpcional(prod, "vOutro"));
             itens.Post();
         } else if (nome == QLatin1String("pag")) {
+            // Layout 3.10: each pag is one payment, its tPag and vPag directly inside. Layout 4.00: one pag
+            // holding a detPag per payment and the change in vTroco.
+            if (filho->ChildNodes()->FindNode("tPag"))
+                AcrescentaPagamentoNfce(TextoFilho(filho, "tPag"), DecimalFilho(filho, "vPag"));
             const IXMLNodeList pagamentos = filho->ChildNodes();
             for (int j = 0; j < pagamentos->Count(); ++j) {
                 const IXMLNode pagamento = pagamentos->Nodes(j);
                 const QString tipo = pagamento->NodeName();
                 if (tipo == QLatin1String("detPag")) {
-                    cdsMeioPgtoXmlNfce.Append();
-                    cdsMeioPgtoXmlNfce.FieldByName(QStringLiteral("IDPGTO")).SetAsString(TextoFilho(pagamento, "tPag"));
-                    cdsMeioPgtoXmlNfce.FieldByName(QStringLiteral("VRPGTO")).SetAsFloat(DecimalFilho(pagamento, "vPag"));
-                    cdsMeioPgtoXmlNfce.Post();
+                    AcrescentaPagamentoNfce(TextoFilho(pagamento, "tPag"), DecimalFilho(pagamento, "vPag"));
                 } else if (tipo == QLatin1String("vTroco")) {
                     double troco = 0;
                     try {
@@ -76,10 +77,7 @@ void TImportacaoXml::geraXmlNfce(const IXMLNode &nfe, const IXMLNode &protNfe, b
                         throw EConvertError(QStringLiteral("Valor numérico inválido em pag/vTroco: \"%1\"")
                                                 .arg(pagamento->Text()));
                     }
-                    cdsMeioPgtoXmlNfce.Append();
-                    cdsMeioPgtoXmlNfce.FieldByName(QStringLiteral("IDPGTO")).SetAsString(QStringLiteral("TR"));
-                    cdsMeioPgtoXmlNfce.FieldByName(QStringLiteral("VRPGTO")).SetAsFloat(troco);
-                    cdsMeioPgtoXmlNfce.Post();
+                    AcrescentaPagamentoNfce(QStringLiteral("TR"), troco);
                 }
             }
         }
@@ -103,9 +101,16 @@ void TImportacaoXml::geraXmlNfce(const IXMLNode &nfe, const IXMLNode &protNfe, b
     CriaPastasFilial();
     CheckResultServ(Chama(QStringLiteral("setValidaXml"), {QVariant(argumentos)}));
     if (!m_globals.stFilial.isEmpty()) {
-        CheckResultServ(Chama(QStringLiteral("setVendasNfce"), {QVariant(argumentos)}));
-        ++inQtdeNotasImp;
+        ContaGravacao(CheckResultServ(Chama(QStringLiteral("setVendasNfce"), {QVariant(argumentos)})));
     }
+}
+
+void TImportacaoXml::AcrescentaPagamentoNfce(const QString &tipo, double valor)
+{
+    cdsMeioPgtoXmlNfce.Append();
+    cdsMeioPgtoXmlNfce.FieldByName(QStringLiteral("IDPGTO")).SetAsString(tipo);
+    cdsMeioPgtoXmlNfce.FieldByName(QStringLiteral("VRPGTO")).SetAsFloat(valor);
+    cdsMeioPgtoXmlNfce.Post();
 }
 
 QString TImportacaoXml::RespostaFilialNfce(const QVariant &pacoteVenda)

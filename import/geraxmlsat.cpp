@@ -1,5 +1,6 @@
 // SAT sale batch reader: every CFe coupon of a LoteCFe becomes one sale.
 #include "import/importacaoxml.h"
+#include "import/xmlvalues.h"
 
 namespace vnd {
 
@@ -8,15 +9,21 @@ void TImportacaoXml::geraXmlSat(const IXMLNode &loteCfe, bool &primeiroDoc)
     m_globals.stSerieSatNovo.clear();
     m_globals.stSerieSatAnterior.clear();
     QHash<QString, FilialSat> filiais;
+    int cupons = 0, recusados = 0;
     const IXMLNodeList filhos = loteCfe->ChildNodes();
     for (int i = 0; i < filhos->Count(); ++i) {
         const IXMLNode cfe = filhos->Nodes(i);
         // Anything else in the batch is not a sale: sending it would store an empty one.
         if (cfe->NodeName() != QLatin1String("CFe"))
             continue;
-        PreencheCupomSat(cfe, primeiroDoc);
-        EnviaCupomSat(FilialDoCupom(filiais));
+        ++cupons;
+        const QString chave = Atributo(cfe->ChildNodes()->Nodes("infCFe"), "Id");
+        DocumentoDoLote(chave, recusados, [&] {
+            PreencheCupomSat(cfe, primeiroDoc);
+            EnviaCupomSat(FilialDoCupom(filiais));
+        });
     }
+    ConfereLote(recusados, cupons, "cupons");
 }
 
 } // namespace vnd

@@ -7,6 +7,7 @@
 #include "host/messages.h"
 #include "host/netconnection.h"
 #include "host/recordset.h"
+#include "import/importfiles.h"
 #include "import/importglobals.h"
 #include "xml/xmldoc.h"
 
@@ -37,6 +38,7 @@ public:
     QString stNomeArqXml;        // name of the file being imported, as listed
     QString stXmlArquivo;        // XML text of the document (SAT readers: of the coupon) being read
     int inQtdeNotasImp = 0;      // sales the server stored in this batch
+    int inQtdeNotasJaImp = 0;    // sales sent again that the server already held (not stored twice)
     bool boPrimeiroDoc = false;  // true until a reader took the first document of the file
 
     // Sale being imported, one set per table and kind; each is emptied and filled per document.
@@ -49,6 +51,18 @@ public:
     // The server's validation log of the last batch; IDTPVALIDXML shows "Erro"/"Alerta".
     TClientDataSet cdsPreValidXml;
 
+    // A file of the last batch that was not imported whole: filed under the error folder, or left in the
+    // import folder when it could not be filed. pasta is where it lies now.
+    struct ArquivoComErro
+    {
+        QString nome, pasta, motivo;
+    };
+    QList<ArquivoComErro> arquivosComErro;
+    // Entries of the import folder that were not read at all (links, FIFOs, devices, undecodable names).
+    QList<EntradaRecusada> entradasRecusadas;
+    // Whether the last batch imported every file it found: none failed and no entry was refused.
+    bool ImportacaoCompleta() const { return arquivosComErro.isEmpty() && entradasRecusadas.isEmpty(); }
+
     // Opens the log viewer over cdsPreValidXml (modal); set by the screen, unset for no viewer.
     std::function<void()> CriaRelConsVenAuto;
     // Told the short name of every remote method before it is called (diagnostics and tests).
@@ -56,9 +70,10 @@ public:
 
     // Imports every "*.xml" of stDirXml (listed once, sorted by name): each file is read, handed to its
     // reader, then moved whole into the processed or error folder of its branch. Ends with "Xml_proc"
-    // (or "Xml_n_Enc"), fetches the batch's validation log, offers the viewer and deletes the log on the
-    // server. Per-file failures are logged and filed; a lost connection ends the batch, leaving the
-    // current file in place.
+    // (or "Xml_n_Enc") and what else the user must know (sales already stored, files in error, entries
+    // not read), fetches the batch's validation log, adds the files in error to it, offers the viewer and
+    // deletes the log on the server. Per-file failures are logged and filed; a lost connection ends the
+    // batch, leaving the current file in place.
     void importaXml();
 
     // Appends one line (date, time, " - ", text, CR LF) to stDirXmlErro + stFilial + "/" + name + ".txt",
@@ -84,10 +99,22 @@ private:
         QString filial, empresa, caixa;
     };
 
+    // A row of the viewer that the client adds itself (a file in error, a refused coupon, a warning).
+    struct LinhaLocal
+    {
+        QChar tipo; // 'E' or 'A'
+        QString arquivo, filial, chave, descricao, ajuda;
+    };
+
     TServerResult Chama(const QString &method, const QVariantList &params = {});
+    // Counts the answer of a store method: 1 a sale stored, 0 one the server already held.
+    void ContaGravacao(const QVariant &resposta);
+    void AcrescentaLinhasLocais();
+    QString MensagemFinal(int arquivos) const;
     void ImportaArquivo(const ArquivoLido &lido, bool &failed);
     void RegistraFalha(const QString &descricao);
-    void FileArquivo(const QString &name, bool failed);
+    // Files the source; answers false (after logging why) when it had to stay in the import folder.
+    bool FileArquivo(const QString &name, bool failed, QString &pasta);
     void CriaPastasFilial();
     // Sets stFilial, company and cash register from a server answer or the fallback (4 + 3 + 2
     // characters); a branch that would leave its folder counts as none.
@@ -98,9 +125,17 @@ private:
     // (the cache), also for an empty serial; sets stFilial.
     FilialSat FilialDoCupom(QHash<QString, FilialSat> &cache);
     void EnviaCupomSat(const FilialSat &filial);
+    // SAT cancellation: fills the sale set from one CFeCanc and sends it when a branch was found.
+    void CancelaCupomSat(const IXMLNode &cfeCanc, bool &primeiroDoc, QHash<QString, FilialSat> &filiais);
     // The server's branch answer for the NFC-e in the sale set: asked once per issuer and series in a
     // batch (the registers do not move between branches while a batch runs).
     QString RespostaFilialNfce(const QVariant &pacoteVenda);
+    void AcrescentaPagamentoNfce(const QString &tipo, double valor);
+    // One document of a batch file (a coupon or a cancellation): a refusal of it (a server error, a value
+    // that does not convert) is logged with its key and counted in recusados, and the batch goes on.
+    void DocumentoDoLote(const QString &chave, int &recusados, const std::function<void()> &envia);
+    // After a batch file: Exception saying how many of its documents were refused, when any was.
+    static void ConfereLote(int recusados, int documentos, const char *tipo);
     void AbreVazio(TClientDataSet &cds);
 
     TNetConnection &m_net;
@@ -108,6 +143,9 @@ private:
     ImportGlobals &m_globals;
     // Answers of getFilialNFce in the running batch, by issuer tax number and series.
     QHash<QString, QString> m_filiaisNfce;
+    // The first reason logged for the file being imported.
+    QString m_motivoArquivo;
+    QList<LinhaLocal> m_linhasLocais;
 };
 
 } // namespace vnd

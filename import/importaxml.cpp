@@ -9,6 +9,7 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <new>
 #include <optional>
 
 namespace vnd {
@@ -36,6 +37,10 @@ void TImportacaoXml::importaXml()
     std::optional<BusyGuard> busy(std::in_place);
     int arquivos = 0;
     inQtdeNotasImp = 0;
+    inQtdeNotasJaImp = 0;
+    arquivosComErro.clear();
+    entradasRecusadas.clear();
+    m_linhasLocais.clear();
     stNrSeqValidXml.clear();
     m_filiaisNfce.clear();
     // Two documents take turns: the next file is read into one while the other is imported.
@@ -46,8 +51,12 @@ void TImportacaoXml::importaXml()
         stNrSeqValidXml = CheckResultServ(Chama(QStringLiteral("getPrxPreValidXml"))).toString();
 
         // Listed once: a file that cannot be moved away is not found again, and files arriving during
-        // the batch wait for the next one.
-        QStringList nomes = ListaArquivosXml(stDirXml);
+        // the batch wait for the next one. Only regular files are read; any other entry stays and is told.
+        QStringList nomes = ListaArquivosXml(stDirXml, &entradasRecusadas);
+        for (const EntradaRecusada &e : entradasRecusadas)
+            m_linhasLocais << LinhaLocal{QLatin1Char('E'), e.nome, {}, {},
+                                         QStringLiteral("Entrada não importada: %1.").arg(e.motivo),
+                                         QStringLiteral("A entrada ficou na pasta de importação %1.").arg(stDirXml)};
         // A cancellation needs its sale stored first: cancellation batches go after every other file,
         // whatever their names.
         std::stable_partition(nomes.begin(), nomes.end(),
@@ -66,28 +75,38 @@ void TImportacaoXml::importaXml()
             ++arquivos;
             boPrimeiroDoc = true;
             stNomeArqXml = nome;
+            m_motivoArquivo.clear();
             bool falhou = false;
             ImportaArquivo(lido, falhou);
             if (EmptyString(m_globals.stFilial)) {
                 RegistraFalha(QStringLiteral("Filial e caixa não encontrados para o CNPJ e a série do arquivo."));
                 falhou = true;
             }
+            if (!lido.aviso.isEmpty())
+                m_linhasLocais << LinhaLocal{QLatin1Char('A'), nome, m_globals.stFilial, {}, lido.aviso,
+                                             QStringLiteral("Confira a codificação com o programa que gerou o "
+                                                            "arquivo antes de entregá-lo ao contador.")};
             // Rewritten or replaced since it was read: the new content was not imported, so the file
             // stays for the next batch.
             if (lido.identidade != ArquivoLido::Identidade() &&
                 IdentidadeDoArquivo(stDirXml + nome) != lido.identidade)
                 continue;
-            FileArquivo(nome, falhou);
+            QString pasta;
+            const bool arquivado = FileArquivo(nome, falhou, pasta);
+            if (falhou || !arquivado) {
+                arquivosComErro << ArquivoComErro{nome, pasta, m_motivoArquivo};
+                m_linhasLocais << LinhaLocal{
+                    QLatin1Char('E'), nome, m_globals.stFilial, {}, m_motivoArquivo,
+                    arquivado ? QStringLiteral("O arquivo está em %1; o log do arquivo diz o que houve.").arg(pasta)
+                              : QStringLiteral("O arquivo ficou na pasta de importação %1.").arg(pasta)};
+            }
         }
 
-        if (arquivos == 0)
-            Platform().Info(m_msg.Msg(QStringLiteral("Xml_n_Enc")));
-        else
-            Platform().Info(Formata(m_msg.Msg(QStringLiteral("Xml_proc")),
-                                    {QString::number(inQtdeNotasImp), QString::number(arquivos)}));
+        Platform().Info(MensagemFinal(arquivos));
 
         const TServerResult log = Chama(QStringLiteral("getPreValidXml"), {stNrSeqValidXml});
         cdsPreValidXml.SetData(rpc::ToPacket(CheckResultServ(log), "log de validação"));
+        AcrescentaLinhasLocais();
         busy.reset();
         if (!cdsPreValidXml.IsEmpty() && Platform().AskYesNo(m_msg.Msg(QStringLiteral("CONF_LOG"))) &&
             CriaRelConsVenAuto)
@@ -105,6 +124,57 @@ void TImportacaoXml::importaXml()
         throw;
     }
     CheckResultServ(Chama(QStringLiteral("setDelPreValidXml"), {stNrSeqValidXml}));
+}
+
+QString TImportacaoXml::MensagemFinal(int arquivos) const
+{
+    QStringList linhas;
+    if (arquivos == 0)
+        linhas << m_msg.Msg(QStringLiteral("Xml_n_Enc"));
+    else
+        linhas << Formata(m_msg.Msg(QStringLiteral("Xml_proc")),
+                          {QString::number(inQtdeNotasImp), QString::number(arquivos)});
+    if (inQtdeNotasJaImp > 0)
+        linhas << QStringLiteral("%1 nota(s) já estava(m) gravada(s) no banco de dados e não foi(ram) gravada(s) "
+                                 "de novo.")
+                      .arg(inQtdeNotasJaImp);
+    const auto arquivados = std::count_if(arquivosComErro.begin(), arquivosComErro.end(),
+                                          [this](const ArquivoComErro &a) { return a.pasta != stDirXml; });
+    if (arquivados > 0)
+        linhas << QStringLiteral("%1 arquivo(s) com erro em %2").arg(arquivados).arg(stDirXmlErro);
+    if (arquivosComErro.size() > arquivados)
+        linhas << QStringLiteral("%1 arquivo(s) não puderam ser movidos e ficaram em %2")
+                      .arg(arquivosComErro.size() - arquivados)
+                      .arg(stDirXml);
+    if (!entradasRecusadas.isEmpty())
+        linhas << QStringLiteral("%1 entrada(s) da pasta não foram lidas (links, FIFOs, dispositivos ou nomes fora "
+                                 "do UTF-8) e ficaram em %2")
+                      .arg(entradasRecusadas.size())
+                      .arg(stDirXml);
+    return linhas.join(QLatin1Char('\n'));
+}
+
+void TImportacaoXml::AcrescentaLinhasLocais()
+{
+    if (m_linhasLocais.isEmpty())
+        return;
+    if (!cdsPreValidXml.Active())
+        cdsPreValidXml.CreateDataSet();
+    int seq = cdsPreValidXml.RecordCount();
+    for (const LinhaLocal &l : m_linhasLocais) {
+        cdsPreValidXml.Append();
+        cdsPreValidXml.FieldByName(QStringLiteral("NRSEQVALIDXML")).SetAsString(stNrSeqValidXml);
+        cdsPreValidXml.FieldByName(QStringLiteral("NRSEQERROXML")).SetAsString(QString::number(++seq));
+        cdsPreValidXml.FieldByName(QStringLiteral("IDTPVALIDXML")).SetAsString(QString(l.tipo));
+        cdsPreValidXml.FieldByName(QStringLiteral("NMARQXML")).SetAsString(l.arquivo.left(150));
+        cdsPreValidXml.FieldByName(QStringLiteral("CDFILIAL")).SetAsString(l.filial.left(4));
+        cdsPreValidXml.FieldByName(QStringLiteral("NRACESSONFCE")).SetAsString(l.chave.left(50));
+        cdsPreValidXml.FieldByName(QStringLiteral("DSERROXML")).SetAsString(l.descricao.left(300));
+        cdsPreValidXml.FieldByName(QStringLiteral("DSAJUDAXML")).SetAsString(l.ajuda.left(300));
+        cdsPreValidXml.Post();
+    }
+    cdsPreValidXml.MergeChangeLog();
+    cdsPreValidXml.First();
 }
 
 void TImportacaoXml::ImportaArquivo(const ArquivoLido &lido, bool &failed)
@@ -137,19 +207,43 @@ void TImportacaoXml::ImportaArquivo(const ArquivoLido &lido, bool &failed)
     } catch (const Exception &e) {
         RegistraFalha(e.Message());
         failed = true;
+    } catch (const std::bad_alloc &) {
+        // One file too large for this machine's memory fails alone; the batch goes on.
+        RegistraFalha(QStringLiteral("Memória insuficiente para importar o arquivo."));
+        failed = true;
     }
 }
 
-void TImportacaoXml::FileArquivo(const QString &name, bool failed)
+void TImportacaoXml::ContaGravacao(const QVariant &resposta)
+{
+    // The store methods answer 1 for a sale stored and 0 for one the server already held.
+    if (resposta.toInt() > 0)
+        ++inQtdeNotasImp;
+    else
+        ++inQtdeNotasJaImp;
+}
+
+bool TImportacaoXml::FileArquivo(const QString &name, bool failed, QString &pasta)
 {
     const QString &filial = m_globals.stFilial;
-    const QString pasta = (failed ? stDirXmlErro : stDirXmlProc) + (filial.isEmpty() ? QString() : filial + QLatin1Char('/'));
+    pasta = (failed ? stDirXmlErro : stDirXmlProc) + (filial.isEmpty() ? QString() : filial + QLatin1Char('/'));
     try {
         if (!NomePastaSeguro(filial))
             throw Exception(QStringLiteral("Código de filial inválido para nome de pasta: \"%1\"").arg(filial));
-        MoveArquivo(stDirXml + name, pasta, name);
+        const QString guardado = MoveArquivo(stDirXml + name, pasta, name);
+        if (guardado != name) {
+            const QString aviso = QStringLiteral("Já havia em %1 um arquivo \"%2\" com outro conteúdo; este foi "
+                                                 "guardado como \"%3\".")
+                                      .arg(pasta, name, guardado);
+            LogAjuste(aviso, stNomeArqXml + QStringLiteral("-log"));
+            m_linhasLocais << LinhaLocal{QLatin1Char('A'), name, filial, {}, aviso,
+                                         QStringLiteral("Os dois arquivos foram mantidos; nenhum foi substituído.")};
+        }
+        return true;
     } catch (const Exception &e) {
         RegistraFalha(e.Message());
+        pasta = stDirXml;
+        return false;
     }
 }
 

@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QLocale>
 
 namespace vnd {
 
@@ -16,8 +15,9 @@ void TImportacaoXml::LogAjuste(const QString &text, const QString &name)
     const QString path = stDirXmlErro + (filial.isEmpty() ? QString() : filial + QLatin1Char('/')) + name +
                          QStringLiteral(".txt");
     const QDateTime now = QDateTime::currentDateTime();
-    const QString line = QLocale().toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-                         now.time().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" - ") + text +
+    // The screens' Brazilian form, whatever the locale of the program that writes (the command line
+    // runs under the machine's).
+    const QString line = now.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) + QStringLiteral(" - ") + text +
                          QStringLiteral("\r\n");
     QFile file(path);
     const QByteArray bytes = line.toUtf8();
@@ -28,6 +28,8 @@ void TImportacaoXml::LogAjuste(const QString &text, const QString &name)
 
 void TImportacaoXml::RegistraFalha(const QString &descricao)
 {
+    if (m_motivoArquivo.isEmpty())
+        m_motivoArquivo = descricao;
     const QString log = stNomeArqXml + QStringLiteral("-log");
     LogAjuste(QStringLiteral("-----> Erro no XML ") + stNomeArqXml, log);
     LogAjuste(QStringLiteral("------ Descrição do erro: ") + descricao, log);

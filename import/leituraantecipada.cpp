@@ -33,7 +33,7 @@ void LeituraAntecipada::Pede(const QString &path, const IXMLDocument &doc)
     {
         std::lock_guard lock(m_mutex);
         m_path = path;
-        m_lido = ArquivoLido{doc, {}, {}, {}};
+        m_lido = ArquivoLido{doc, {}, {}, {}, {}};
         m_pedida = true;
         m_feita = false;
     }
@@ -63,11 +63,13 @@ void LeituraAntecipada::Trabalha()
             path = m_path;
             doc = m_lido.doc;
         }
-        QString xml;
+        QString xml, aviso;
         std::exception_ptr falha;
         const ArquivoLido::Identidade identidade = IdentidadeDoArquivo(path);
         try {
-            doc->LoadFromXML(LeTextoXml(path));
+            TextoXmlImportado texto = LeXmlImportacao(path);
+            aviso = std::move(texto.aviso);
+            doc->LoadFromXML(texto.text);
             xml = doc->XML();
         } catch (...) {
             falha = std::current_exception();
@@ -75,6 +77,7 @@ void LeituraAntecipada::Trabalha()
         {
             std::lock_guard lock(m_mutex);
             m_lido.xml = std::move(xml);
+            m_lido.aviso = std::move(aviso);
             m_lido.falha = falha;
             m_lido.identidade = identidade;
             m_feita = true;

@@ -19,6 +19,8 @@ struct ArquivoLido
 {
     IXMLDocument doc;
     QString xml;
+    // The reading's warning about the file's encoding (LeXmlImportacao), empty when none.
+    QString aviso;
     std::exception_ptr falha;
     // The file as it was when its reading began (device, inode, size, change time); all zero when it
     // could not be looked at.
@@ -41,7 +43,7 @@ public:
     LeituraAntecipada(const LeituraAntecipada &) = delete;
     LeituraAntecipada &operator=(const LeituraAntecipada &) = delete;
 
-    // Starts reading path into doc (loaded with LeTextoXml and LoadFromXML). One reading at a time:
+    // Starts reading path into doc (loaded with LeXmlImportacao and LoadFromXML). One reading at a time:
     // the one before must have been taken.
     void Pede(const QString &path, const IXMLDocument &doc);
     // The reading asked last, once finished.

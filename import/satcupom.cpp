@@ -136,9 +136,37 @@ void TImportacaoXml::EnviaCupomSat(const FilialSat &filial)
     CriaPastasFilial();
     CheckResultServ(Chama(QStringLiteral("setValidaXml"), {QVariant(argumentos)}));
     if (!m_globals.stFilial.isEmpty()) {
-        CheckResultServ(Chama(QStringLiteral("setVendas"), {QVariant(argumentos)}));
-        ++inQtdeNotasImp;
+        ContaGravacao(CheckResultServ(Chama(QStringLiteral("setVendas"), {QVariant(argumentos)})));
     }
+}
+
+void TImportacaoXml::DocumentoDoLote(const QString &chave, int &recusados, const std::function<void()> &envia)
+{
+    try {
+        envia();
+    } catch (const EConnectionError &) {
+        throw; // no document can be judged without the server
+    } catch (const Exception &e) {
+        ++recusados;
+        const QString qual = chave.isEmpty() ? QStringLiteral("sem chave") : chave;
+        RegistraFalha(QStringLiteral("Documento %1 do lote não foi gravado: %2").arg(qual, e.Message()));
+        m_linhasLocais << LinhaLocal{QLatin1Char('E'), stNomeArqXml, m_globals.stFilial, chave,
+                                     QStringLiteral("Não foi gravado: %1").arg(e.Message()),
+                                     QStringLiteral("Corrija a causa e importe o arquivo de novo (em Xml Erro): os "
+                                                    "documentos já gravados não são gravados duas vezes.")};
+    }
+}
+
+void TImportacaoXml::ConfereLote(int recusados, int documentos, const char *tipo)
+{
+    if (recusados == 0)
+        return;
+    throw Exception(QStringLiteral("%1 de %2 %3 do lote não foram gravados (ver acima); os demais foram gravados. "
+                                   "Corrija a causa e importe o arquivo de novo: os já gravados não são gravados "
+                                   "duas vezes.")
+                        .arg(recusados)
+                        .arg(documentos)
+                        .arg(QString::fromLatin1(tipo)));
 }
 
 } // namespace vnd

@@ -68,8 +68,9 @@ MethodResult Store(const RdmGeraXml &rdm, const Args &args, bool sat, const char
         throw Exception(QStringLiteral("%1 recebe %2 (tipo \"%3\" no item 9 do vetor); recebido \"%4\".")
                             .arg(QString::fromLatin1(method), sat ? QStringLiteral("cupons SAT") : QStringLiteral("NFC-e"),
                                  sat ? QStringLiteral("S") : QStringLiteral("N"), sat ? QStringLiteral("N") : QStringLiteral("S")));
+    // 1 for a sale stored, 0 for one already held: the import counts what was stored, not what was sent.
     const bool stored = StoreImportedSale(rdm.Db(), sale);
-    return MethodResult{true, stored ? 1 : 0};
+    return MethodResult{stored ? 1 : 0, stored ? 1 : 0};
 }
 
 MethodResult setVendasNfce(const RdmGeraXml &rdm, const Args &args) { return Store(rdm, args, false, "setVendasNfce"); }
@@ -86,7 +87,7 @@ MethodResult setVendasCanc(const RdmGeraXml &rdm, const Args &args)
                                 .arg(cancellation.key, info.utf8 ? info.error : QStringLiteral("não está em UTF-8")));
     }
     CancelSale(rdm.Db(), cancellation);
-    return MethodResult{true, 1};
+    return MethodResult{1, 1};
 }
 
 } // namespace

@@ -7,12 +7,23 @@ namespace vnd::server {
 
 namespace {
 
+// A batch whose last row is older than this was abandoned: its client was killed or lost the server
+// before it read and deleted its log. No batch runs this long (a day holds tens of millions of files).
+constexpr qint64 kLoteAbandonadoSegundos = 24 * 60 * 60;
+
 MethodResult getPrxPreValidXml(const RdmGeraXml &rdm, const Args &args)
 {
     args.ExpectCount(0);
     qint64 number = 0;
     // The counter row is updated inside the write transaction, so two hosts asking at once get two numbers.
     rdm.Db().Write([&] {
+        // Each new batch sweeps away the abandoned ones, which nobody will ever read.
+        const ServerDb &db = rdm.Db();
+        db.Exec(QStringLiteral("DELETE FROM PREVALIDXML WHERE NRSEQVALIDXML IN (SELECT NRSEQVALIDXML FROM "
+                               "PREVALIDXML GROUP BY NRSEQVALIDXML HAVING MAX(DTHRREGISTRO) < %1)")
+                    .arg(db.DateTimeParam()),
+                {ServerDb::DateTimeValue(QDateTime::currentDateTime().addSecs(-kLoteAbandonadoSegundos))},
+                "apagar os logs de validação abandonados");
         QSqlQuery q = rdm.Db().Exec(QStringLiteral("UPDATE SEQUENCIA SET NRULTIMO = NRULTIMO + 1 WHERE NMSEQUENCIA = "
                                                    "'PREVALIDXML' RETURNING NRULTIMO"),
                                     {}, "numerar o lote de validação");

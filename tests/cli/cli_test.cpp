@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -60,10 +61,13 @@ QString ArquivoToken()
 }
 
 // Runs the program with the server's connection in the environment, as a crontab would set it.
-Saida Roda(const QStringList &args, const QString &token = {})
+Saida Roda(const QStringList &args, const QString &token = {},
+           const QList<QPair<const char *, const char *>> &extra = {})
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto &[name, value] : extra)
+        env.insert(QString::fromLatin1(name), QString::fromLatin1(value));
     env.insert(QStringLiteral("VND_SERVER_HOST"), QStringLiteral("127.0.0.1"));
     env.insert(QStringLiteral("VND_SERVER_PORT"), QString::number(Servidor().Port()));
     env.insert(QStringLiteral("VND_TOKEN_FILE"), token.isEmpty() ? ArquivoToken() : token);
@@ -314,6 +318,28 @@ TEST_F(Cli, ImportFilesEachSourceAndPrintsTheLog)
     const Saida vazia = Roda({QStringLiteral("import"), dir});
     EXPECT_EQ(vazia.codigo, 0) << S(vazia);
     EXPECT_TRUE(vazia.out.contains(QStringLiteral("Não foi encontrado nenhum XML."))) << S(vazia);
+
+    // The same broken file once more, under an English locale: its copy in the error folder is replaced
+    // by the same bytes, and the run still fails; the log's dates keep the screens' form.
+    ASSERT_TRUE(quebrado.open(QIODevice::WriteOnly));
+    quebrado.write("<nfeProc><NFe>sem fim");
+    quebrado.close();
+    const Saida denovo = Roda({QStringLiteral("import"), dir}, {}, {{"LC_ALL", "en_US.UTF-8"}, {"LANG", "en_US.UTF-8"}});
+    EXPECT_EQ(denovo.codigo, 1) << S(denovo);
+    EXPECT_TRUE(denovo.err.contains(QStringLiteral("quebrado.xml"))) << S(denovo);
+    QString log;
+    for (const QString &nome : Arquivos(dir + QStringLiteral("/Xml Erro")).keys()) {
+        if (nome.endsWith(QStringLiteral("quebrado.xml-log.txt"))) {
+            QFile f(dir + QStringLiteral("/Xml Erro/") + nome);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            log = QString::fromUtf8(f.readAll());
+        }
+    }
+    const QStringList linhas = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    ASSERT_GE(linhas.size(), 4) << log.toStdString();
+    static const QRegularExpression data(QStringLiteral("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d - "));
+    for (const QString &linha : linhas)
+        EXPECT_TRUE(data.match(linha).hasMatch()) << linha.toStdString();
 }
 
 TEST_F(Cli, ImportFilterChecks)

@@ -35,11 +35,13 @@ TEST(ImportBatch, GeneratedFolderEndsAsItsManifestSays)
 {
     Batch batch;
     const QList<vnd::docgen::ImportCase> cases = vnd::docgen::WriteImportFolder(Gen(), batch.Dir());
-    int notes = 0;
-    for (const auto &c : cases)
+    int notes = 0, failed = 0;
+    for (const auto &c : cases) {
         notes += c.imported ? c.sales : 0;
+        failed += c.imported ? 0 : 1;
+    }
     ScopedPlatform platform;
-    platform->ExpectInfo(XmlProc(notes, int(cases.size()))).ExpectQuestion(kConfLog, false);
+    platform->ExpectInfo(XmlProc(notes, int(cases.size())) + ComErros(batch, failed)).ExpectQuestion(kConfLog, false);
     batch.Run();
 
     // Files are read in name order, cancellation batches last; a file that fails before its reader finds a
@@ -111,13 +113,20 @@ TEST(ImportBatch, UnknownFileAfterAGoodOneIsFiledUnderItsBranchAndReimportAppend
     batch.Write(QStringLiteral("b-outro.XML"), unknown);
     {
         ScopedPlatform platform;
-        platform->ExpectInfo(XmlProc(1, 2)).ExpectQuestion(kConfLog, false);
+        platform->ExpectInfo(XmlProc(1, 2) + ComErros(batch, 1)).ExpectQuestion(kConfLog, false);
         batch.Run();
     }
-    // The server's alerts for the stored sale came back in the validation log.
+    // The server's alerts for the stored sale came back in the validation log, followed by the file in
+    // error with its reason.
     TClientDataSet &log0 = batch.import->cdsPreValidXml;
     ASSERT_FALSE(log0.IsEmpty());
-    for (log0.First(); !log0.Eof(); log0.Next()) {
+    log0.Last();
+    EXPECT_EQ(log0.FieldByName(QStringLiteral("IDTPVALIDXML")).DisplayText(), QStringLiteral("Erro"));
+    EXPECT_EQ(log0.FieldByName(QStringLiteral("NMARQXML")).AsString(), QStringLiteral("b-outro.XML"));
+    EXPECT_EQ(log0.FieldByName(QStringLiteral("DSERROXML")).AsString(),
+              QStringLiteral("Arquivo XML fora do padrão exigido pela Sefaz."));
+    EXPECT_EQ(log0.FieldByName(QStringLiteral("CDFILIAL")).AsString(), branch);
+    for (log0.First(); log0.RecNo() < log0.RecordCount() - 1; log0.Next()) {
         EXPECT_EQ(log0.FieldByName(QStringLiteral("IDTPVALIDXML")).DisplayText(), QStringLiteral("Alerta"));
         EXPECT_EQ(log0.FieldByName(QStringLiteral("NMARQXML")).AsString(), QStringLiteral("a-nota.xml"));
     }
@@ -133,16 +142,20 @@ TEST(ImportBatch, UnknownFileAfterAGoodOneIsFiledUnderItsBranchAndReimportAppend
     EXPECT_TRUE(log[1].endsWith(
         QStringLiteral(" - ------ Descrição do erro: Arquivo XML fora do padrão exigido pela Sefaz.")));
 
-    // The same name again: the copy is replaced and the log grows.
+    // The same name again with other bytes: both copies are kept, and the log grows by the failure and
+    // the line that says where the new copy went.
     batch.Write(QStringLiteral("b-outro.XML"), unknown + "<!-- 2 -->");
     {
         ScopedPlatform platform;
-        platform->ExpectInfo(XmlProc(0, 1));
+        platform->ExpectInfo(XmlProc(0, 1) + ComErros(batch, 1)).ExpectQuestion(kConfLog, false);
         batch.Run();
     }
-    EXPECT_EQ(vndtest::ReadFile(batch.Dir() + QStringLiteral("Xml Erro/%1/b-outro.XML").arg(branch)),
+    EXPECT_EQ(vndtest::ReadFile(batch.Dir() + QStringLiteral("Xml Erro/%1/b-outro.XML").arg(branch)), unknown);
+    EXPECT_EQ(vndtest::ReadFile(batch.Dir() + QStringLiteral("Xml Erro/%1/b-outro (2).XML").arg(branch)),
               unknown + "<!-- 2 -->");
-    EXPECT_EQ(batch.LogLines(branch, QStringLiteral("b-outro.XML")).size(), 4);
+    log = batch.LogLines(branch, QStringLiteral("b-outro.XML"));
+    ASSERT_EQ(log.size(), 5);
+    EXPECT_TRUE(log[4].contains(QStringLiteral("guardado como \"b-outro (2).XML\""))) << log[4].toStdString();
 }
 
 TEST(ImportBatch, UnknownFirstFileHasNoBranchAndLogsInTheErrorFolder)
@@ -150,7 +163,7 @@ TEST(ImportBatch, UnknownFirstFileHasNoBranchAndLogsInTheErrorFolder)
     Batch batch;
     batch.Write(QStringLiteral("lixo.xml"), "isto não é XML");
     ScopedPlatform platform;
-    platform->ExpectInfo(XmlProc(0, 1));
+    platform->ExpectInfo(XmlProc(0, 1) + ComErros(batch, 1)).ExpectQuestion(kConfLog, false);
     batch.Run();
     EXPECT_EQ(batch.Where(QStringLiteral("lixo.xml")), QStringLiteral("Xml Erro/lixo.xml"));
     const QStringList log = batch.LogLines(QString(), QStringLiteral("lixo.xml"));

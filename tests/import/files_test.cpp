@@ -68,16 +68,28 @@ TEST(ImportFiles, TextIsDecodedByItsDeclarationAndStartsAtTheFirstTag)
     EXPECT_THROW(LeTextoXml(dir.filePath(QStringLiteral("ausente.xml"))), Exception);
 }
 
-TEST(ImportFiles, MoveReplacesTheTargetAndLeavesNoSource)
+TEST(ImportFiles, MoveNeverReplacesOtherBytesAndLeavesNoSource)
 {
     QTemporaryDir dir;
     const QString src = dir.filePath(QStringLiteral("nota.xml"));
-    WriteFile(src, "<novo/>");
     const QString dest = dir.filePath(QStringLiteral("Xml Processados/0001/"));
     WriteFile(dest + QStringLiteral("nota.xml"), "<antigo/>");
-    MoveArquivo(src, dest, QStringLiteral("nota.xml"));
+    WriteFile(dest + QStringLiteral("nota (2).xml"), "<outro/>");
+    // Other bytes under the name: the first free suffix.
+    WriteFile(src, "<novo/>");
+    EXPECT_EQ(MoveArquivo(src, dest, QStringLiteral("nota.xml")), QStringLiteral("nota (3).xml"));
     EXPECT_FALSE(QFileInfo::exists(src));
-    EXPECT_EQ(ReadFile(dest + QStringLiteral("nota.xml")), QByteArray("<novo/>"));
+    EXPECT_EQ(ReadFile(dest + QStringLiteral("nota.xml")), QByteArray("<antigo/>"));
+    EXPECT_EQ(ReadFile(dest + QStringLiteral("nota (2).xml")), QByteArray("<outro/>"));
+    EXPECT_EQ(ReadFile(dest + QStringLiteral("nota (3).xml")), QByteArray("<novo/>"));
+    // The same bytes as a file filed before: one copy is enough, under the name it already has.
+    WriteFile(src, "<outro/>");
+    EXPECT_EQ(MoveArquivo(src, dest, QStringLiteral("nota.xml")), QStringLiteral("nota (2).xml"));
+    EXPECT_EQ(QDir(dest).entryList(QDir::Files).size(), 3);
+    // A name without an extension takes the suffix at its end.
+    WriteFile(dest + QStringLiteral("semext"), "a");
+    WriteFile(src, "b");
+    EXPECT_EQ(MoveArquivo(src, dest, QStringLiteral("semext")), QStringLiteral("semext (2)"));
 }
 
 TEST(ImportFiles, MoveAcrossFileSystemsCopiesWholeAndThenDeletes)
@@ -114,8 +126,10 @@ TEST(ImportFiles, FailedMoveLeavesTheSourceInPlaceAndSaysWhy)
         EXPECT_TRUE(e.Message().contains(QStringLiteral("Xml Processados"))) << e.Message().toStdString();
     }
     EXPECT_EQ(ReadFile(src), QByteArray("<a/>"));
-    // The target name is taken by a folder: rename refuses, the source stays.
+    // The target name is taken by a folder: the file takes the next free name, the folder is untouched.
     QDir().mkpath(dir.filePath(QStringLiteral("Xml Erro/nota.xml/sub")));
-    EXPECT_THROW(MoveArquivo(src, dir.filePath(QStringLiteral("Xml Erro/")), QStringLiteral("nota.xml")), Exception);
-    EXPECT_EQ(ReadFile(src), QByteArray("<a/>"));
+    EXPECT_EQ(MoveArquivo(src, dir.filePath(QStringLiteral("Xml Erro/")), QStringLiteral("nota.xml")),
+              QStringLiteral("nota (2).xml"));
+    EXPECT_EQ(ReadFile(dir.filePath(QStringLiteral("Xml Erro/nota (2).xml"))), QByteArray("<a/>"));
+    EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("Xml Erro/nota.xml/sub"))).isDir());
 }

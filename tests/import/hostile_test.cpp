@@ -75,7 +75,7 @@ TEST(ImportHostile, EveryBadFileIsLoggedAndFiledWhileTheBatchGoesOn)
     QFile::setPermissions(batch.Dir() + QStringLiteral("z-somente-leitura.XML"), QFile::ReadOwner | QFile::ReadGroup);
     {
         ScopedPlatform platform;
-        platform->ExpectInfo(XmlProc(1, int(files.size()) + 1))
+        platform->ExpectInfo(XmlProc(1, int(files.size()) + 1) + ComErros(batch, int(files.size())))
             .ExpectQuestion(QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de "
                                            "erros?"),
                             false);

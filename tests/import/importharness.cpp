@@ -43,6 +43,17 @@ QString XmlProc(int notes, int files)
     return QStringLiteral("Foram importadas %1 notas de %2 arquivos/lotes de XML.").arg(notes).arg(files);
 }
 
+QString ComErros(const Batch &batch, int files)
+{
+    return QStringLiteral("\n%1 arquivo(s) com erro em %2Xml Erro/").arg(files).arg(batch.Dir());
+}
+
+QString JaGravadas(int notes)
+{
+    return QStringLiteral("\n%1 nota(s) já estava(m) gravada(s) no banco de dados e não foi(ram) gravada(s) de novo.")
+        .arg(notes);
+}
+
 Batch::Batch()
 {
     import = std::make_unique<vnd::TImportacaoXml>(Server().Connection(), Mensagens(), globals);

@@ -45,6 +45,12 @@ private:
     QTemporaryDir m_dir;
 };
 
+// The line that follows "Xml_proc" when files of the batch failed: "\nN arquivo(s) com erro em <folder>".
+class Batch;
+QString ComErros(const Batch &batch, int files);
+// The line that follows when sales sent were already stored.
+QString JaGravadas(int notes);
+
 // Stored sales by key: "situation|branch|register" ("" when the key is not stored).
 QString Stored(const QString &key);
 int StoredCount(const QStringList &keys);

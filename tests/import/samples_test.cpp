@@ -54,7 +54,7 @@ public:
             ++s_files;
         }
         vndtest::ScopedPlatform platform;
-        platform->ExpectInfo(XmlProc(0, s_files))
+        platform->ExpectInfo(XmlProc(0, s_files) + ComErros(*s_batch, s_files))
             .ExpectQuestion(QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de "
                                            "erros?"),
                             false);

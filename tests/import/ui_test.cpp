@@ -207,16 +207,23 @@ TEST_F(ImportScreens, ImportOffersTheViewerWhenTheServerFoundProblems)
                 "total></infNFe></NFe>");
     ScopedPlatform platform;
     int rows = 0;
-    platform->ExpectInfo(XmlProc(0, 1))
+    QString lastFile;
+    platform->ExpectInfo(XmlProc(0, 1) + ComErros(batch, 1))
         .ExpectQuestion(
             QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?"),
             true)
         .ExpectModal(QStringLiteral("TfrmLogImpArqXml"), [&](QDialog &d) {
-            rows = static_cast<TfrmLogImpArqXml &>(d).dbgPreValidXml->model()->rowCount();
+            QAbstractItemModel *model = static_cast<TfrmLogImpArqXml &>(d).dbgPreValidXml->model();
+            rows = model->rowCount();
+            // The file in error is shown with the server's rows, last, by its name.
+            for (int c = 0; c < model->columnCount(); ++c)
+                if (model->data(model->index(rows - 1, c)).toString() == QLatin1String("lixo.xml"))
+                    lastFile = QStringLiteral("lixo.xml");
         });
     batch.Run();
-    EXPECT_GT(rows, 0);
+    EXPECT_GT(rows, 1);
     EXPECT_EQ(rows, batch.import->cdsPreValidXml.RecordCount());
+    EXPECT_EQ(lastFile, QStringLiteral("lixo.xml"));
     // The batch's rows were deleted on the server after they were shown.
     const TServerResult again =
         Server().Connection().Call(QStringLiteral("getPreValidXml"), {batch.import->stNrSeqValidXml});

@@ -296,3 +296,30 @@ TEST_P(ImportTest, SatSaleAndItsCancellation)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ImportTest, testing::Values(Engine::SQLite, Engine::PostgreSQL), EngineName);
+
+TEST_P(ImportTest, StoresAnswerWhatTheyStoredAndAbandonedLogsGoAway)
+{
+    const Sale sale = Make(DocKind::Nfce);
+    const QString batch = NewBatch();
+    const QVariantList array = SaleArray(sale, Found(sale, batch));
+    // 1 for the sale stored, 0 when it is sent again: the import counts what the server stored.
+    EXPECT_EQ(CheckResultServ(Send("setVendasNfce", array)).toInt(), 1);
+    EXPECT_EQ(CheckResultServ(Send("setVendasNfce", array)).toInt(), 0);
+
+    // A batch whose client died before reading its log: its rows are older than a day.
+    CheckResultServ(Send("setValidaXml", array));
+    ASSERT_FALSE(Log(batch).isEmpty());
+    const QString recent = NewBatch();
+    CheckResultServ(Send("setValidaXml", SaleArray(sale, Found(sale, recent))));
+    {
+        const vnd::server::ServerDb db(Prepared().DbUrl());
+        db.Write([&] {
+            db.Exec(QStringLiteral("UPDATE PREVALIDXML SET DTHRREGISTRO = %1 WHERE NRSEQVALIDXML = ?").arg(db.DateTimeParam()),
+                    {vnd::server::ServerDb::DateTimeValue(QDateTime::currentDateTime().addSecs(-25 * 3600)),
+                     batch.toLongLong()});
+        });
+    }
+    NewBatch();
+    EXPECT_TRUE(Log(batch).isEmpty());
+    EXPECT_FALSE(Log(recent).isEmpty());
+}
