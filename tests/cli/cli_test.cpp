@@ -21,6 +21,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace
 {
 
@@ -340,6 +342,21 @@ TEST_F(Cli, ImportFilesEachSourceAndPrintsTheLog)
     static const QRegularExpression data(QStringLiteral("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d - "));
     for (const QString &linha : linhas)
         EXPECT_TRUE(data.match(linha).hasMatch()) << linha.toStdString();
+}
+
+TEST_F(Cli, ImportNeverWaitsOnAFifoAndSaysWhatItLeft)
+{
+    const QString dir = Pasta(QStringLiteral("hostil"));
+    QDir().mkpath(dir);
+    if (::mkfifo(QFile::encodeName(dir + QStringLiteral("/caixa.xml")).constData(), 0600) != 0)
+        GTEST_SKIP() << "this system makes no FIFO here";
+    QFile::link(QStringLiteral("/dev/zero"), dir + QStringLiteral("/zero.xml"));
+    const Saida s = Roda({QStringLiteral("import"), dir});
+    EXPECT_EQ(s.codigo, 1) << S(s);
+    EXPECT_TRUE(s.out.contains(QStringLiteral("Não foi encontrado nenhum XML."))) << S(s);
+    EXPECT_TRUE(s.out.contains(QStringLiteral("2 entrada(s) da pasta não foram lidas"))) << S(s);
+    EXPECT_TRUE(s.err.contains(QStringLiteral("caixa.xml")) && s.err.contains(QStringLiteral("zero.xml"))) << S(s);
+    EXPECT_TRUE(QFileInfo(dir + QStringLiteral("/zero.xml")).isSymLink());
 }
 
 TEST_F(Cli, ImportFilterChecks)
