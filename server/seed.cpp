@@ -131,7 +131,9 @@ SaleRows RowsFor(const Generator &gen, const Sale &s, int index)
 SeedReport SeedDatabase(const ServerDb &db, const SeedOptions &o)
 {
     SeedReport report;
-    Generator gen(o.seed);
+    docgen::MasterOptions master;
+    master.alphanumericCompanies = o.alphanumericCompanies;
+    Generator gen(o.seed, master);
     SeedMaster(db, gen, report);
 
     // Shop hours, 08:00 to 22:00, shared evenly by the days of the period.
@@ -144,6 +146,8 @@ SeedReport SeedDatabase(const ServerDb &db, const SeedOptions &o)
         for (int i = start; i < std::min(o.sales, start + block); ++i) {
             SaleOptions so;
             so.issuedAt = QDateTime(o.from.addDays(i / perDay), QTime(8, 0)).addSecs(step * (i % perDay));
+            if (o.mixedLayouts && i % 3 != 0)
+                so.layoutVersion = QStringLiteral("4.00");
             rows << RowsFor(gen, gen.MakeSale(so), i);
         }
         db.Write([&] {

@@ -16,6 +16,10 @@ struct SeedOptions
     QDate from, to;     // the sales are spread over these days, shop hours only
     QString importDir;  // when set, the generator's import folder is written there too
     quint64 seed = 1;   // same seed, same data
+    // The shops of today: companies with an alphanumeric CNPJ beside the others, and NFC-e of both
+    // layouts (two in three in 4.00, the layout in force; the rest in 3.10, as older stored sales are).
+    int alphanumericCompanies = 1;
+    bool mixedLayouts = true;
 };
 
 struct SeedReport

@@ -1,5 +1,6 @@
 #include "server/validation.h"
 
+#include "host/chavefiscal.h"
 #include "server/docinfo.h"
 
 #include <QLocale>
@@ -20,11 +21,13 @@ bool AllDigits(const QString &s)
     return !s.isEmpty();
 }
 
+// The key's form as the layouts in force take it (an alphanumeric CNPJ part since 2026); a SAT key is
+// stored with its leading "CFe".
 bool ValidKey(const QString &key, bool sat)
 {
     if (sat)
-        return key.size() == 47 && key.startsWith(QLatin1String("CFe")) && AllDigits(key.mid(3));
-    return key.size() == 44 && AllDigits(key);
+        return key.size() == 47 && key.startsWith(QLatin1String("CFe")) && ChaveAcessoNoFormato(key.mid(3));
+    return ChaveAcessoNoFormato(key);
 }
 
 QString WithoutLeadingZeros(QString s)
@@ -142,8 +145,10 @@ private:
         }
         if (!ValidKey(m_sale.key, m_sale.sat)) {
             Error(QStringLiteral("Chave de acesso inválida: %1.").arg(m_sale.key),
-                  m_sale.sat ? QStringLiteral("A chave de um CF-e é \"CFe\" seguido de 44 dígitos.")
-                             : QStringLiteral("A chave de uma NFC-e tem 44 dígitos."));
+                  m_sale.sat ? QStringLiteral("A chave de um CF-e é \"CFe\" seguido de 44 caracteres: 6 dígitos, "
+                                              "12 dígitos ou letras maiúsculas (o CNPJ) e 26 dígitos.")
+                             : QStringLiteral("A chave de uma NFC-e tem 44 caracteres: 6 dígitos, 12 dígitos ou letras "
+                                              "maiúsculas (o CNPJ) e 26 dígitos."));
             return;
         }
         ServerDb::CachedRead q = m_db.Read(QStringLiteral("SELECT 1 FROM VENDA WHERE NRACESSONFCE = ?"), {m_sale.key},

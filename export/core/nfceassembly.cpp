@@ -5,6 +5,8 @@
 #include "host/hostutil.h"
 #include "host/recordset.h"
 
+#include <cctype>
+
 namespace vnd::assembly {
 
 namespace {
@@ -85,9 +87,33 @@ SaleRow ReadSaleRow(TClientDataSet &cds)
     return r;
 }
 
-QByteArray FiscalDateTime(const QDateTime &value)
+QByteArray FiscalDateTime(const QDateTime &value, const QByteArray &offset)
 {
-    return value.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() + "-03:00";
+    return value.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() + offset;
+}
+
+QByteArray DocumentOffset(const QByteArray &document)
+{
+    const QByteArray fallback = QByteArrayLiteral("-03:00");
+    const qsizetype open = document.indexOf("<dhEmi>");
+    const qsizetype close = open < 0 ? -1 : document.indexOf("</dhEmi>", open);
+    if (close < 0)
+        return fallback;
+    const QByteArray dh = document.mid(open + 7, close - open - 7).trimmed();
+    // yyyy-mm-ddThh:mm:ss±hh:mm; anything else tells nothing.
+    if (dh.size() != 25)
+        return fallback;
+    const QByteArray offset = dh.right(6);
+    const bool form = (offset[0] == '-' || offset[0] == '+') && offset[3] == ':' &&
+                      std::isdigit(uchar(offset[1])) && std::isdigit(uchar(offset[2])) &&
+                      std::isdigit(uchar(offset[4])) && std::isdigit(uchar(offset[5]));
+    const int hours = form ? (offset[1] - '0') * 10 + (offset[2] - '0') : 99;
+    return form && hours <= 14 ? offset : fallback;
+}
+
+QByteArray WithoutByteOrderMark(const QByteArray &text)
+{
+    return text.startsWith("\xEF\xBB\xBF") ? text.mid(3) : text;
 }
 
 QByteArray EscapeMarkup(const QByteArray &text)
@@ -118,7 +144,7 @@ QByteArray RemoveCrLf(QByteArray text) { return text.replace("\r\n", QByteArray(
 
 QByteArray ProcessedNfce(const SaleRow &row)
 {
-    QByteArray x = row.document;
+    QByteArray x = WithoutByteOrderMark(row.document);
     if (EmptyString(QString::fromUtf8(x)))
         Missing(QStringLiteral("não foi encontrado no banco de dados."));
     CheckDocumentKey(x, row.accessKey);
@@ -174,7 +200,7 @@ QByteArray ProcessedNfce(const SaleRow &row)
         const QByteArray prot = QByteArray("<protNFe xmlns=\"") + kNfeNamespace + "\" versao=\"" + v + "\" >" +
                                 "<infProt Id=\"ID" + p + "\">" + Element("tpAmb", row.environment) +
                                 Element("verAplic", row.version) + Element("chNFe", row.accessKey) +
-                                Element("dhRecbto", FiscalDateTime(row.protocolTime)) + Element("nProt", row.protocol) +
+                                Element("dhRecbto", FiscalDateTime(row.protocolTime, DocumentOffset(x))) + Element("nProt", row.protocol) +
                                 Element("digVal", g) + "<cStat>100</cStat><xMotivo>Autorizado o uso da NF-e</xMotivo>" +
                                 "</infProt></protNFe>";
         QByteArray out;
@@ -192,7 +218,7 @@ QByteArray ProcessedNfce(const SaleRow &row)
 QByteArray ProcessedCancellation(const SaleRow &row)
 {
     if (!EmptyString(QString::fromUtf8(row.cancelDocument)))
-        return RemoveCrLf(row.cancelDocument);
+        return RemoveCrLf(WithoutByteOrderMark(row.cancelDocument));
     if (row.cancelProtocol.trimmed().isEmpty() || !row.cancelTime.isValid())
         throw Exception(QStringLiteral("A NFC-e cancelada não tem o protocolo de cancelamento."));
     return RemoveCrLf(BuildCancellationEvent(row));

@@ -38,8 +38,17 @@ struct SaleRow
 // Reads the current row of a sale list (fields of cdsNotas).
 SaleRow ReadSaleRow(TClientDataSet &cdsNotas);
 
-// Fiscal date-time text: yyyy-MM-ddTHH:mm:ss followed by the fixed offset -03:00.
-QByteArray FiscalDateTime(const QDateTime &value);
+// Fiscal date-time text: yyyy-MM-ddTHH:mm:ss followed by the offset ("-03:00" when none is given).
+QByteArray FiscalDateTime(const QDateTime &value, const QByteArray &offset = QByteArrayLiteral("-03:00"));
+
+// The offset of the note's own time, from the dhEmi of its stored document ("-04:00" in Manaus, "-05:00"
+// in Rio Branco); "-03:00" when the document tells none. Times rebuilt for a note carry it: the stored
+// times are the shop's local time with their offset dropped.
+QByteArray DocumentOffset(const QByteArray &document);
+
+// The stored text without a leading UTF-8 byte-order mark: a mark ahead of the declaration would leave a
+// declaration inside nfeProc, and a file that no parser takes.
+QByteArray WithoutByteOrderMark(const QByteArray &text);
 
 // Escapes & < > " for text placed in markup by string assembly; texts without them come back unchanged.
 QByteArray EscapeMarkup(const QByteArray &text);

@@ -19,7 +19,7 @@ QByteArray BuildCancellationEvent(const SaleRow &row)
     const QString ns = QString::fromLatin1(kNfeNamespace);
     const QString key = QString::fromUtf8(row.accessKey);
     const QString organ = key.left(2);
-    const QString when = QString::fromLatin1(FiscalDateTime(row.cancelTime));
+    const QString when = QString::fromLatin1(FiscalDateTime(row.cancelTime, DocumentOffset(row.document)));
     auto text = [](const IXMLNode &parent, const char *name, const QString &value) {
         parent->AddChild(QString::fromLatin1(name))->NodeValue(value);
     };

@@ -203,6 +203,9 @@ struct MasterOptions {
     int customers = 40;
     int products = 60;
     QString environment = QStringLiteral("2"); // tpAmb of every document
+    // Further companies with an alphanumeric CNPJ root (letters in places 2 to 4), outside São Paulo; made
+    // after the rest, which they leave as it was.
+    int alphanumericCompanies = 0;
 };
 
 // What to make of one sale; every unset choice is drawn from the seed.
@@ -216,7 +219,8 @@ struct SaleOptions {
     int minItems = 1, maxItems = 8;
     std::optional<bool> withCustomer{};             // drawn: about a third of the sales name a customer
     std::optional<bool> storeCancelEvent{};         // cancelled NFC-e: keep a stored procEventoNFe (drawn)
-    QString layoutVersion = QStringLiteral("3.10"); // NFC-e layout, "3.10" or "4.00"
+    // NFC-e layout, "3.10" or "4.00"; a branch with an alphanumeric CNPJ always issues 4.00
+    QString layoutVersion = QStringLiteral("3.10");
 };
 
 // The generator: master data made at construction, sales made one by one from the same seed. One

@@ -1,5 +1,7 @@
 #include "server/docgen/fiscalcodes.h"
 
+#include "host/chavefiscal.h"
+
 namespace vnd::docgen
 {
 
@@ -25,18 +27,12 @@ static QString Pad(qint64 value, int width)
 
 int AccessKeyDigit(const QString &body43)
 {
-    int sum = 0, weight = 2;
-    for (int i = body43.size() - 1; i >= 0; --i) {
-        sum += Digit(body43, i) * weight;
-        weight = weight == 9 ? 2 : weight + 1;
-    }
-    const int digit = 11 - sum % 11;
-    return digit >= 10 ? 0 : digit;
+    return DigitoChaveAcesso(body43);
 }
 
 bool IsValidAccessKey(const QString &key)
 {
-    return AllDigits(key, 44) && AccessKeyDigit(key.left(43)) == Digit(key, 43);
+    return ChaveAcessoValida(key);
 }
 
 QString NfeAccessKey(int ufCode, const QDate &issued, const QString &cnpj, int model, int series, int number,
@@ -67,15 +63,12 @@ static int WeightedDigit(const QString &digits, const QList<int> &weights)
 
 QString CnpjWithDigits(const QString &twelve)
 {
-    QString cnpj = twelve;
-    cnpj += QString::number(WeightedDigit(cnpj, {5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2}));
-    cnpj += QString::number(WeightedDigit(cnpj, {6, 5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2}));
-    return cnpj;
+    return CnpjComDigitos(twelve);
 }
 
 bool IsValidCnpj(const QString &cnpj)
 {
-    return AllDigits(cnpj, 14) && CnpjWithDigits(cnpj.left(12)) == cnpj;
+    return CnpjValido(cnpj);
 }
 
 QString CpfWithDigits(const QString &nine)

@@ -6,6 +6,8 @@
 
 #include "host/errors.h"
 
+#include <QRegularExpression>
+
 namespace vnd::docgen
 {
 
@@ -382,7 +384,9 @@ Sale Generator::MakeSale(const SaleOptions &o)
     s.issuerIe = branch.ie;
     const bool cancelled = s.status == NfceStatus::Cancelled;
     if (s.kind == DocKind::Nfce) {
-        s.layoutVersion = o.layoutVersion;
+        // An alphanumeric CNPJ exists only under layout 4.00: 3.10 was retired long before July 2026.
+        const bool digitsOnly = !branch.cnpj.contains(QRegularExpression(QStringLiteral("[A-Z]")));
+        s.layoutVersion = digitsOnly ? o.layoutVersion : QStringLiteral("4.00");
         s.series = QString::number(reg.nfceSeries);
         s.number = counters.nextNfce;
         counters.nextNfce = counters.nextNfce >= 999999999 ? 1 : counters.nextNfce + 1;

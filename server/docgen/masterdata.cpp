@@ -265,12 +265,41 @@ void MakeProducts(Generator::State &st)
     }
 }
 
+// A branch of the company in the city, with its registers and their counters.
+void AddBranch(Generator::State &st, const Company &company, int companyIndex, int branchIndex, const City &city,
+               QSet<QString> &satSerials)
+{
+    Random &rng = st.master;
+    const MasterOptions &o = st.options;
+    const Branch branch = MakeBranch(st, company, companyIndex, branchIndex, city);
+    st.branches.append(branch);
+    for (int r = 0; r < o.registersPerBranch; ++r) {
+        CashRegister reg;
+        reg.branchCode = branch.code;
+        reg.code = Pad(r + 1, 3);
+        reg.name = QStringLiteral("Caixa %1").arg(r + 1, 2, 10, QChar(u'0'));
+        reg.nfceSeries = r + 1;
+        if (branch.IssuesSat()) {
+            do {
+                reg.satSerial = QStringLiteral("2") + rng.Digits(8);
+            } while (satSerials.contains(reg.satSerial));
+            satSerials.insert(reg.satSerial);
+        }
+        st.registers.append(reg);
+        RegisterCounters counters;
+        counters.nextSale = rng.Between(1, 20000);
+        counters.nextNfce = int(rng.Between(1, 5000));
+        counters.nextSat = int(rng.Between(1, 50000));
+        st.counters.insert(branch.code + reg.code, counters);
+    }
+}
+
 } // namespace
 
 void BuildMasterData(Generator::State &st)
 {
     const MasterOptions &o = st.options;
-    if (o.companies < 1 || o.companies > 99 || o.branchesPerCompany < 1 || o.branchesPerCompany > 9 ||
+    if (o.companies < 1 || o.companies + o.alphanumericCompanies > 99 || o.alphanumericCompanies < 0 || o.branchesPerCompany < 1 || o.branchesPerCompany > 9 ||
         o.registersPerBranch < 1 || o.registersPerBranch > 99 || o.customers < 0 || o.products < 1)
         throw Exception(QStringLiteral("Opções de dados mestres inválidas para o gerador de documentos."));
     if (o.environment != QStringLiteral("1") && o.environment != QStringLiteral("2"))
@@ -292,27 +321,7 @@ void BuildMasterData(Generator::State &st)
             const City &city = (c == 0 && b == 0) ? Cities().first()
                                : rng.Chance(65)   ? Cities().at(rng.Between(0, 3))
                                                   : Cities().at(rng.Between(4, Cities().size() - 1));
-            const Branch branch = MakeBranch(st, company, c, b, city);
-            st.branches.append(branch);
-            for (int r = 0; r < o.registersPerBranch; ++r) {
-                CashRegister reg;
-                reg.branchCode = branch.code;
-                reg.code = Pad(r + 1, 3);
-                reg.name = QStringLiteral("Caixa %1").arg(r + 1, 2, 10, QChar(u'0'));
-                reg.nfceSeries = r + 1;
-                if (branch.IssuesSat()) {
-                    do {
-                        reg.satSerial = QStringLiteral("2") + rng.Digits(8);
-                    } while (satSerials.contains(reg.satSerial));
-                    satSerials.insert(reg.satSerial);
-                }
-                st.registers.append(reg);
-                RegisterCounters counters;
-                counters.nextSale = rng.Between(1, 20000);
-                counters.nextNfce = int(rng.Between(1, 5000));
-                counters.nextSat = int(rng.Between(1, 50000));
-                st.counters.insert(branch.code + reg.code, counters);
-            }
+            AddBranch(st, company, c, b, city, satSerials);
         }
     }
     for (int i = 0; i < o.customers; ++i) {
@@ -327,6 +336,23 @@ void BuildMasterData(Generator::State &st)
     for (const ReceiptTemplate &t : kReceiptTypes)
         st.receiptTypes.append({U(t.code), U(t.name), U(t.fiscal), t.change});
     MakeProducts(st);
+
+    // Companies registered since July 2026 may have letters in their CNPJ. They are made after everything
+    // else, so that the rest of a seed's master data stays what it always was; their shops lie outside São
+    // Paulo, since the SAT layouts take a CNPJ of digits only.
+    for (int k = 0; k < o.alphanumericCompanies; ++k) {
+        const int c = o.companies + k;
+        Company company;
+        company.code = Pad(c + 1, 2);
+        company.name = U(kCompanies.at(c % kCompanies.size()).legal);
+        QString root = QString::number(rng.Between(1, 9)) + rng.Digits(7);
+        for (int i = 1; i <= 3; ++i)
+            root[i] = QChar(u'A' + (root.at(i).unicode() - u'0' + 7 * k + 5 * i) % 26);
+        company.cnpjRoot = root;
+        st.companies.append(company);
+        for (int b = 0; b < o.branchesPerCompany; ++b)
+            AddBranch(st, company, c, b, Cities().at(rng.Between(4, Cities().size() - 1)), satSerials);
+    }
 }
 
 } // namespace vnd::docgen

@@ -40,10 +40,15 @@ QString QrCode310(const Sale &s, const Branch &b)
     return b.qrCodeUrl + u'?' + params + QStringLiteral("&cHashQRCode=") + Sha1Hex(params + b.csc);
 }
 
-// QR code of layout 4.00 (version 2, online emission): key, version, environment, CSC id and hash.
+// QR code of layout 4.00, version 2. Online emission: key, version, environment, CSC id and hash. A note
+// issued in contingency (tpEmis 9) cannot be looked up until it is transmitted, so its code also carries
+// the day of issue, the total and the digest (in hex), before the CSC id.
 QString QrCode400(const Sale &s, const Branch &b)
 {
-    const QString p = QStringLiteral("%1|2|%2|%3").arg(s.accessKey, s.environment).arg(b.cscId.toInt());
+    QString p = QStringLiteral("%1|2|%2").arg(s.accessKey, s.environment);
+    if (s.status == NfceStatus::Pending)
+        p += QStringLiteral("|%1|%2|%3").arg(s.issuedAt.toString(QStringLiteral("dd")), Money(s.total), Hex(s.digestValue));
+    p += QStringLiteral("|%1").arg(b.cscId.toInt());
     return b.qrCodeUrl + QStringLiteral("?p=") + p + u'|' + Sha1Hex(p + b.csc);
 }
 

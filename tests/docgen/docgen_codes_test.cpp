@@ -3,6 +3,7 @@
 
 #include "server/docgen/docgen.h"
 #include "server/docgen/fiscalcodes.h"
+#include "host/chavefiscal.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,34 @@ TEST(DocgenCodes, CheckDigitsMatchPublishedExamples)
     EXPECT_TRUE(IsValidSpIe(QStringLiteral("110042490114")));
     EXPECT_FALSE(IsValidSpIe(QStringLiteral("110042490115")));
     EXPECT_EQ(Ean13WithDigit(QStringLiteral("789432172201")), QStringLiteral("7894321722016"));
+}
+
+TEST(DocgenCodes, AlphanumericCnpjAndKeysFollowThe2026Rule)
+{
+    // The tax authority's published example of an alphanumeric CNPJ: 12.ABC.345/01DE-35.
+    EXPECT_EQ(CnpjWithDigits(QStringLiteral("12ABC34501DE")), QStringLiteral("12ABC34501DE35"));
+    EXPECT_TRUE(vnd::CnpjValido(QStringLiteral("12ABC34501DE35")));
+    EXPECT_FALSE(vnd::CnpjValido(QStringLiteral("12ABC34501DE36")));
+    // What the schema refuses: lower case, letters in the check digits, other lengths, other characters.
+    for (const char *bad : {"12abc34501de35", "12ABC34501DEA5", "12ABC34501DE3", "12ABC-4501DE35", "12ÁBC34501DE35"})
+        EXPECT_FALSE(vnd::CnpjNoFormato(QString::fromUtf8(bad))) << bad;
+    EXPECT_TRUE(vnd::CnpjNoFormato(QStringLiteral("12ABC34501DE35")));
+
+    const QString key = NfeAccessKey(35, QDate(2026, 8, 3), QStringLiteral("12ABC34501DE35"), 65, 1, 77, 1,
+                                     QStringLiteral("12345678"));
+    EXPECT_TRUE(vnd::ChaveAcessoValida(key)) << key.toStdString();
+    QString wrong = key;
+    wrong[43] = QChar(u'0' + (key.at(43).unicode() - u'0' + 1) % 10);
+    EXPECT_FALSE(vnd::ChaveAcessoValida(wrong));
+    // Letters only where the CNPJ's root and branch stand.
+    QString misplaced = key;
+    misplaced[2] = QLatin1Char('A');
+    EXPECT_FALSE(vnd::ChaveAcessoNoFormato(misplaced));
+    misplaced = key;
+    misplaced[18] = QLatin1Char('A');
+    EXPECT_FALSE(vnd::ChaveAcessoNoFormato(misplaced));
+    // Keys of digits only keep their digit.
+    EXPECT_TRUE(vnd::ChaveAcessoValida(QStringLiteral("53151158716523000119650010000001752000001754")));
 }
 
 TEST(DocgenCodes, KeysCarryTheirParts)

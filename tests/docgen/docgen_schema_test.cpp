@@ -126,25 +126,33 @@ TEST_F(DocgenSchema, SatCouponsAndBatchesValidate)
               QString());
 }
 
-TEST_F(DocgenSchema, LayoutFourHundredIsWellFormedWithItsPaymentDetail)
+TEST_F(DocgenSchema, LayoutFourHundredValidatesInEveryStoredForm)
 {
-    // No 4.00 schema is at hand; what the import reads of it must at least be well formed and present.
-    Generator gen(40);
+    // Layout 4.00 against the package in force, over both tax regimes, statuses, customers and changes.
+    MasterOptions options;
+    options.companies = 3;
+    Generator gen(40, options);
     SaleOptions o;
     o.kind = DocKind::Nfce;
-    o.status = NfceStatus::Authorized;
     o.layoutVersion = QStringLiteral("4.00");
-    for (const Sale &s : gen.MakeSales(10, o)) {
+    Documents bare, batches, processed;
+    for (const Sale &s : gen.MakeSales(60, o)) {
+        bare.append({Name(s, "-bare.xml"), s.StoredDocument(NfceForm::BareDeclaration)});
+        bare.append({Name(s, "-utf8.xml"), s.StoredDocument(NfceForm::Utf8Declaration)});
+        batches.append({Name(s, "-envi.xml"), s.StoredDocument(NfceForm::EnviNFe)});
+        if (!s.protocolNumber.isEmpty())
+            processed.append({Name(s, "-proc.xml"), s.StoredDocument(NfceForm::Processed)});
         pugi::xml_document doc;
-        const QByteArray text = ProcessedNfce(s);
-        ASSERT_TRUE(doc.load_buffer(text.constData(), size_t(text.size())));
-        const pugi::xml_node inf = doc.child("nfeProc").child("NFe").child("infNFe");
-        EXPECT_STREQ(inf.attribute("versao").value(), "4.00");
+        ASSERT_TRUE(doc.load_buffer(s.nfe.constData(), size_t(s.nfe.size())));
+        const pugi::xml_node inf = doc.child("NFe").child("infNFe");
         EXPECT_EQ(inf.select_nodes("pag/detPag").size(), size_t(s.payments.size()));
         EXPECT_EQ(bool(inf.child("pag").child("vTroco")), s.change > 0);
-        EXPECT_FALSE(inf.child("pag").child("tPag"));
-        EXPECT_TRUE(doc.child("nfeProc").child("NFe").child("infNFeSupl").child("urlChave"));
+        EXPECT_TRUE(doc.child("NFe").child("infNFeSupl").child("urlChave"));
     }
+    ASSERT_GT(processed.size(), 20);
+    EXPECT_EQ(Validate(QStringLiteral("nfe400/nfe_v4.00.xsd"), bare).toStdString(), "");
+    EXPECT_EQ(Validate(QStringLiteral("nfe400/enviNFe_v4.00.xsd"), batches).toStdString(), "");
+    EXPECT_EQ(Validate(QStringLiteral("nfe400/procNFe_v4.00.xsd"), processed).toStdString(), "");
 }
 
 namespace

@@ -192,3 +192,52 @@ TEST(NfceAssembly, NamesAndFoldersCannotLeaveTheChosenFolder)
         EXPECT_THROW(NfceFileName(b), Exception) << bad.constData();
     }
 }
+
+TEST(NfceAssembly, RebuiltTimesCarryTheOffsetOfTheNote)
+{
+    // A shop in Manaus issues at -04:00: its protocol and cancellation times are its local times too.
+    QByteArray amazonas = kNfe;
+    amazonas.replace("<ide><cUF>35</cUF></ide>", "<ide><cUF>13</cUF><dhEmi>2016-05-10T13:59:01-04:00</dhEmi></ide>");
+    SaleRow r = Row(amazonas);
+    r.status = "C";
+    r.cancelReason = "Cliente desistiu da compra";
+    r.cancelTime = QDateTime(QDate(2016, 5, 10), QTime(15, 0, 1));
+    r.cancelProtocol = "135160000000002";
+    EXPECT_TRUE(ProcessedNfce(r).contains("<dhRecbto>2016-05-10T14:03:22-04:00</dhRecbto>"));
+    const QByteArray event = ProcessedCancellation(r);
+    EXPECT_TRUE(event.contains("<dhEvento>2016-05-10T15:00:01-04:00</dhEvento>")) << event.constData();
+    EXPECT_TRUE(event.contains("<dhRegEvento>2016-05-10T15:00:01-04:00</dhRegEvento>")) << event.constData();
+
+    // Only a well-formed offset counts; otherwise the time stays at -03:00.
+    EXPECT_EQ(DocumentOffset("<dhEmi>2016-05-10T13:59:01+00:00</dhEmi>"), QByteArray("+00:00"));
+    EXPECT_EQ(DocumentOffset("<dhEmi>2016-05-10T13:59:01-05:00</dhEmi>"), QByteArray("-05:00"));
+    for (const QByteArray &doc : {QByteArray(), QByteArray("<dhEmi>2016-05-10T13:59:01</dhEmi>"),
+                                 QByteArray("<dhEmi>2016-05-10T13:59:01-0400x</dhEmi>"),
+                                 QByteArray("<dhEmi>2016-05-10T13:59:01-44:00</dhEmi>"), QByteArray("<dhEmi>")})
+        EXPECT_EQ(DocumentOffset(doc), QByteArray("-03:00")) << doc.constData();
+    EXPECT_TRUE(ProcessedNfce(Row(kNfe)).contains("<dhRecbto>2016-05-10T14:03:22-03:00</dhRecbto>"));
+}
+
+TEST(NfceAssembly, AByteOrderMarkGoesInEveryStoredForm)
+{
+    const QByteArray bom = "\xEF\xBB\xBF";
+    const QByteArray head = "<enviNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"3.10\"><idLote>00000000000001</idLote>"
+                            "<indSinc>1</indSinc>";
+    QByteArray withBlock = kNfe;
+    withBlock.replace("</infNFe>KEEP", "</infNFe><infNFeSupl><qrCode><![CDATA[old]]></qrCode></infNFeSupl>KEEP");
+    const QList<QByteArray> forms = {"<?xml version=\"1.0\"?>" + withBlock,
+                                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + kNfe, kNfe,
+                                     head + WithSupplement("stored", "stored") + "</enviNFe>",
+                                     "<nfeProc versao=\"3.10\">" + kNfe + "<protNFe/></nfeProc>"};
+    for (const QByteArray &form : forms) {
+        SCOPED_TRACE(form.left(40).constData());
+        const QByteArray out = ProcessedNfce(Row(bom + form));
+        EXPECT_EQ(out, ProcessedNfce(Row(form)));
+        EXPECT_FALSE(out.contains(bom));
+        EXPECT_EQ(out.count("<?xml"), form.contains("<nfeProc") ? 0 : 1);
+    }
+    SaleRow r = Row(kNfe);
+    r.status = "C";
+    r.cancelDocument = bom + "<procEventoNFe>stored</procEventoNFe>";
+    EXPECT_EQ(ProcessedCancellation(r), "<procEventoNFe>stored</procEventoNFe>");
+}

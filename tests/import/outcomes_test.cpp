@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <gtest/gtest.h>
 
@@ -322,6 +323,8 @@ TEST(ImportOutcomes, EntriesThatAreNotRegularFilesAreToldAndLeftInPlace)
     EXPECT_EQ(::lstat(latin1Name.constData(), &st), 0);
     EXPECT_EQ(batch.Where(QStringLiteral("boa.xml")), QStringLiteral("Xml Processados/%1/boa.xml").arg(Sp().code));
     EXPECT_FALSE(batch.import->ImportacaoCompleta());
+    // The temporary folder cannot name it either.
+    ::unlink(latin1Name.constData());
 }
 
 TEST(ImportOutcomes, UtfEightBytesUnderALatinDeclarationAreAnAlert)
@@ -356,4 +359,38 @@ TEST(ImportOutcomes, UtfEightBytesUnderALatinDeclarationAreAnAlert)
     }
     for (const QString &r : LogRows(*other.import, QStringLiteral("latin.xml")))
         EXPECT_FALSE(r.contains(QStringLiteral("ISO-8859-1"))) << r.toStdString();
+}
+
+TEST(ImportOutcomes, AlphanumericIssuersAndTheTaxGroupsOf2026AreStored)
+{
+    // The seeded master data holds a company with an alphanumeric CNPJ, made after the rest.
+    MasterOptions master;
+    master.alphanumericCompanies = 1;
+    Generator gen(1, master);
+    gen.SetClock(QDateTime(QDate(2026, 8, 3), QTime(9, 0)));
+    const Branch &branch = gen.Branches().last();
+    ASSERT_TRUE(branch.cnpj.contains(QRegularExpression(QStringLiteral("[A-Z]")))) << branch.cnpj.toStdString();
+    SaleOptions o;
+    o.kind = DocKind::Nfce;
+    o.status = NfceStatus::Authorized;
+    o.branchCode = branch.code;
+    o.layoutVersion = QStringLiteral("4.00");
+    const Sale sale = gen.MakeSale(o);
+    ASSERT_EQ(sale.accessKey.mid(6, 14), branch.cnpj);
+
+    // What the 2026 reform adds to a note, and a card group in the payment: nothing the import reads.
+    QByteArray doc = ProcessedNfce(sale);
+    doc.replace("</imposto>", "<IBSCBS><CST>000</CST><cClassTrib>000001</cClassTrib></IBSCBS></imposto>");
+    doc.replace("</ICMSTot>", "</ICMSTot><IBSCBSTot><vBCIBSCBS>0.00</vBCIBSCBS></IBSCBSTot>");
+    doc.replace("</vPag>", "</vPag><card><tpIntegra>2</tpIntegra></card>");
+    Batch batch;
+    batch.Write(QStringLiteral("alfa.xml"), doc);
+    {
+        ScopedPlatform platform;
+        platform->ExpectInfo(XmlProc(1, 1)).ExpectQuestion(kConfLog, false);
+        batch.Run();
+    }
+    EXPECT_EQ(Stored(sale.accessKey), QStringLiteral("O|%1|%2").arg(branch.code, sale.registerCode));
+    EXPECT_EQ(batch.Where(QStringLiteral("alfa.xml")), QStringLiteral("Xml Processados/%1/alfa.xml").arg(branch.code));
+    EXPECT_EQ(StoredPayments(sale.accessKey).size(), sale.payments.size() + (sale.change > 0 ? 1 : 0));
 }
