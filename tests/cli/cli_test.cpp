@@ -7,6 +7,7 @@
 #include "export/ui/listanotas.h"
 #include "server/docgen/docgen.h"
 #include "tests/support/server_fixture.h"
+#include "tests/support/testutil.h"
 
 #include "cli/cliargs.h"
 
@@ -18,6 +19,7 @@
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -144,6 +146,43 @@ TEST_F(Cli, ExportWritesWhatTheScreenFreeLogicWrites)
     const auto cli = Arquivos(Pasta(QStringLiteral("cli")));
     EXPECT_EQ(cli, Arquivos(Pasta(QStringLiteral("logica"))));
     EXPECT_GE(cli.size(), notas.RecordCount());
+}
+
+TEST_F(Cli, TheDemoDatabaseExportsBothLayoutsEachValidForItsOwn)
+{
+    const QString schemas = vndtest::SchemasDir();
+    if (schemas.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("xmllint")).isEmpty())
+        GTEST_SKIP() << "official schemas or xmllint not found";
+    const Saida s =
+        Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("demo")),
+              QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--quiet")});
+    ASSERT_EQ(s.codigo, 0) << S(s);
+    QStringList byLayout[2];
+    int alphanumeric = 0;
+    QDirIterator it(Pasta(QStringLiteral("demo")), {QStringLiteral("*-pro-rec.xml")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray head = f.read(200);
+        byLayout[head.contains("versao=\"4.00\"") ? 1 : 0] << path;
+        alphanumeric += QFileInfo(path).fileName().mid(10, 12).contains(QRegularExpression(QStringLiteral("[A-Z]"))) ? 1 : 0;
+    }
+    ASSERT_FALSE(byLayout[0].isEmpty());
+    ASSERT_FALSE(byLayout[1].isEmpty());
+    EXPECT_GT(alphanumeric, 0);
+    const char *schema[2] = {"/nfe310/procNFe_v3.10.xsd", "/nfe400/procNFe_v4.00.xsd"};
+    for (int layout = 0; layout < 2; ++layout) {
+        QProcess lint;
+        lint.setProcessChannelMode(QProcess::MergedChannels);
+        lint.start(QStringLiteral("xmllint"), QStringList{QStringLiteral("--noout"), QStringLiteral("--schema"),
+                                                          schemas + QLatin1String(schema[layout])} +
+                                                  byLayout[layout]);
+        ASSERT_TRUE(lint.waitForFinished(120000));
+        for (const QString &line : QString::fromUtf8(lint.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            EXPECT_TRUE(line.endsWith(QLatin1String(" validates"))) << line.toStdString();
+    }
 }
 
 TEST_F(Cli, ExportZipAndChosenKeys)
