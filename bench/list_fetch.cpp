@@ -181,7 +181,10 @@ int main(int argc, char **argv)
     }
     const int porta = PortaLivre();
     QProcess servidor;
-    servidor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // One log line per call would drown the figures: the log goes to a file, shown when the server fails.
+    const QString logServidor = pasta + QStringLiteral("/list_fetch-servidor.log");
+    servidor.setProcessChannelMode(QProcess::MergedChannels);
+    servidor.setStandardOutputFile(logServidor);
     servidor.start(Servidor(), {QStringLiteral("--db"), url, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(porta),
                                 QStringLiteral("--token-file"), tokenFile, QStringLiteral("--export-root"), pasta + QStringLiteral("/list_fetch_xml")});
     Quorvel::WebURL = QStringLiteral("127.0.0.1");
@@ -196,7 +199,7 @@ int main(int argc, char **argv)
             break;
         } catch (const std::exception &) {
             if (tentativa > 100 || servidor.state() == QProcess::NotRunning) {
-                std::fprintf(stderr, "list_fetch: the server did not start\n");
+                std::fprintf(stderr, "list_fetch: the server did not start (log: %s)\n", qPrintable(logServidor));
                 return 1;
             }
             QThread::msleep(100);

@@ -1,6 +1,8 @@
-// bench-libs: vnd_xml
-// xml_parse_serialise: every public sample document loaded from its decoded text into the document
-// services and serialised back to text, against pugixml alone parsing and saving the same bytes.
+// bench-libs: vnd_xml vnd_docgen
+// xml_parse_serialise: every public sample document (or, without them, the generator's documents)
+// loaded from its decoded text into the document services and serialised back to text, against pugixml
+// alone parsing and saving the same bytes.
+#include "bench/corpus.h"
 #include "xml/xmldoc.h"
 #include "xml/xmlencoding.h"
 
@@ -15,13 +17,6 @@
 
 namespace
 {
-
-QString SamplesDir()
-{
-    const QString shared =
-        qEnvironmentVariable("VND_SHARED_DIR", QStringLiteral(VND_SOURCE_DIR "/../shared"));
-    return QDir(shared).filePath(QStringLiteral("samples"));
-}
 
 struct StringWriter : pugi::xml_writer {
     std::string text;
@@ -48,17 +43,16 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     std::vector<QByteArray> bytes;
     std::vector<QString> texts;
-    QDirIterator it(SamplesDir(), {QStringLiteral("*.xml")}, QDir::Files, QDirIterator::Subdirectories);
+    const benchcorpus::Corpus corpus = benchcorpus::Load();
     double mb = 0;
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const vnd::DecodedXml decoded = vnd::ReadXmlFile(path);
+    for (const QByteArray &file : corpus.documents) {
+        const vnd::DecodedXml decoded = vnd::DecodeXml(file);
         texts.push_back(decoded.text);
         bytes.push_back(decoded.text.toUtf8());
         mb += bytes.back().size() / (1024.0 * 1024.0);
     }
     if (texts.empty()) {
-        std::fprintf(stderr, "xml_parse_serialise: no sample documents in %s\n", qPrintable(SamplesDir()));
+        std::fprintf(stderr, "xml_parse_serialise: no documents\n");
         return 1;
     }
     const int repeat = 20;
@@ -93,7 +87,7 @@ int main(int argc, char **argv)
         pugiTime = std::min(pugiTime, Best(1, pugi));
     }
     const double total = mb * repeat;
-    std::printf("xml_parse_serialise: %.1f MB/s (baseline: %.1f MB/s, ratio: %.2f)\n", total / oursTime,
-                total / pugiTime, pugiTime / oursTime);
+    std::printf("xml_parse_serialise: %.1f MB/s (baseline: %.1f MB/s, ratio: %.2f) [corpus: %s, %d documents]\n",
+                total / oursTime, total / pugiTime, pugiTime / oursTime, qPrintable(corpus.name), int(texts.size()));
     return sink == 0;
 }
