@@ -54,7 +54,14 @@ void TImportacaoXml::importaXml()
                               [this](const QString &nome) { return !PareceLoteCancelamento(stDirXml + nome); });
         if (!nomes.isEmpty())
             leitura.Pede(stDirXml + nomes.first(), docs[0]);
+        int cancelados = -1;
         for (int i = 0; i < nomes.size(); ++i) {
+            // A stop asked for on the busy indicator is taken between two files: the file being
+            // imported is filed first, so none is left half done.
+            if (Platform().BusyCancelRequested()) {
+                cancelados = int(nomes.size()) - i;
+                break;
+            }
             const QString &nome = nomes.at(i);
             Platform().BusyProgress(QStringLiteral("arquivo %1 de %2").arg(i + 1).arg(nomes.size()));
             const ArquivoLido lido = leitura.Toma();
@@ -80,7 +87,13 @@ void TImportacaoXml::importaXml()
             FileArquivo(nome, falhou);
         }
 
-        if (arquivos == 0)
+        if (cancelados >= 0)
+            Platform().Info(QStringLiteral("Importação cancelada pelo usuário; %1 arquivo(s) ficaram na pasta para a "
+                                           "próxima importação.\n")
+                                .arg(cancelados) +
+                            Formata(m_msg.Msg(QStringLiteral("Xml_proc")),
+                                    {QString::number(inQtdeNotasImp), QString::number(arquivos)}));
+        else if (arquivos == 0)
             Platform().Info(m_msg.Msg(QStringLiteral("Xml_n_Enc")));
         else
             Platform().Info(Formata(m_msg.Msg(QStringLiteral("Xml_proc")),
