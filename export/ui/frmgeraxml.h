@@ -96,6 +96,8 @@ private:
     std::unique_ptr<vnd::TImportacaoXml> m_importacao;
     // Sales written before the user stopped the last local generation; -1 when it ran to its end.
     int m_canceladaApos = -1;
+    // The server folder chosen last, offered again by the next server generation.
+    QString m_ultimaPastaServidor;
 };
 
 namespace vnd {

@@ -9,11 +9,6 @@
 #include <QDir>
 #include <QStatusBar>
 
-namespace {
-// The server folder chosen last, offered again by the next server generation of this session.
-QString stUltimaPastaServidor;
-} // namespace
-
 void TfrmGeraXml::vd_Check()
 {
     if (!vnd::LocalizaMarcada(cdsNotas))
@@ -38,10 +33,10 @@ void TfrmGeraXml::sbtGeraXmlClick()
     // folder of this machine would mean nothing to it.
     QString pasta;
     if (boServidor) {
-        pasta = stUltimaPastaServidor;
+        pasta = m_ultimaPastaServidor;
         if (!vnd::EscolhePastaServidor(netGeraXml, pasta))
             return;
-        stUltimaPastaServidor = pasta;
+        m_ultimaPastaServidor = pasta;
     } else if (!Platform().SelectFolder(QStringLiteral("Selecione o diretório dos arquivos XML"), pasta)) {
         return;
     }

@@ -14,12 +14,14 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHash>
+#include <QLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSettings>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -176,6 +178,17 @@ void TfrmPadraoGrid::Show()
         if (saved.isValid() && area->viewport()->rect().intersects(saved)) {
             sub->setGeometry(saved);
         } else {
+            // The host window grows, within its screen, to give the screen the room it asks for.
+            QWidget *host = area->window();
+            const QSize missing = (size() + QSize(16, 40)) - area->viewport()->size();
+            if (host && !host->isMaximized() && !host->isFullScreen() && (missing.width() > 0 || missing.height() > 0)) {
+                QSize wanted = host->size() + missing.expandedTo(QSize(0, 0));
+                if (const QScreen *screen = host->screen())
+                    wanted = wanted.boundedTo(screen->availableSize() - (host->frameGeometry().size() - host->size()));
+                host->resize(wanted);
+                if (host->layout())
+                    host->layout()->activate();
+            }
             const QSize room = area->viewport()->size();
             sub->resize(room.isEmpty() ? size() : size().boundedTo(room));
         }
