@@ -61,6 +61,10 @@ int main(int argc, char **argv)
     if (AsksForHelp(argc, argv)) {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("vnd-host"));
+        QTranslator usageTexts;
+        if (usageTexts.load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qtbase"), QStringLiteral("_"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QCoreApplication::installTranslator(&usageTexts);
         QCommandLineParser parser;
         Options o;
         Describe(parser, o);
