@@ -4,13 +4,16 @@
 #include "host/recordset.h"
 #include "host/ui/reportdialog.h"
 #include "host/ui/reportpdf.h"
+#include "host/ui/reportpreview.h"
 #include "settings/relgeraxml.h"
 #include "tests/settings/settings_testutil.h"
+#include "tests/support/testutil.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QPrinter>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -220,6 +223,19 @@ TEST(RelGeraXmlPdf, ALongReportRepeatsItsHeadingsAndKeepsCaptionsWithTheirRows)
         return i.text == QStringLiteral("85,00");
     });
     EXPECT_TRUE(total) << "170 × 0,50 on the total line";
+
+    // Printing paints every page on the printer's pages (here a PDF printer).
+    {
+        QTemporaryDir pasta;
+        QPrinter impressora(QPrinter::HighResolution);
+        impressora.setOutputFormat(QPrinter::PdfFormat);
+        impressora.setOutputFileName(pasta.filePath(QStringLiteral("impresso.pdf")));
+        vnd::PrintReport(doc, impressora);
+        const QByteArray pdf = vndtest::ReadFile(pasta.filePath(QStringLiteral("impresso.pdf")));
+        EXPECT_TRUE(pdf.startsWith("%PDF-"));
+        const QString texto = QString::fromLatin1(pdf);
+        EXPECT_EQ(texto.count(QRegularExpression(QStringLiteral("/Type\\s*/Page[^s]"))), qsizetype(doc.pages.size()));
+    }
 
     // A group that runs over a page break shows its caption again at the top of the next page.
     int continuacoes = 0;
