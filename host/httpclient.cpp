@@ -21,9 +21,19 @@ constexpr qsizetype kReadPiece = 256 * 1024;
 constexpr qsizetype kMaxHeaderBytes = 64 * 1024;
 constexpr qint64 kMaxBodyBytes = qint64(1) << 31;
 
+// The user reads these in Portuguese; the C library's texts are English under the C locale.
 QString SystemReason(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    switch (error) {
+    case ECONNREFUSED: return QStringLiteral("conexão recusada");
+    case ETIMEDOUT: return QStringLiteral("tempo de espera esgotado");
+    case ECONNRESET: return QStringLiteral("conexão encerrada pelo servidor");
+    case EPIPE: return QStringLiteral("conexão interrompida");
+    case EHOSTUNREACH: return QStringLiteral("máquina inacessível");
+    case ENETUNREACH: return QStringLiteral("rede inacessível");
+    case EADDRNOTAVAIL: return QStringLiteral("endereço indisponível");
+    default: return QString::fromLocal8Bit(std::strerror(error));
+    }
 }
 
 bool HeaderIs(const QByteArray &line, const char *name, QByteArray *value)

@@ -50,7 +50,9 @@ TServerResult TNetConnection::Call(const QString &method, const QVariantList &pa
     try {
         res = m_impl->client->Post("/rpc", headers, body);
     } catch (const vnd::HttpTransportError &e) {
-        throw EConnectionError(QStringLiteral("Não foi possível comunicar com o servidor de aplicação %1 (%2).")
+        throw EConnectionError(QStringLiteral("Não foi possível comunicar com o servidor de aplicação %1 (%2). "
+                                              "Verifique se o servidor está em execução e se a rede está "
+                                              "disponível, e tente novamente.")
                                    .arg(Address(), e.Reason()));
     }
     if (res.status == 401)

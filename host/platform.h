@@ -27,6 +27,10 @@ public:
     virtual void BusyShow() = 0;
     virtual void BusyProgress(const QString &text) = 0;
     virtual void BusyHide() = 0;
+    // Whether the user asked the work under the busy indicator to stop. Work that can stop cleanly
+    // between two items asks before each one (the first question offers "Cancelar" on the indicator);
+    // the request lasts until the indicator is shown again.
+    virtual bool BusyCancelRequested() { return false; }
 };
 
 // The installed platform (a console one when none was installed).

@@ -110,7 +110,9 @@ private:
     // Counts the answer of a store method: 1 a sale stored, 0 one the server already held.
     void ContaGravacao(const QVariant &resposta);
     void AcrescentaLinhasLocais();
-    QString MensagemFinal(int arquivos) const;
+    // The end of a batch: Xml_proc (or Xml_n_Enc), then what else the user must know; cancelados >= 0 when
+    // the user stopped the batch with that many files left.
+    QString MensagemFinal(int arquivos, int cancelados) const;
     void ImportaArquivo(const ArquivoLido &lido, bool &failed);
     void RegistraFalha(const QString &descricao);
     // Files the source; answers false (after logging why) when it had to stay in the import folder.

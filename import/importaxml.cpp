@@ -63,7 +63,14 @@ void TImportacaoXml::importaXml()
                               [this](const QString &nome) { return !PareceLoteCancelamento(stDirXml + nome); });
         if (!nomes.isEmpty())
             leitura.Pede(stDirXml + nomes.first(), docs[0]);
+        int cancelados = -1;
         for (int i = 0; i < nomes.size(); ++i) {
+            // A stop asked for on the busy indicator is taken between two files: the file being
+            // imported is filed first, so none is left half done.
+            if (Platform().BusyCancelRequested()) {
+                cancelados = int(nomes.size()) - i;
+                break;
+            }
             const QString &nome = nomes.at(i);
             Platform().BusyProgress(QStringLiteral("arquivo %1 de %2").arg(i + 1).arg(nomes.size()));
             const ArquivoLido lido = leitura.Toma();
@@ -102,7 +109,7 @@ void TImportacaoXml::importaXml()
             }
         }
 
-        Platform().Info(MensagemFinal(arquivos));
+        Platform().Info(MensagemFinal(arquivos, cancelados));
 
         const TServerResult log = Chama(QStringLiteral("getPreValidXml"), {stNrSeqValidXml});
         cdsPreValidXml.SetData(rpc::ToPacket(CheckResultServ(log), "log de validação"));
@@ -126,10 +133,14 @@ void TImportacaoXml::importaXml()
     CheckResultServ(Chama(QStringLiteral("setDelPreValidXml"), {stNrSeqValidXml}));
 }
 
-QString TImportacaoXml::MensagemFinal(int arquivos) const
+QString TImportacaoXml::MensagemFinal(int arquivos, int cancelados) const
 {
     QStringList linhas;
-    if (arquivos == 0)
+    if (cancelados >= 0)
+        linhas << QStringLiteral("Importação cancelada pelo usuário; %1 arquivo(s) ficaram na pasta para a próxima "
+                                 "importação.")
+                      .arg(cancelados);
+    if (arquivos == 0 && cancelados < 0)
         linhas << m_msg.Msg(QStringLiteral("Xml_n_Enc"));
     else
         linhas << Formata(m_msg.Msg(QStringLiteral("Xml_proc")),

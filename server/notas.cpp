@@ -34,7 +34,7 @@ const Column kColumns[] = {
     {"NRCERTDIGNFCE", TFieldType::String, 50},    {"DSARQXMLCANCNFCE", TFieldType::Memo, 0},
     {"WSSITEUFQRCODENFC", TFieldType::String, 255}, {"DSQRCODENFCE", TFieldType::String, 1024},
     {"CDVERSAOXMLNFCE", TFieldType::String, 10},  {"IDORIGEMVENDA", TFieldType::String, 10},
-    {"CDCLIENTE", TFieldType::String, 21},
+    {"CDCLIENTE", TFieldType::String, 21},        {"VRTOTVENDA", TFieldType::Float, 0},
 };
 constexpr int kColumnCount = int(sizeof kColumns / sizeof kColumns[0]);
 

@@ -11,6 +11,7 @@ RdmGeraXml::RdmGeraXml(const ServerDb &db, ServerConfig config) : m_db(db), m_co
     AddParamMethods(m_methods);
     AddValidationMethods(m_methods);
     AddImportMethods(m_methods);
+    AddPastaMethods(m_methods);
 }
 
 MethodResult RdmGeraXml::Call(const QString &method, const QVariantList &params) const

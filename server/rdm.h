@@ -47,6 +47,7 @@ void AddNotasMethods(QHash<QString, RdmGeraXml::Method> &methods);
 void AddParamMethods(QHash<QString, RdmGeraXml::Method> &methods);
 void AddValidationMethods(QHash<QString, RdmGeraXml::Method> &methods);
 void AddImportMethods(QHash<QString, RdmGeraXml::Method> &methods);
+void AddPastaMethods(QHash<QString, RdmGeraXml::Method> &methods);
 
 // A record set's packet as a method result.
 MethodResult PacketResult(const TClientDataSet &cds);

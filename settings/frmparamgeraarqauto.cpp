@@ -5,6 +5,7 @@
 #include "host/netconnection.h"
 #include "host/platform.h"
 #include "host/rpc.h"
+#include "host/ui/controls.h"
 #include "host/ui/datasource.h"
 #include "host/ui/dateedit.h"
 #include "host/ui/handlers.h"
@@ -78,6 +79,12 @@ TfrmParamGeraArqAuto::TfrmParamGeraArqAuto(TNetConnection &netGeraXml, QWidget *
     dbeDirInsPHP = EditDiretorio(grbDirInsPHP, "dbeDirInsPHP", "lblDirInsPHP", lblDirInsPHP);
     chbArqZip = new QCheckBox(QStringLiteral("Gerar arquivos compactados"), pnlClient);
     chbArqZip->setObjectName(QStringLiteral("chbArqZip"));
+    // Alt letters on the groups (a group's letter takes the focus to its field) and the check box.
+    grbDtIniGera->setTitle(vnd::Mnemonic(grbDtIniGera->title(), QLatin1Char('D')));
+    grbDirDestArqXML->setTitle(QStringLiteral("Diretório destino dos arquivos &XML no servidor"));
+    grbDirDestArqPHP->setTitle(QStringLiteral("Diretório destino dos arquivos &PHP no servidor"));
+    grbDirInsPHP->setTitle(QStringLiteral("Diretório de &instalação do PHP.exe"));
+    chbArqZip->setText(QStringLiteral("Gerar arquivos c&ompactados"));
 
     auto *layout = new QVBoxLayout(pnlClient);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -1,6 +1,7 @@
 #include "settings/frmrelgeraxml.h"
 
 #include "host/platform.h"
+#include "host/ui/helpwindow.h"
 #include "host/query.h"
 #include "host/ui/reportdialog.h"
 #include "settings/relgeraxml.h"
@@ -52,10 +53,14 @@ void TfrmRelGeraXml::FormClose(TCloseAction &action)
 
 void TfrmRelGeraXml::sbtAjudaClick()
 {
-    Platform().Info(
-        QStringLiteral("A ajuda da tela %1 (%2, contexto %3) não está instalada neste computador.")
-            .arg(ScreenCode(), HelpFile())
-            .arg(HelpContext));
+    // The report's page is found by its help context.
+    if (vnd::HelpPage(QString::number(HelpContext)).isEmpty()) {
+        Platform().Info(QStringLiteral("A ajuda da tela %1 (%2, contexto %3) não está instalada neste computador.")
+                            .arg(ScreenCode(), HelpFile())
+                            .arg(HelpContext));
+        return;
+    }
+    vnd::ShowHelp(QString::number(HelpContext));
 }
 
 void CriaRelGeraXml(TClientDataSet &cdsDadosFiltro, QWidget *parent)

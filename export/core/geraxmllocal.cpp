@@ -284,8 +284,10 @@ QStringList ArchiveFiles(const QString &folder, const QStringList &paths, const 
     return queue.Finish();
 }
 
-bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress)
+bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress, int *cancelledAfter)
 {
+    if (cancelledAfter)
+        *cancelledAfter = -1;
     using namespace vnd::assembly;
     FilterGuard guard(cdsNotas);
     // Full batches of files are compressed while the next ones are assembled and written.
@@ -300,6 +302,12 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
     QString lastFolder;
     cdsNotas.First();
     while (!cdsNotas.Eof()) {
+        // A stop asked for on the busy indicator takes effect between two sales: every file written
+        // so far is whole, and the archives are finished as for a complete run.
+        if (cancelledAfter && Platform().BusyCancelRequested()) {
+            *cancelledAfter = n;
+            break;
+        }
         const QByteArray key = cdsNotas.FieldByName(QStringLiteral("NRACESSONFCE")).AsBytes();
         try {
             if (cdsNotas.FieldByName(QStringLiteral("IDCHECK")).AsString() == QLatin1String("S")) {

@@ -23,7 +23,10 @@ namespace vnd {
 // day; directly into folder when compressing, then archived and the loose files removed). Returns true.
 // Any failure stops the run and raises an Exception whose message ends in " - " and the row's access key.
 // The list ends unfiltered; ticks are unchanged. Progress goes to the platform's busy indicator.
-bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress);
+// With cancelledAfter, the run may be stopped from the busy indicator before any sale: it then ends as a
+// complete run would (archives made) and cancelledAfter holds the number of sales written; -1 when it
+// ran to the end.
+bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress, int *cancelledAfter = nullptr);
 
 // Writes content plus CR LF to path, whole or not at all (temporary file, then rename).
 void WriteWholeFile(const QString &path, const QByteArray &content);

@@ -42,6 +42,8 @@ void DefineCdsNotas(TClientDataSet &cds)
         {"CDVERSAOXMLNFCE", TFieldType::String, 10, "", false},
         {"IDORIGEMVENDA", TFieldType::String, 10, "", false},
         {"CDCLIENTE", TFieldType::String, 21, "Cliente", false},
+        // Not shown: the status bar adds up the ticked sales' values.
+        {"VRTOTVENDA", TFieldType::Float, 0, "Valor Total", true},
     };
     for (const F &f : fields) {
         TFieldDef def;

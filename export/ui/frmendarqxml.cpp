@@ -47,6 +47,10 @@ TfrmEndArqXML::TfrmEndArqXML(TfrmGeraXml &principal, QWidget *parent) : TfrmRoti
     chbArqZip = new QCheckBox(QStringLiteral("Gerar arquivos compactados"), pnlClient);
     chbArqZip->setObjectName(QStringLiteral("chbArqZip"));
     chbArqZip->setChecked(false);
+    // Alt letters beside Confirmar (C) and Cancelar (N).
+    rbtLocal->setText(vnd::Mnemonic(rbtLocal->text(), QLatin1Char('l')));
+    rbtServidor->setText(vnd::Mnemonic(rbtServidor->text(), QLatin1Char('s')));
+    chbArqZip->setText(vnd::Mnemonic(chbArqZip->text(), QLatin1Char('g')));
 
     auto *grupo = new QVBoxLayout(grbLocalArmazenamento);
     grupo->addWidget(rbtLocal);

@@ -39,7 +39,8 @@ template <typename T> T *Nomeado(T *widget, const char *name)
 
 // A list group: "Todas"/"Todos", "Lista" and the list button, the button disabled.
 QGroupBox *GrupoLista(QWidget *parent, const char *name, const QString &titulo, const QString &todos,
-                      QRadioButton *&rbtTodos, QRadioButton *&rbtLista, TBtnPesquisa *&btp, const char *nomes[3])
+                      QRadioButton *&rbtTodos, QRadioButton *&rbtLista, TBtnPesquisa *&btp, QLabel *&lblSel,
+                      const char *nomes[4])
 {
     auto *grupo = Nomeado(new QGroupBox(titulo, parent), name);
     rbtTodos = Nomeado(new QRadioButton(todos, grupo), nomes[0]);
@@ -48,12 +49,24 @@ QGroupBox *GrupoLista(QWidget *parent, const char *name, const QString &titulo, 
     btp->SetHint(QStringLiteral("Pesquisar"));
     rbtTodos->setChecked(true);
     btp->setEnabled(false);
+    lblSel = Nomeado(new QLabel(grupo), nomes[3]);
+    lblSel->setTextFormat(Qt::PlainText);
     auto *layout = new QHBoxLayout(grupo);
     layout->addWidget(rbtTodos);
     layout->addWidget(rbtLista);
     layout->addWidget(btp);
-    layout->addStretch(1);
+    layout->addWidget(lblSel, 1);
     return grupo;
+}
+
+// What a list group shows beside its button: the chosen codes, or their count when they do not fit.
+QString ResumoSelecao(const QStringList &codigos)
+{
+    if (codigos.isEmpty())
+        return {};
+    if (codigos.size() <= 3)
+        return codigos.join(QStringLiteral(", "));
+    return QStringLiteral("%1 selecionados").arg(codigos.size());
 }
 
 TFieldDef Campo(const char *name, int size, const QString &label, bool visible = true)
@@ -149,20 +162,21 @@ void TfrmFiltGerXml::CriaConsultas()
 
 void TfrmFiltGerXml::CriaControles()
 {
-    const char *nomesFil[3] = {"rbtTodFil", "rbtListFil", "btpListFil"};
-    const char *nomesCaix[3] = {"rbtTodCaix", "rbtListCaix", "btpListCaix"};
-    const char *nomesCli[3] = {"rbtTodCli", "rbtListCli", "btpListCli"};
-    const char *nomesTpRec[3] = {"rbtTodTpRec", "rbtListTpRec", "btpListTpRec"};
-    grbFilial = GrupoLista(pnlClient, "grbFilial", QStringLiteral("Filial"), QStringLiteral("Todas"), rbtTodFil, rbtListFil,
-                           btpListFil, nomesFil);
-    grbCaixa = GrupoLista(pnlClient, "grbCaixa", QStringLiteral("Caixa"), QStringLiteral("Todos"), rbtTodCaix, rbtListCaix,
-                          btpListCaix, nomesCaix);
-    grbCliente = GrupoLista(pnlClient, "grbCliente", QStringLiteral("Cliente"), QStringLiteral("Todos"), rbtTodCli,
-                            rbtListCli, btpListCli, nomesCli);
-    grbTipoRece = GrupoLista(pnlClient, "grbTipoRece", QStringLiteral("Tipo de Recebimento"), QStringLiteral("Todos"),
-                             rbtTodTpRec, rbtListTpRec, btpListTpRec, nomesTpRec);
+    const char *nomesFil[4] = {"rbtTodFil", "rbtListFil", "btpListFil", "lblSelFil"};
+    const char *nomesCaix[4] = {"rbtTodCaix", "rbtListCaix", "btpListCaix", "lblSelCaix"};
+    const char *nomesCli[4] = {"rbtTodCli", "rbtListCli", "btpListCli", "lblSelCli"};
+    const char *nomesTpRec[4] = {"rbtTodTpRec", "rbtListTpRec", "btpListTpRec", "lblSelTpRec"};
+    // The group titles carry the Alt shortcuts: a group's letter moves the focus to its first control.
+    grbFilial = GrupoLista(pnlClient, "grbFilial", QStringLiteral("&Filial"), QStringLiteral("Todas"), rbtTodFil, rbtListFil,
+                           btpListFil, lblSelFil, nomesFil);
+    grbCaixa = GrupoLista(pnlClient, "grbCaixa", QStringLiteral("Cai&xa"), QStringLiteral("Todos"), rbtTodCaix, rbtListCaix,
+                          btpListCaix, lblSelCaix, nomesCaix);
+    grbCliente = GrupoLista(pnlClient, "grbCliente", QStringLiteral("C&liente"), QStringLiteral("Todos"), rbtTodCli,
+                            rbtListCli, btpListCli, lblSelCli, nomesCli);
+    grbTipoRece = GrupoLista(pnlClient, "grbTipoRece", QStringLiteral("Tipo de &Recebimento"), QStringLiteral("Todos"),
+                             rbtTodTpRec, rbtListTpRec, btpListTpRec, lblSelTpRec, nomesTpRec);
 
-    grbSituacao = Nomeado(new QGroupBox(QStringLiteral("Situação na SEFAZ"), pnlClient), "grbSituacao");
+    grbSituacao = Nomeado(new QGroupBox(QStringLiteral("&Situação na SEFAZ"), pnlClient), "grbSituacao");
     chbVendConc = Nomeado(new QCheckBox(QStringLiteral("Venda Autorizada"), grbSituacao), "chbVendConc");
     chbVendCanc = Nomeado(new QCheckBox(QStringLiteral("Venda Cancelada"), grbSituacao), "chbVendCanc");
     chbVendConc->setChecked(true);
@@ -174,14 +188,18 @@ void TfrmFiltGerXml::CriaControles()
     grbPeriodo = Nomeado(new QGroupBox(QStringLiteral("Periodo"), pnlClient), "grbPeriodo");
     DepPeriodDe = Nomeado(new TDateEditPlus(grbPeriodo), "DepPeriodDe");
     depPeriodAte = Nomeado(new TDateEditPlus(grbPeriodo), "depPeriodAte");
+    auto *lblDe = new QLabel(QStringLiteral("&De"), grbPeriodo);
+    lblDe->setBuddy(DepPeriodDe);
+    auto *lblAte = new QLabel(QStringLiteral("A&té"), grbPeriodo);
+    lblAte->setBuddy(depPeriodAte);
     auto *periodo = new QGridLayout(grbPeriodo);
-    periodo->addWidget(new QLabel(QStringLiteral("De"), grbPeriodo), 0, 0);
+    periodo->addWidget(lblDe, 0, 0);
     periodo->addWidget(DepPeriodDe, 0, 1);
-    periodo->addWidget(new QLabel(QStringLiteral("Até"), grbPeriodo), 1, 0);
+    periodo->addWidget(lblAte, 1, 0);
     periodo->addWidget(depPeriodAte, 1, 1);
     periodo->setColumnStretch(1, 1);
 
-    grbNrNotaFiscal = Nomeado(new QGroupBox(QStringLiteral("Número Nota Fiscal"), pnlClient), "grbNrNotaFiscal");
+    grbNrNotaFiscal = Nomeado(new QGroupBox(QStringLiteral("&Número Nota Fiscal"), pnlClient), "grbNrNotaFiscal");
     medNrNotaFiscal = Nomeado(new QLineEdit(grbNrNotaFiscal), "medNrNotaFiscal");
     medNrNotaFiscal->setMaxLength(9);
     medNrNotaFiscal->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,9}")), medNrNotaFiscal));
@@ -205,6 +223,9 @@ void TfrmFiltGerXml::CriaControles()
     const auto clique = [this](QRadioButton *radio, void (TfrmFiltGerXml::*handler)()) {
         vnd::Connect(radio, &QRadioButton::clicked, this, [this, handler] { (this->*handler)(); });
     };
+    for (QRadioButton *radio : {rbtTodFil, rbtListFil, rbtTodCaix, rbtListCaix, rbtTodCli, rbtListCli, rbtTodTpRec,
+                                rbtListTpRec})
+        connect(radio, &QRadioButton::toggled, this, [this] { AtualizaSelecoes(); });
     clique(rbtTodFil, &TfrmFiltGerXml::rbtFilialClick);
     clique(rbtListFil, &TfrmFiltGerXml::rbtFilialClick);
     clique(rbtTodCaix, &TfrmFiltGerXml::rbtTodCaixClick);
@@ -217,6 +238,7 @@ void TfrmFiltGerXml::CriaControles()
     const auto lista = [this](TBtnPesquisa *btp, void (TfrmFiltGerXml::*handler)()) {
         btp->OnBeforePesq = [this, handler](QObject *, bool &proceed) {
             proceed = false;
+            const auto mostra = qScopeGuard([this] { AtualizaSelecoes(); });
             (this->*handler)();
         };
     };
@@ -280,6 +302,7 @@ void TfrmFiltGerXml::FormActivate()
     TfrmFiltroPadrao::FormActivate();
     AplicaModuFili();
     RestauraFiltro(false);
+    AtualizaSelecoes();
 }
 
 void TfrmFiltGerXml::FormClose(TCloseAction &action)
@@ -290,6 +313,24 @@ void TfrmFiltGerXml::FormClose(TCloseAction &action)
 }
 
 // ---- radios and lists ----------------------------------------------------------------------------
+
+void TfrmFiltGerXml::AtualizaSelecoes()
+{
+    const vnd::TSelecoesFiltGerXml &sel = vnd::SelecoesFiltGerXml();
+    const auto mostra = [](QLabel *rotulo, QRadioButton *lista, const QStringList &codigos) {
+        const QStringList vistos = lista->isChecked() ? codigos : QStringList();
+        rotulo->setText(ResumoSelecao(vistos));
+        rotulo->setToolTip(vistos.join(QStringLiteral(", ")));
+    };
+    mostra(lblSelFil, rbtListFil, vnd::ParseSelection(sel.stFilial));
+    QStringList caixas;
+    // A register is chosen by branch + register; shown as "0001/001".
+    for (const QString &chave : vnd::ParseSelection(sel.stCaixa))
+        caixas << (chave.size() == 7 ? chave.left(4) + QLatin1Char('/') + chave.mid(4) : chave);
+    mostra(lblSelCaix, rbtListCaix, caixas);
+    mostra(lblSelCli, rbtListCli, vnd::ParseSelection(sel.stCliente));
+    mostra(lblSelTpRec, rbtListTpRec, vnd::ParseSelection(sel.stTipoRece));
+}
 
 void TfrmFiltGerXml::rbtFilialClick() { btpListFil->setEnabled(rbtListFil->isChecked()); }
 

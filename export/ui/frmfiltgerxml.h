@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QRadioButton;
 class TBtnPesquisa;
@@ -55,6 +56,11 @@ public:
     QRadioButton *rbtTodTpRec = nullptr;
     QRadioButton *rbtListTpRec = nullptr;
     TBtnPesquisa *btpListTpRec = nullptr;
+    // Beside each list button: the codes chosen (or their count), all of them in the tooltip.
+    QLabel *lblSelFil = nullptr;
+    QLabel *lblSelCaix = nullptr;
+    QLabel *lblSelCli = nullptr;
+    QLabel *lblSelTpRec = nullptr;
     QGroupBox *grbSituacao = nullptr;
     QCheckBox *chbVendConc = nullptr;
     QCheckBox *chbVendCanc = nullptr;
@@ -85,6 +91,8 @@ public:
     void rbtListCaixClick();
     void rbtClienteClick();
     void rbtTipoReceClick();
+    // Shows the chosen codes beside each list button (none while "Todas"/"Todos" is checked).
+    void AtualizaSelecoes();
     void btpListFilClick();
     void btpListCaixClick();
     void btpListCliClick();

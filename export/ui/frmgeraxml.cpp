@@ -13,10 +13,13 @@
 #include "import/ui/frmlogimparqxml.h"
 
 #include <QHBoxLayout>
+#include <algorithm>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QStatusBar>
 #include <QStyle>
 
 namespace {
@@ -92,6 +95,11 @@ TfrmGeraXml::TfrmGeraXml(QWidget *parent) : TfrmPadraoGrid(parent)
     dbgPadrao->setGridStyle(Qt::SolidLine);
     dbgPadrao->setShowGrid(true);
     dbgPadrao->setTabKeyNavigation(true);
+    // Opens wide enough for every column and the notice below the grid.
+    const int colunas = dbgPadrao->horizontalHeader()->length() + dbgPadrao->verticalHeader()->sizeHint().width() +
+                        2 * dbgPadrao->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 16;
+    const int rodape = pnlRodape->sizeHint().width() + 16;
+    resize(std::max({width(), colunas, rodape}), height());
 
     vnd::Connect(dbgPadrao, &QAbstractItemView::doubleClicked, this, [this] { dbgPadraoDblClick(); });
     connect(dbgPadrao, &TDBGrid::titleClick, this,
@@ -104,14 +112,15 @@ TfrmGeraXml::~TfrmGeraXml() = default;
 
 void TfrmGeraXml::CriaControles()
 {
-    sbtFiltro = Botao("sbtFiltro", QStringLiteral("Filtrar"), QStringLiteral("Filtrar"), QStringLiteral("view-filter"),
+    // Alt letters beside those of the base buttons (I, Z, D, H) and of the menus (A, M, J, U, R).
+    sbtFiltro = Botao("sbtFiltro", QStringLiteral("&Filtrar"), QStringLiteral("Filtrar"), QStringLiteral("view-filter"),
                       QStyle::SP_FileDialogContentsView);
-    sbtGeraXml = Botao("sbtGeraXml", QStringLiteral("Gerar Xml"), QStringLiteral("Gerar Xml"),
+    sbtGeraXml = Botao("sbtGeraXml", QStringLiteral("&Gerar Xml"), QStringLiteral("Gerar Xml"),
                        QStringLiteral("document-export"), QStyle::SP_DialogSaveButton);
-    sbtParamGeraArqAuto = Botao("sbtParamGeraArqAuto", QStringLiteral("Parâmetros"),
+    sbtParamGeraArqAuto = Botao("sbtParamGeraArqAuto", QStringLiteral("Parâme&tros"),
                                 QStringLiteral("Parametrizar Geração Automática Arquivo XML (NFC-e/SAT)"),
                                 QStringLiteral("configure"), QStyle::SP_FileDialogDetailedView);
-    btnImporXml = Botao("btnImporXml", QStringLiteral("Importar"), QStringLiteral("Importar Lote de XMLs"),
+    btnImporXml = Botao("btnImporXml", QStringLiteral("Im&portar"), QStringLiteral("Importar Lote de XMLs"),
                         QStringLiteral("document-import"), QStyle::SP_DialogOpenButton);
     for (TButtonFlat *b : {sbtFiltro, sbtGeraXml, sbtParamGeraArqAuto, btnImporXml})
         InsertButton(b);
@@ -124,6 +133,17 @@ void TfrmGeraXml::CriaControles()
     vnd::Connect(sbtGeraXml, &QToolButton::clicked, this, [this] { sbtGeraXmlClick(); });
     vnd::Connect(sbtParamGeraArqAuto, &QToolButton::clicked, this, [this] { sbtParamGeraArqAutoClick(); });
     vnd::Connect(btnImporXml, &QToolButton::clicked, this, [this] { btnImporXmlClick(); });
+    // The toolbar's functions in the "Registro" menu as well, with their keys.
+    mniFiltro = AddMenuEntry(QStringLiteral("&Filtrar..."), QKeySequence(Qt::CTRL | Qt::Key_F),
+                             [this] { sbtFiltroClick(); }, mniImprimir);
+    mniGeraXml = AddMenuEntry(QStringLiteral("&Gerar Xml..."), QKeySequence(Qt::CTRL | Qt::Key_G),
+                              [this] { sbtGeraXmlClick(); }, mniImprimir);
+    mniParamGeraArqAuto = AddMenuEntry(QStringLiteral("Parâme&tros da Geração Automática..."),
+                                       QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P),
+                                       [this] { sbtParamGeraArqAutoClick(); }, mniImprimir);
+    mniImporXml = AddMenuEntry(QStringLiteral("Im&portar Lote de XMLs..."), QKeySequence(Qt::CTRL | Qt::Key_I),
+                               [this] { btnImporXmlClick(); }, mniImprimir);
+    mnuRegistro->insertSeparator(mniImprimir);
 
     lblNavegador = new QLabel(pnlRodape);
     lblNavegador->setObjectName(QStringLiteral("lblNavegador"));
@@ -136,6 +156,9 @@ void TfrmGeraXml::CriaControles()
     lblQtdeNotas = new QLabel(vnd::TextoQtdeNotas(0), pnlRodape);
     lblQtdeNotas->setObjectName(QStringLiteral("lblQtdeNotas"));
     lblQtdeNotas->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblMarcadas = new QLabel(vnd::TextoResumoMarcadas({}), this);
+    lblMarcadas->setObjectName(QStringLiteral("lblMarcadas"));
+    statusBar()->addPermanentWidget(lblMarcadas);
     imgCheck = Imagem(pnlRodape, "imgCheck", vnd::ImagemMarcada());
     imgUncheck = Imagem(pnlRodape, "imgUncheck", vnd::ImagemDesmarcada());
 
@@ -178,8 +201,11 @@ void TfrmGeraXml::dtsPadraoStateChange()
     const bool temLinhas = cdsNotas.Active() && !cdsNotas.IsEmpty();
     if (sbtGeraXml)
         sbtGeraXml->setEnabled(temLinhas);
+    if (mniGeraXml)
+        mniGeraXml->setEnabled(temLinhas);
     SetEnabled(sbtImprimir, mniImprimir, temLinhas);
-    SetEnabled(sbtVerificar, mniVerificar, temLinhas);
+    // Once a filter was confirmed the list can be fetched again, also when a lost server left it empty.
+    SetEnabled(sbtVerificar, mniVerificar, temLinhas || (cdsDadosFiltro.Active() && !cdsDadosFiltro.IsEmpty()));
 }
 
 void TfrmGeraXml::dbgPadraoKeyDown(int &key, Qt::KeyboardModifiers shift)
@@ -189,16 +215,26 @@ void TfrmGeraXml::dbgPadraoKeyDown(int &key, Qt::KeyboardModifiers shift)
         return;
     key = 0;
     vnd::AlternaMarca(cdsNotas, inQtdeMarcadas);
+    AtualizaMarcadas();
 }
 
-void TfrmGeraXml::dbgPadraoDblClick() { vnd::AlternaMarca(cdsNotas, inQtdeMarcadas); }
+void TfrmGeraXml::dbgPadraoDblClick()
+{
+    vnd::AlternaMarca(cdsNotas, inQtdeMarcadas);
+    AtualizaMarcadas();
+}
+
+void TfrmGeraXml::AtualizaMarcadas() { lblMarcadas->setText(vnd::TextoResumoMarcadas(vnd::ResumoMarcadas(cdsNotas))); }
 
 void TfrmGeraXml::dbgPadraoTitleClick(const QString &fieldName)
 {
     if (fieldName != QLatin1String("IDCHECK"))
         return;
     dbgPadrao->setUpdatesEnabled(false);
-    const auto redesenha = qScopeGuard([this] { dbgPadrao->setUpdatesEnabled(true); });
+    const auto redesenha = qScopeGuard([this] {
+        dbgPadrao->setUpdatesEnabled(true);
+        AtualizaMarcadas();
+    });
     vnd::MarcaDesmarcaTodas(cdsNotas, inQtdeMarcadas);
 }
 
@@ -221,6 +257,12 @@ void TfrmGeraXml::getNotas()
     vnd::TBuscaNotas busca(netGeraXml, cdsNotas, cdsNotasTemp, cdsNotasPenRej);
     busca.OnPagina = [this](int linhas) { lblQtdeNotas->setText(vnd::TextoQtdeNotas(linhas)); };
     busca.OnChamada = OnChamadaRemota;
+    // Whatever ends the fetch, the count and the ticked sum say what the list now holds.
+    const auto conta = qScopeGuard([this] {
+        lblQtdeNotas->setText(vnd::TextoQtdeNotas(cdsNotas.Active() ? cdsNotas.RecordCount() : 0));
+        AtualizaMarcadas();
+        dtsPadraoStateChange();
+    });
     busca.BuscaPaginas(cdsDadosFiltro, vnd::TextosGeraXml());
     if (busca.BuscaPendentes(cdsDadosFiltro, vnd::TextosGeraXml()) > 0)
         Platform().Info(msgPadrao.Msg(QStringLiteral("Nota_Pen_Rej")));

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QLabel;
 
 class TfrmGeraXml : public TfrmPadraoGrid
@@ -32,7 +33,13 @@ public:
     TButtonFlat *sbtGeraXml = nullptr;
     TButtonFlat *sbtParamGeraArqAuto = nullptr;
     TButtonFlat *btnImporXml = nullptr;
+    QAction *mniFiltro = nullptr;
+    QAction *mniGeraXml = nullptr;
+    QAction *mniParamGeraArqAuto = nullptr;
+    QAction *mniImporXml = nullptr;
     QLabel *lblQtdeNotas = nullptr;
+    // Status bar: how many sales are ticked and their total value.
+    QLabel *lblMarcadas = nullptr;
     QLabel *lblAvisoXml = nullptr;
     // The navigator panel: the invoice number of the current row.
     QLabel *lblNavegador = nullptr;
@@ -83,9 +90,14 @@ public:
 private:
     TServerResult Chama(const QString &method, const QVariantList &params);
     void AtualizaNavegador();
+    void AtualizaMarcadas();
     void CriaControles();
 
     std::unique_ptr<vnd::TImportacaoXml> m_importacao;
+    // Sales written before the user stopped the last local generation; -1 when it ran to its end.
+    int m_canceladaApos = -1;
+    // The server folder chosen last, offered again by the next server generation.
+    QString m_ultimaPastaServidor;
 };
 
 namespace vnd {

@@ -2,8 +2,12 @@
 #include "export/core/geraxmllocal.h"
 #include "export/ui/frmendarqxml.h"
 #include "export/ui/frmgeraxml.h"
+#include "export/ui/frmpastaservidor.h"
 #include "host/hostutil.h"
 #include "host/platform.h"
+
+#include <QDir>
+#include <QStatusBar>
 
 void TfrmGeraXml::vd_Check()
 {
@@ -14,7 +18,7 @@ void TfrmGeraXml::vd_Check()
 bool TfrmGeraXml::geraXmlLocal(const QString &pasta)
 {
     vnd::BusyGuard ocupado;
-    return vnd::GeraXmlLocal(cdsNotas, pasta, boCompactado);
+    return vnd::GeraXmlLocal(cdsNotas, pasta, boCompactado, &m_canceladaApos);
 }
 
 void TfrmGeraXml::sbtGeraXmlClick()
@@ -25,12 +29,22 @@ void TfrmGeraXml::sbtGeraXmlClick()
     CriaEndArqXML();
     if (!boConfirmado)
         return;
+    // The server writes into its own export root: its folders are chosen there, by relative name; a
+    // folder of this machine would mean nothing to it.
     QString pasta;
-    if (!Platform().SelectFolder(QStringLiteral("Selecione o diretório dos arquivos XML"), pasta))
+    if (boServidor) {
+        pasta = m_ultimaPastaServidor;
+        if (!vnd::EscolhePastaServidor(netGeraXml, pasta))
+            return;
+        m_ultimaPastaServidor = pasta;
+    } else if (!Platform().SelectFolder(QStringLiteral("Selecione o diretório dos arquivos XML"), pasta)) {
         return;
+    }
     const QString compacta = iif(boCompactado, "S", "N");
+    const vnd::TResumoMarcadas marcadas = vnd::ResumoMarcadas(cdsNotas);
 
     bool gerado = false;
+    m_canceladaApos = -1;
     if (boServidor) {
         vnd::BusyGuard ocupado;
         // The whole list travels, every row with its tick: the server writes the ticked ones.
@@ -41,5 +55,22 @@ void TfrmGeraXml::sbtGeraXmlClick()
     }
     if (!gerado)
         MensErro(msgPadrao.Msg(QStringLiteral("Xml_Err")));
+    if (m_canceladaApos >= 0) {
+        const QString texto = QStringLiteral("Geração cancelada pelo usuário: arquivos de %1 de %2 notas gravados em %3%4.")
+                                  .arg(m_canceladaApos)
+                                  .arg(marcadas.quantidade)
+                                  .arg(QDir::toNativeSeparators(pasta),
+                                       boCompactado ? QStringLiteral(" (compactados)") : QString());
+        statusBar()->showMessage(texto);
+        Platform().Info(texto);
+        return;
+    }
+    statusBar()->showMessage(
+        QStringLiteral("Arquivos de %1 %2 gerados %3 %4%5")
+            .arg(marcadas.quantidade)
+            .arg(marcadas.quantidade == 1 ? QStringLiteral("nota") : QStringLiteral("notas"))
+            .arg(boServidor ? QStringLiteral("no servidor, na pasta") : QStringLiteral("na pasta"),
+                 boServidor ? pasta : QDir::toNativeSeparators(pasta),
+                 boCompactado ? QStringLiteral(" (compactados)") : QString()));
     Platform().Info(msgPadrao.Msg(QStringLiteral("Xml_Ok")));
 }

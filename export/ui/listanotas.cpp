@@ -1,9 +1,12 @@
 #include "export/ui/listanotas.h"
 
+#include <QLocale>
+
 #include "host/errors.h"
 #include "host/platform.h"
 #include "host/rpc.h"
 
+#include <QLocale>
 #include <QScopeGuard>
 
 namespace vnd {
@@ -237,6 +240,40 @@ void MarcaDesmarcaTodas(TClientDataSet &cdsNotas, int &marcadas)
         cdsNotas.Post();
     }
     marcadas = 0;
+}
+
+TResumoMarcadas ResumoMarcadas(const TClientDataSet &cdsNotas)
+{
+    TResumoMarcadas resumo;
+    if (!cdsNotas.Active())
+        return resumo;
+    const int marca = cdsNotas.FieldIndex(QStringLiteral("IDCHECK"));
+    const int valor = cdsNotas.FieldIndex(QStringLiteral("VRTOTVENDA"));
+    if (marca < 0)
+        return resumo;
+    for (int row = 0; row < cdsNotas.RowCount(); ++row) {
+        if (!cdsNotas.RowVisible(row))
+            continue;
+        const QVariant v = cdsNotas.RowValue(row, marca);
+        const bool marcada = v.typeId() == QMetaType::QByteArray ? v.toByteArray() == "S" : v.toString() == QLatin1String("S");
+        if (!marcada)
+            continue;
+        ++resumo.quantidade;
+        if (valor >= 0)
+            resumo.valor += cdsNotas.RowValue(row, valor).toDouble();
+    }
+    return resumo;
+}
+
+QString TextoResumoMarcadas(const TResumoMarcadas &resumo)
+{
+    if (resumo.quantidade == 0)
+        return QStringLiteral("Nenhuma nota marcada");
+    const QLocale br(QLocale::Portuguese, QLocale::Brazil);
+    return QStringLiteral("%1 %2, total R$ %3")
+        .arg(resumo.quantidade)
+        .arg(resumo.quantidade == 1 ? QStringLiteral("nota marcada") : QStringLiteral("notas marcadas"))
+        .arg(br.toString(resumo.valor, 'f', 2));
 }
 
 bool LocalizaMarcada(TClientDataSet &cdsNotas)

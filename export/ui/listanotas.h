@@ -90,6 +90,16 @@ void AlternaMarca(TClientDataSet &cdsNotas, int &marcadas);
 // Ticks every row when marcadas is 0 or less (count + 1 per row), else unticks the ticked rows (count
 // 0). Redraws once and ends on the first row.
 void MarcaDesmarcaTodas(TClientDataSet &cdsNotas, int &marcadas);
+// The ticked rows of the list and the sum of their VRTOTVENDA (the current row does not move).
+struct TResumoMarcadas
+{
+    int quantidade = 0;
+    double valor = 0;
+};
+TResumoMarcadas ResumoMarcadas(const TClientDataSet &cdsNotas);
+// "3 notas marcadas, total R$ 1.234,56" ("Nenhuma nota marcada" for none).
+QString TextoResumoMarcadas(const TResumoMarcadas &resumo);
+
 // Moves to the first ticked row; false (current row unchanged) when none is ticked.
 bool LocalizaMarcada(TClientDataSet &cdsNotas);
 

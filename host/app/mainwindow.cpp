@@ -4,6 +4,7 @@
 #include "host/session.h"
 #include "host/ui/handlers.h"
 #include "host/ui/hostwindow.h"
+#include "host/ui/producticon.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -12,6 +13,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QWindow>
 
@@ -22,6 +24,7 @@ MainWindow::MainWindow(const HostConfig &config, QWidget *parent) : QMainWindow(
 {
     setObjectName(QStringLiteral("frmPrincipal"));
     setWindowTitle(QStringLiteral("Quorvel Retaguarda"));
+    setWindowIcon(ProductIcon());
     m_mdiArea = new QMdiArea(this);
     m_mdiArea->setObjectName(QStringLiteral("mdiPrincipal"));
     m_mdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -102,8 +105,17 @@ void MainWindow::OpenModule(const QString &nameOrPath)
     vnd::OpenModule(ModuleFile(m_config.moduleDir, nameOrPath));
 }
 
+void MainWindow::RestorePlace()
+{
+    const QByteArray saved = QSettings().value(QStringLiteral("janelas/principal")).toByteArray();
+    if (!saved.isEmpty())
+        restoreGeometry(saved);
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // The place is kept before the child windows go, whatever they decide.
+    QSettings().setValue(QStringLiteral("janelas/principal"), saveGeometry());
     // Each child window closes through its screen, which may refuse.
     m_mdiArea->closeAllSubWindows();
     if (!m_mdiArea->subWindowList().isEmpty()) {

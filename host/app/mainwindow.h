@@ -23,6 +23,8 @@ class MainWindow : public QMainWindow
     QMdiArea *MdiArea() const { return m_mdiArea; }
     // Opens a module by code ("VND04400") or library path; Exception as vnd::OpenModule gives it.
     void OpenModule(const QString &nameOrPath);
+    // Size and position of the last session (none on the first run).
+    void RestorePlace();
     // Shows start-up problems (token, database) in the status bar.
     void ShowProblems(const QStringList &problems);
 

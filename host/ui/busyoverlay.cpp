@@ -1,18 +1,27 @@
 #include "host/ui/busyoverlay.h"
 
+#include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QPainter>
 #include <QPainterPath>
 
 namespace vnd
 {
 
-BusyOverlay::BusyOverlay(QWidget *covered) : QWidget(covered)
+BusyOverlay::BusyOverlay(QWidget *covered) : QWidget(covered), m_covered(covered)
 {
     setObjectName(QStringLiteral("BusyOverlay"));
     setAttribute(Qt::WA_NoSystemBackground);
     setGeometry(covered->rect());
     covered->installEventFilter(this);
+    m_cancel = new QPushButton(QStringLiteral("&Cancelar"), this);
+    m_cancel->setObjectName(QStringLiteral("btnCancelarOcupado"));
+    m_cancel->setToolTip(QStringLiteral("Para depois do item atual (Esc)"));
+    m_cancel->hide();
+    connect(m_cancel, &QPushButton::clicked, this, &BusyOverlay::Cancel);
+    qApp->installEventFilter(this);
     m_clock.start();
     m_tick.setInterval(50);
     connect(&m_tick, &QTimer::timeout, this, qOverload<>(&QWidget::update));
@@ -27,10 +36,76 @@ void BusyOverlay::SetText(const QString &text)
     update();
 }
 
+void BusyOverlay::OfferCancel()
+{
+    if (!m_cancel->isHidden())
+        return;
+    PlaceButton();
+    m_cancel->show();
+    update();
+}
+
+bool BusyOverlay::CancelOffered() const
+{
+    return !m_cancel->isHidden();
+}
+
+void BusyOverlay::Cancel()
+{
+    if (m_cancelled)
+        return;
+    m_cancelled = true;
+    m_cancel->setEnabled(false);
+    m_cancel->setText(QStringLiteral("Cancelando..."));
+    update();
+}
+
+QRect BusyOverlay::Panel() const
+{
+    const QFontMetrics fm = fontMetrics();
+    const int wheel = 40;
+    const int width = qMax(240, fm.horizontalAdvance(m_text) + 48);
+    const int button = m_cancel->isHidden() ? 0 : m_cancel->sizeHint().height() + 10;
+    const int height = wheel + 3 * fm.height() + 40 + button;
+    return QRect(rect().center() - QPoint(width / 2, height / 2), QSize(width, height));
+}
+
+void BusyOverlay::PlaceButton()
+{
+    m_cancel->show();
+    const QRect panel = Panel();
+    const QSize size = m_cancel->sizeHint().expandedTo(QSize(110, 0));
+    m_cancel->setGeometry(QRect(QPoint(panel.center().x() - size.width() / 2, panel.bottom() - size.height() - 10), size));
+}
+
 bool BusyOverlay::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == parent() && event->type() == QEvent::Resize)
-        setGeometry(parentWidget()->rect());
+    if (watched == m_covered && event->type() == QEvent::Resize) {
+        setGeometry(m_covered->rect());
+        if (!m_cancel->isHidden())
+            PlaceButton();
+    }
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride: {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (!widget || (widget != m_covered && !m_covered->isAncestorOf(widget)))
+            break;
+        if (widget == m_cancel)
+            break;
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape &&
+            !m_cancel->isHidden())
+            Cancel();
+        return true;
+    }
+    default: break;
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -42,9 +117,7 @@ void BusyOverlay::paintEvent(QPaintEvent *)
 
     const QFontMetrics fm = fontMetrics();
     const int wheel = 40;
-    const int width = qMax(220, fm.horizontalAdvance(m_text) + 48);
-    const int height = wheel + 3 * fm.height() + 40;
-    const QRect panel(rect().center() - QPoint(width / 2, height / 2), QSize(width, height));
+    const QRect panel = Panel();
     QPainterPath path;
     path.addRoundedRect(panel, 10, 10);
     p.fillPath(path, palette().color(QPalette::Window));
@@ -68,7 +141,8 @@ void BusyOverlay::paintEvent(QPaintEvent *)
 
     p.setPen(palette().color(QPalette::WindowText));
     QRect line(panel.left(), int(centre.y() + wheel / 2.0 + 10), panel.width(), fm.height());
-    p.drawText(line, Qt::AlignCenter, QStringLiteral("Aguarde..."));
+    p.drawText(line, Qt::AlignCenter,
+               m_cancelled ? QStringLiteral("Cancelando: termina o item atual...") : QStringLiteral("Aguarde..."));
     if (!m_text.isEmpty()) {
         line.translate(0, fm.height() + 4);
         p.drawText(line, Qt::AlignCenter, m_text);

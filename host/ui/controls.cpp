@@ -69,3 +69,18 @@ void SetChildEnabled(QWidget *control, bool enabled)
     for (QWidget *child : control->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
         child->setEnabled(enabled);
 }
+
+namespace vnd
+{
+QString Mnemonic(const QString &text, QChar letter)
+{
+    if (text.contains(QLatin1Char('&')))
+        return text;
+    const qsizetype at = text.indexOf(letter, 0, Qt::CaseInsensitive);
+    if (at < 0)
+        return text;
+    QString marked = text;
+    marked.insert(at, QLatin1Char('&'));
+    return marked;
+}
+} // namespace vnd

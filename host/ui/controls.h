@@ -43,5 +43,12 @@ class TBtnPesquisa : public TButtonFlat
     void Pesquisa();
 };
 
+namespace vnd
+{
+// The text with its first `letter` (either case) marked as the Alt shortcut ("&Confirmar"); the text is
+// returned unchanged when it has no such letter or already has a shortcut.
+QString Mnemonic(const QString &text, QChar letter);
+} // namespace vnd
+
 // Enables or disables the direct child widgets of the control (the control itself stays as it is).
 void SetChildEnabled(QWidget *control, bool enabled);

@@ -4,6 +4,8 @@
 #include "host/ui/handlers.h"
 
 #include <QApplication>
+#include <QFocusEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -95,6 +97,45 @@ void TDateEditPlus::UpdateLook()
         update();
         emit dateChanged(date);
     }
+}
+
+int TDateEditPlus::FirstFree() const
+{
+    const QString shown = displayText();
+    const int blank = shown.indexOf(kBlank);
+    return blank < 0 ? int(shown.size()) : blank;
+}
+
+void TDateEditPlus::KeepCursorOnFree()
+{
+    if (hasSelectedText())
+        return;
+    const int free = FirstFree();
+    if (cursorPosition() > free)
+        setCursorPosition(free);
+}
+
+void TDateEditPlus::focusInEvent(QFocusEvent *event)
+{
+    QLineEdit::focusInEvent(event);
+    // Entering by Tab selects everything, which typing overwrites: right for a complete date. A date
+    // not complete yet is continued where it stops.
+    if (FirstFree() < displayText().size()) {
+        deselect();
+        setCursorPosition(FirstFree());
+    }
+}
+
+void TDateEditPlus::mousePressEvent(QMouseEvent *event)
+{
+    QLineEdit::mousePressEvent(event);
+    KeepCursorOnFree();
+}
+
+void TDateEditPlus::mouseReleaseEvent(QMouseEvent *event)
+{
+    QLineEdit::mouseReleaseEvent(event);
+    KeepCursorOnFree();
 }
 
 void TDateEditPlus::paintEvent(QPaintEvent *event)

@@ -40,9 +40,17 @@ class TDateEditPlus : public QLineEdit
 
   protected:
     void paintEvent(QPaintEvent *event) override;
+    // A click or a focus that would leave the cursor past the blanks of the mask puts it on the first
+    // blank instead: digits typed there would be lost.
+    void focusInEvent(QFocusEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
   private:
     void UpdateLook();
+    // Position of the first blank of the mask (the text's length when the date is complete).
+    int FirstFree() const;
+    void KeepCursorOnFree();
 
     QDate m_shown;
 };

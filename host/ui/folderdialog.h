@@ -7,6 +7,11 @@
 namespace vnd
 {
 
+// Creates the folder with its parents; false with the reason in Portuguese ("sem permissão ...").
+bool CreateFolder(const QString &folder, QString &reason);
+// The reason for a failed creation, from the system's error number.
+QString CreateFolderReason(int error);
+
 class FolderDialog : public QFileDialog
 {
     Q_OBJECT

@@ -3,6 +3,7 @@
 #include "host/platform.h"
 #include "host/ui/controls.h"
 #include "host/ui/handlers.h"
+#include "host/ui/helpwindow.h"
 #include "host/ui/reportdialog.h"
 
 #include <QComboBox>
@@ -22,10 +23,22 @@ void ShowNoHelp(const QString &screenCode)
 
 namespace
 {
+// One letter per caption across the base dialogs, so that no two buttons of a screen share one.
+QChar Shortcut(const QString &caption)
+{
+    if (caption == QLatin1String("Cancelar"))
+        return QLatin1Char('n');
+    if (caption == QLatin1String("Fechar"))
+        return QLatin1Char('h');
+    if (caption == QLatin1String("Ajuda"))
+        return QLatin1Char('d');
+    return caption.isEmpty() ? QChar() : caption.front();
+}
+
 TButtonFlat *MakeButton(QWidget *parent, const char *name, const QString &caption, const QString &hint,
                         const QString &theme, QStyle::StandardPixmap fallback)
 {
-    auto *b = new TButtonFlat(parent, caption, hint);
+    auto *b = new TButtonFlat(parent, vnd::Mnemonic(caption, Shortcut(caption)), hint);
     b->setObjectName(QString::fromLatin1(name));
     b->SetGlyph(theme, fallback);
     return b;
@@ -46,6 +59,8 @@ TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget *parent) : TfrmDialogoPadrao(parent)
                            QStringLiteral("window-close"), QStyle::SP_DialogCloseButton);
     for (TButtonFlat *b : {sbtConfirma, btfSaveOpc, btfLoadOpc, sbtAjuda, sbtFechar})
         InsertButton(b);
+    SetDefaultButton(sbtConfirma);
+    SetCancelButton(sbtFechar);
     btfSaveOpc->hide();
     btfLoadOpc->hide();
     vnd::Connect(sbtConfirma, &QToolButton::clicked, this, [this] { sbtConfirmaClick(); });
@@ -57,7 +72,7 @@ void TfrmFiltroPadrao::sbtConfirmaClick() {}
 
 void TfrmFiltroPadrao::sbtAjudaClick()
 {
-    vnd::ShowNoHelp(ScreenCode());
+    vnd::ShowHelp(ScreenCode());
 }
 
 void TfrmFiltroPadrao::sbtFecharClick()
@@ -73,6 +88,8 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget *parent) : TfrmDialogoPadrao(parent)
                            QStringLiteral("dialog-cancel"), QStyle::SP_DialogCancelButton);
     InsertButton(sbtConfirma);
     InsertButton(sbtCancel);
+    SetDefaultButton(sbtConfirma);
+    SetCancelButton(sbtCancel);
     vnd::Connect(sbtConfirma, &QToolButton::clicked, this, [this] { sbtConfirmaClick(); });
     vnd::Connect(sbtCancel, &QToolButton::clicked, this, [this] { sbtCancelClick(); });
 }
@@ -94,6 +111,8 @@ TfrmDadosGerRel::TfrmDadosGerRel(QWidget *parent) : TfrmDialogoPadrao(parent)
                            QStringLiteral("window-close"), QStyle::SP_DialogCloseButton);
     for (TButtonFlat *b : {sbtImprimir, sbtAjuda, sbtFechar})
         InsertButton(b);
+    SetDefaultButton(sbtImprimir);
+    SetCancelButton(sbtFechar);
     vnd::Connect(sbtImprimir, &QToolButton::clicked, this, [this] { sbtImprimirClick(); });
     vnd::Connect(sbtAjuda, &QToolButton::clicked, this, [this] { sbtAjudaClick(); });
     vnd::Connect(sbtFechar, &QToolButton::clicked, this, [this] { sbtFecharClick(); });
@@ -108,7 +127,9 @@ TfrmDadosGerRel::TfrmDadosGerRel(QWidget *parent) : TfrmDialogoPadrao(parent)
     rpddPadrao->setObjectName(QStringLiteral("rpddPadrao"));
 
     auto *top = new QHBoxLayout;
-    top->addWidget(new QLabel(QStringLiteral("Relatório:"), pnlClient));
+    auto *lblRelatorio = new QLabel(QStringLiteral("&Relatório:"), pnlClient);
+    lblRelatorio->setBuddy(cbxRelatorio);
+    top->addWidget(lblRelatorio);
     top->addWidget(cbxRelatorio, 1);
     top->addWidget(lblCodRel);
     auto *layout = new QVBoxLayout(pnlClient);
@@ -142,7 +163,7 @@ void TfrmDadosGerRel::sbtImprimirClick()
 
 void TfrmDadosGerRel::sbtAjudaClick()
 {
-    vnd::ShowNoHelp(ScreenCode());
+    vnd::ShowHelp(ScreenCode());
 }
 
 void TfrmDadosGerRel::sbtFecharClick()

@@ -7,25 +7,42 @@
 #include "host/ui/dbgrid.h"
 #include "host/ui/frmdialogos.h"
 #include "host/ui/handlers.h"
+#include "host/ui/helpwindow.h"
 #include "host/ui/hostwindow.h"
+#include "host/ui/producticon.h"
 
 #include <QCloseEvent>
 #include <QFrame>
+#include <QHash>
+#include <QLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QScreen>
+#include <QSettings>
 #include <QStyle>
 #include <QVBoxLayout>
 
 namespace
 {
+// The Alt letters avoid those of the host's and this window's menus (A, M, J, U, R).
+QChar Shortcut(const QString &caption)
+{
+    static const QHash<QString, QChar> letters{
+        {QStringLiteral("Incluir"), QLatin1Char('n')},   {QStringLiteral("Alterar"), QLatin1Char('l')},
+        {QStringLiteral("Excluir"), QLatin1Char('x')},   {QStringLiteral("Imprimir"), QLatin1Char('i')},
+        {QStringLiteral("Atualizar"), QLatin1Char('z')}, {QStringLiteral("Ajuda"), QLatin1Char('d')},
+        {QStringLiteral("Fechar"), QLatin1Char('h')}};
+    return letters.value(caption);
+}
+
 TButtonFlat *MakeButton(QWidget *parent, const char *name, const QString &caption, const QString &theme,
                         QStyle::StandardPixmap fallback)
 {
-    auto *b = new TButtonFlat(parent, caption, caption);
+    auto *b = new TButtonFlat(parent, vnd::Mnemonic(caption, Shortcut(caption)), caption);
     b->setObjectName(QString::fromLatin1(name));
     b->SetGlyph(theme, fallback);
     return b;
@@ -87,6 +104,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent) : QMainWindow(parent)
     setCentralWidget(central);
 
     QMenu *menu = menuBar()->addMenu(QStringLiteral("&Registro"));
+    mnuRegistro = menu;
     mniIncluir = AddEntry(menu, QStringLiteral("&Incluir"), Qt::Key_Insert, &TfrmPadraoGrid::sbtIncluirClick);
     mniAlterar = AddEntry(menu, QStringLiteral("&Alterar"), {}, &TfrmPadraoGrid::sbtAlterarClick);
     mniExcluir = AddEntry(menu, QStringLiteral("&Excluir"), {}, &TfrmPadraoGrid::sbtExcluirClick);
@@ -109,10 +127,23 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent) : QMainWindow(parent)
     vnd::Connect(sbtFechar, &QToolButton::clicked, this, [this] { sbtFecharClick(); });
     vnd::Connect(dtsPadrao, &TDataSource::stateChange, this, [this] { dtsPadraoStateChange(); });
     vnd::Connect(dtsPadrao, &TDataSource::dataChange, this, [this] { dtsPadraoStateChange(); });
+    setWindowIcon(vnd::ProductIcon());
     resize(960, 560);
 }
 
 TfrmPadraoGrid::~TfrmPadraoGrid() = default;
+
+QAction *TfrmPadraoGrid::AddMenuEntry(const QString &text, const QKeySequence &shortcut,
+                                      std::function<void()> handler, QAction *before)
+{
+    auto *entry = new QAction(text, this);
+    mnuRegistro->insertAction(before, entry);
+    entry->setShortcut(shortcut);
+    entry->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(entry);
+    vnd::Connect(entry, &QAction::triggered, this, std::move(handler));
+    return entry;
+}
 
 QAction *TfrmPadraoGrid::AddEntry(QMenu *menu, const QString &text, const QKeySequence &shortcut,
                                   void (TfrmPadraoGrid::*handler)())
@@ -142,7 +173,25 @@ void TfrmPadraoGrid::Show()
     if (area && !sub) {
         sub = area->addSubWindow(this);
         sub->setWindowIcon(windowIcon());
-        sub->resize(size());
+        // Where the user left this screen last time, else its own size within the area.
+        const QRect saved = QSettings().value(GeometryKey()).toRect();
+        if (saved.isValid() && area->viewport()->rect().intersects(saved)) {
+            sub->setGeometry(saved);
+        } else {
+            // The host window grows, within its screen, to give the screen the room it asks for.
+            QWidget *host = area->window();
+            const QSize missing = (size() + QSize(16, 40)) - area->viewport()->size();
+            if (host && !host->isMaximized() && !host->isFullScreen() && (missing.width() > 0 || missing.height() > 0)) {
+                QSize wanted = host->size() + missing.expandedTo(QSize(0, 0));
+                if (const QScreen *screen = host->screen())
+                    wanted = wanted.boundedTo(screen->availableSize() - (host->frameGeometry().size() - host->size()));
+                host->resize(wanted);
+                if (host->layout())
+                    host->layout()->activate();
+            }
+            const QSize room = area->viewport()->size();
+            sub->resize(room.isEmpty() ? size() : size().boundedTo(room));
+        }
     }
     if (sub) {
         sub->show();
@@ -170,6 +219,11 @@ void TfrmPadraoGrid::SetScreenCode(const QString &code)
 QString TfrmPadraoGrid::ScreenCode() const
 {
     return m_code->text();
+}
+
+QString TfrmPadraoGrid::GeometryKey() const
+{
+    return QStringLiteral("janelas/") + ScreenCode();
 }
 
 QMdiSubWindow *TfrmPadraoGrid::SubWindow() const
@@ -261,7 +315,7 @@ void TfrmPadraoGrid::sbtVerificarClick()
 
 void TfrmPadraoGrid::sbtAjudaClick()
 {
-    vnd::ShowNoHelp(ScreenCode());
+    vnd::ShowHelp(ScreenCode());
 }
 
 void TfrmPadraoGrid::sbtFecharClick()
@@ -283,6 +337,8 @@ void TfrmPadraoGrid::closeEvent(QCloseEvent *event)
     }
     event->accept();
     QMdiSubWindow *sub = SubWindow();
+    if (sub && sub->mdiArea() && !ScreenCode().isEmpty() && !sub->isMaximized() && !sub->isMinimized())
+        QSettings().setValue(GeometryKey(), sub->geometry());
     if (action == TCloseAction::caFree)
         (sub ? static_cast<QWidget *>(sub) : this)->setAttribute(Qt::WA_DeleteOnClose);
     // The child window closes with the screen (and takes it along when it is to be freed). When the

@@ -9,11 +9,13 @@
 #include "host/ui/modalscreen.h"
 
 #include <QMainWindow>
+#include <functional>
 
 class QAction;
 class QHBoxLayout;
 class QLabel;
 class QMdiSubWindow;
+class QMenu;
 class TButtonFlat;
 class TDBGrid;
 class TDataSource;
@@ -53,6 +55,8 @@ class TfrmPadraoGrid : public QMainWindow
     QAction *mniVerificar;
     QAction *mniAjuda;
     QAction *mniFechar;
+    // The "Registro" menu of the window.
+    QMenu *mnuRegistro;
     // Panel under the grid for the derived screen's labels.
     QWidget *pnlRodape;
 
@@ -77,6 +81,10 @@ class TfrmPadraoGrid : public QMainWindow
     virtual void sbtFecharClick();
 
   protected:
+    // Adds an entry to the "Registro" menu before the given one (nullptr: at its end); the shortcut works
+    // while this window or one of its controls has the focus.
+    QAction *AddMenuEntry(const QString &text, const QKeySequence &shortcut, std::function<void()> handler,
+                          QAction *before = nullptr);
     // Adds a derived screen's button to the bar before the print button (or before the given one).
     void InsertButton(TButtonFlat *button, QWidget *before = nullptr);
     // Enables a button and its menu entry together.
@@ -86,6 +94,8 @@ class TfrmPadraoGrid : public QMainWindow
 
   private:
     QMdiSubWindow *SubWindow() const;
+    // Settings key of the child window's last geometry.
+    QString GeometryKey() const;
     QAction *AddEntry(QMenu *menu, const QString &text, const QKeySequence &shortcut,
                       void (TfrmPadraoGrid::*handler)());
 

@@ -2,10 +2,12 @@
 
 #include "host/platform.h"
 #include "host/ui/controls.h"
+#include "host/ui/producticon.h"
 #include "host/ui/uiplatform.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QShowEvent>
@@ -14,6 +16,7 @@
 TfrmDialogoPadrao::TfrmDialogoPadrao(QWidget *parent) : QDialog(parent)
 {
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setWindowIcon(vnd::ProductIcon());
     auto *bar = new QFrame(this);
     bar->setObjectName(QStringLiteral("pnlBotoes"));
     bar->setFrameShape(QFrame::StyledPanel);
@@ -75,11 +78,74 @@ void TfrmDialogoPadrao::InsertButton(TButtonFlat *button, QWidget *before)
     m_buttons->insertWidget(at >= 0 ? at : m_buttons->count() - 2, button);
 }
 
+void TfrmDialogoPadrao::SetDefaultButton(TButtonFlat *button)
+{
+    if (m_default) {
+        QFont plain = m_default->font();
+        plain.setBold(false);
+        m_default->setFont(plain);
+    }
+    m_default = button;
+    if (button) {
+        QFont bold = button->font();
+        bold.setBold(true);
+        button->setFont(bold);
+    }
+}
+
+void TfrmDialogoPadrao::SetCancelButton(TButtonFlat *button)
+{
+    m_cancel = button;
+}
+
+void TfrmDialogoPadrao::OrderTabs()
+{
+    QList<QWidget *> client;
+    QList<QWidget *> rest;
+    QWidget *w = nextInFocusChain();
+    for (int guard = 0; w && w != this && guard < 10000; ++guard, w = w->nextInFocusChain()) {
+        if (!(w->focusPolicy() & Qt::TabFocus))
+            continue;
+        (pnlClient->isAncestorOf(w) ? client : rest).append(w);
+    }
+    const QList<QWidget *> order = client + rest;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    for (QWidget *first : client) {
+        if (first->isVisibleTo(this) && first->isEnabled()) {
+            first->setFocus(Qt::TabFocusReason);
+            break;
+        }
+    }
+}
+
 void TfrmDialogoPadrao::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
-        vnd::RunHandler([this] { FormActivate(); });
+    if (event->spontaneous())
+        return;
+    if (!m_tabsOrdered) {
+        m_tabsOrdered = true;
+        OrderTabs();
+    }
+    vnd::RunHandler([this] { FormActivate(); });
+}
+
+void TfrmDialogoPadrao::keyPressEvent(QKeyEvent *event)
+{
+    const bool plain = !(event->modifiers() & ~Qt::KeypadModifier);
+    TButtonFlat *target = nullptr;
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter))
+        target = m_default;
+    else if (plain && event->key() == Qt::Key_Escape)
+        target = m_cancel;
+    if (target) {
+        event->accept();
+        if (target->isVisible() && target->isEnabled())
+            target->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TfrmDialogoPadrao::done(int result)

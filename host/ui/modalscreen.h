@@ -49,13 +49,28 @@ class TfrmDialogoPadrao : public QDialog
     // Closes through FormClose; QDialog::accept/reject/close all come here.
     void done(int result) override;
 
+    // The button that Enter clicks (shown in bold) and the one that Escape clicks; without a cancel
+    // button Escape closes the screen as a cancellation.
+    void SetDefaultButton(TButtonFlat *button);
+    void SetCancelButton(TButtonFlat *button);
+    TButtonFlat *DefaultButton() const { return m_default; }
+    TButtonFlat *CancelButton() const { return m_cancel; }
+
   protected:
     // Adds a button to the bar, before the given one (nullptr: after the last).
     void InsertButton(TButtonFlat *button, QWidget *before = nullptr);
     void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
   private:
+    // Tab goes through the screen's own controls in the order they were laid out, then the buttons;
+    // the first control has the focus when the screen opens.
+    void OrderTabs();
+
     QHBoxLayout *m_buttons;
     QLabel *m_code;
     bool m_created = false;
+    bool m_tabsOrdered = false;
+    TButtonFlat *m_default = nullptr;
+    TButtonFlat *m_cancel = nullptr;
 };

@@ -6,6 +6,10 @@
 #include "host/ui/rowchooser.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QSettings>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
@@ -87,14 +91,50 @@ void QtPlatform::Error(const QString &text)
 bool QtPlatform::SelectFolder(const QString &caption, QString &folder)
 {
     ArrowWhileOpen arrow;
-    FolderDialog dialog(DialogParent(), caption, folder);
+    // Each purpose (its caption) starts where the user left it last time.
+    QSettings settings;
+    const QString key = QStringLiteral("pastas/") + QString::fromLatin1(caption.toUtf8().toBase64(QByteArray::Base64UrlEncoding));
+    QString start = folder;
+    if (start.isEmpty())
+        start = settings.value(key).toString();
+    if (!start.isEmpty() && !QFileInfo(start).isDir())
+        start = QFileInfo(start).absolutePath();
+    if (start.isEmpty() || !QFileInfo(start).isDir())
+        start = QDir::homePath();
+    FolderDialog dialog(DialogParent(), caption, start);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     const QString chosen = dialog.Folder();
     if (chosen.isEmpty())
         return false;
     folder = chosen;
+    settings.setValue(key, chosen);
     return true;
+}
+
+QString QtPlatform::SaveFileName(const QString &caption, const QString &purpose, const QString &suggested,
+                                 const QString &filter)
+{
+    ArrowWhileOpen arrow;
+    QSettings settings;
+    const QString key = QStringLiteral("pastas/") + purpose;
+    QString start = settings.value(key).toString();
+    if (start.isEmpty() || !QFileInfo(start).isDir())
+        start = QDir::homePath();
+    QFileDialog dialog(DialogParent(), caption, QDir(start).filePath(suggested), filter);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Salvar em:"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Nome do arquivo:"));
+    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Tipo:"));
+    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Salvar"));
+    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    const QString file = dialog.selectedFiles().first();
+    settings.setValue(key, QFileInfo(file).absolutePath());
+    return file;
 }
 
 void QtPlatform::SetHourglass(bool on)
@@ -140,12 +180,25 @@ void QtPlatform::BusyProgress(const QString &text)
     Pump();
 }
 
+bool QtPlatform::BusyCancelRequested()
+{
+    if (!m_overlay)
+        return false;
+    if (!m_overlay->CancelOffered()) {
+        m_overlay->OfferCancel();
+        m_sincePump.invalidate();
+        Pump();
+    }
+    return m_overlay->Cancelled();
+}
+
 void QtPlatform::Pump()
 {
     m_sincePump.start();
     m_overlay->repaint();
-    // User input stays queued: the busy indicator must not let a click start a second operation.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // The indicator itself drops the input meant for the window it covers (a click must not start a
+    // second operation) and lets its "Cancelar" button through.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void QtPlatform::BusyHide()

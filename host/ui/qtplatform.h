@@ -27,6 +27,9 @@ class QtPlatform : public IUiPlatform
     void Error(const QString &text) override;
     // Folder dialog starting at folder; a typed folder that does not exist is created after asking.
     bool SelectFolder(const QString &caption, QString &folder) override;
+    // Qt's file dialog for saving, starting in the folder last used for the purpose.
+    QString SaveFileName(const QString &caption, const QString &purpose, const QString &suggested,
+                         const QString &filter) override;
     // Hourglass cursor over the whole application; calls nest.
     void SetHourglass(bool on) override;
     // Busy indicator over the window the user sees; shown at once, repainted by BusyProgress.
@@ -35,6 +38,8 @@ class QtPlatform : public IUiPlatform
     // for every row of a long loop costs a clock read.
     void BusyProgress(const QString &text) override;
     void BusyHide() override;
+    // Offers "Cancelar" on the indicator at the first question; true once it was pressed.
+    bool BusyCancelRequested() override;
     bool ChooseRows(const QString &title, TClientDataSet &data, bool multiple,
                     std::vector<int> &rows) override;
     int RunModal(QDialog &dialog) override;

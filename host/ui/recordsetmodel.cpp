@@ -173,7 +173,7 @@ QVariant RecordSetModel::data(const QModelIndex &index, int role) const
             number ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter;
         return int(align); // as Qt's own models give it
     }
-    if (role != Qt::DisplayRole)
+    if (role != Qt::DisplayRole && !(role == Qt::ToolTipRole && m_toolTips))
         return {};
     const int recNo = m_mapped ? m_map[index.row()] : index.row();
     if (recNo >= m_data->RowCount())

@@ -32,6 +32,8 @@ class RecordSetModel : public QAbstractTableModel
     // Explicit columns, in order; empty restores the visible fields. A field the data set does not have
     // is an Exception naming it (once the data set has its definitions).
     void SetColumns(const std::vector<Column> &columns);
+    // Whether each cell's whole display text is also its tooltip (for columns narrower than their texts).
+    void SetCellToolTips(bool on) { m_toolTips = on; }
 
     // Record position (RecNo) of a model row.
     int RecNo(int row) const;
@@ -52,6 +54,7 @@ class RecordSetModel : public QAbstractTableModel
     void currentRowChanged(int row);
 
   private:
+    bool m_toolTips = false;
     struct Shown {
         int field = -1;
         QString title;

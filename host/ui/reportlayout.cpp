@@ -114,6 +114,8 @@ class Builder
         return QRectF(m_x[column] + kPad, m_y, m_w[column] - 2 * kPad, height);
     }
     void TotalLine(const QString &caption, const std::vector<double> &sums, bool grand);
+    // A group's caption line (also repeated at the top of a page the group continues on).
+    void GroupLine(const QString &caption);
     QString Caption(const QString &pattern, TClientDataSet &rows) const;
 
     const TReportDef &m_def;
@@ -211,6 +213,14 @@ void Builder::TotalLine(const QString &caption, const std::vector<double> &sums,
     m_y += kSubtotalHeight + (grand ? 0 : 4);
 }
 
+void Builder::GroupLine(const QString &caption)
+{
+    Box(QRectF(kMargin, m_y, m_tableWidth, kGroupHeight), kGroupFill);
+    Text(QRectF(kMargin + kPad, m_y, m_tableWidth - 2 * kPad, kGroupHeight),
+         ElideReportText(caption, 8.5, true, m_tableWidth - 2 * kPad), Qt::AlignLeft | Qt::AlignVCenter, 8.5, true);
+    m_y += kGroupHeight;
+}
+
 void Builder::Table(TClientDataSet &rows)
 {
     const TReportLayout &layout = m_def.layout;
@@ -219,6 +229,7 @@ void Builder::Table(TClientDataSet &rows)
     QString current;
     QString subtotalCaption;
     bool inGroup = false;
+    QString groupCaption;
     int stripe = 0;
     NewPage(true);
     if (rows.IsEmpty()) {
@@ -240,15 +251,17 @@ void Builder::Table(TClientDataSet &rows)
                 subtotalCaption = Caption(layout.subtotalCaption, rows);
                 // A caption never stays alone at the foot of a page.
                 Ensure(kGroupHeight + kRowHeight);
-                Box(QRectF(kMargin, m_y, m_tableWidth, kGroupHeight), kGroupFill);
-                Text(QRectF(kMargin + kPad, m_y, m_tableWidth - 2 * kPad, kGroupHeight),
-                     ElideReportText(Caption(layout.groupCaption, rows), 8.5, true, m_tableWidth - 2 * kPad),
-                     Qt::AlignLeft | Qt::AlignVCenter, 8.5, true);
-                m_y += kGroupHeight;
+                groupCaption = Caption(layout.groupCaption, rows);
+                GroupLine(groupCaption);
                 stripe = 0;
             }
         }
-        Ensure(kRowHeight);
+        if (m_y + kRowHeight > kBodyBottom) {
+            NewPage(true);
+            // The reader of a page in the middle of a group still sees whose rows these are.
+            if (inGroup)
+                GroupLine(groupCaption + QStringLiteral(" (continuação)"));
+        }
         if (stripe++ % 2 == 1)
             Box(QRectF(kMargin, m_y, m_tableWidth, kRowHeight), kStripe);
         for (size_t c = 0; c < columns.size(); ++c) {

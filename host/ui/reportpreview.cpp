@@ -6,15 +6,24 @@
 #include "host/ui/handlers.h"
 #include "host/ui/uiplatform.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QSpinBox>
 #include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace vnd
 {
@@ -23,8 +32,27 @@ namespace
 {
 constexpr int kGap = 14;
 constexpr int kCachedPages = 6;
-QString g_lastFolder;
 } // namespace
+
+void PrintReport(const TReportDocument &doc, QPrinter &printer)
+{
+    printer.setDocName(doc.title);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageOrientation(QPageLayout::Portrait);
+    // The layout has its own margins: pages are painted from the paper's corner, not the printable area's.
+    printer.setFullPage(true);
+    QPainter painter;
+    if (!painter.begin(&printer))
+        throw Exception(QStringLiteral("Não foi possível iniciar a impressão do relatório \"%1\".").arg(doc.title));
+    const QRectF paper = printer.paperRect(QPrinter::DevicePixel);
+    const double scale = std::min(paper.width() / kReportPageWidth, paper.height() / kReportPageHeight);
+    for (size_t i = 0; i < doc.pages.size(); ++i) {
+        if (i > 0 && !printer.newPage())
+            throw Exception(QStringLiteral("A impressora recusou a página %1 do relatório.").arg(i + 1));
+        PaintReportPage(painter, doc.pages[i], scale);
+    }
+    painter.end();
+}
 
 QString ReportFileName(const QString &title, const QDateTime &at)
 {
@@ -50,6 +78,25 @@ TReportPagesView::TReportPagesView(const TReportDocument &doc, double dpi, QWidg
     p.setColor(QPalette::Window, QColor(128, 128, 128));
     setPalette(p);
     resize(sizeHint());
+}
+
+void TReportPagesView::SetDpi(double dpi)
+{
+    if (qFuzzyCompare(dpi, m_dpi))
+        return;
+    m_dpi = dpi;
+    m_page = QSize(qRound(kReportPageWidth * dpi / 72.0), qRound(kReportPageHeight * dpi / 72.0));
+    m_images.clear();
+    resize(sizeHint());
+    update();
+}
+
+int TReportPagesView::PageAt(int y) const
+{
+    const int n = int(m_doc.pages.size());
+    if (n == 0)
+        return 0;
+    return std::clamp((y - kGap / 2) / (m_page.height() + kGap), 0, n - 1);
 }
 
 QSize TReportPagesView::sizeHint() const
@@ -95,16 +142,46 @@ TfrmVisualizaRel::TfrmVisualizaRel(vnd::TReportDocument doc, QWidget *parent)
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
 
-    sbtSalvar =
-        new TButtonFlat(this, QStringLiteral("Salvar PDF"), QStringLiteral("Salvar o relatório em PDF"));
-    sbtSalvar->setObjectName(QStringLiteral("sbtSalvar"));
-    sbtSalvar->SetGlyph(QStringLiteral("document-save"), QStyle::SP_DialogSaveButton);
-    sbtFechar = new TButtonFlat(this, QStringLiteral("Fechar"), QStringLiteral("Fechar"));
-    sbtFechar->setObjectName(QStringLiteral("sbtFechar"));
-    sbtFechar->SetGlyph(QStringLiteral("window-close"), QStyle::SP_DialogCloseButton);
+    const auto botao = [this](const char *name, const QString &caption, const QString &hint, const QString &theme,
+                              QStyle::StandardPixmap fallback) {
+        auto *b = new TButtonFlat(this, caption, hint);
+        b->setObjectName(QString::fromLatin1(name));
+        b->SetGlyph(theme, fallback);
+        return b;
+    };
+    sbtImprimir = botao("sbtImprimir", QStringLiteral("&Imprimir"), QStringLiteral("Imprimir o relatório"),
+                        QStringLiteral("document-print"), QStyle::SP_FileIcon);
+    sbtSalvar = botao("sbtSalvar", QStringLiteral("&Salvar PDF"), QStringLiteral("Salvar o relatório em PDF"),
+                      QStringLiteral("document-save"), QStyle::SP_DialogSaveButton);
+    sbtFechar = botao("sbtFechar", QStringLiteral("Fec&har"), QStringLiteral("Fechar"), QStringLiteral("window-close"),
+                      QStyle::SP_DialogCloseButton);
+    sbtPrimeira = botao("sbtPrimeira", {}, QStringLiteral("Primeira página (Home)"), QStringLiteral("go-first"),
+                        QStyle::SP_MediaSkipBackward);
+    sbtAnterior = botao("sbtAnterior", {}, QStringLiteral("Página anterior (Page Up)"), QStringLiteral("go-previous"),
+                        QStyle::SP_MediaSeekBackward);
+    sbtProxima = botao("sbtProxima", {}, QStringLiteral("Próxima página (Page Down)"), QStringLiteral("go-next"),
+                       QStyle::SP_MediaSeekForward);
+    sbtUltima = botao("sbtUltima", {}, QStringLiteral("Última página (End)"), QStringLiteral("go-last"),
+                      QStyle::SP_MediaSkipForward);
+    for (TButtonFlat *b : {sbtPrimeira, sbtAnterior, sbtProxima, sbtUltima}) {
+        b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        b->setIconSize(QSize(16, 16));
+    }
     const int n = int(m_doc.pages.size());
+    spnPagina = new QSpinBox(this);
+    spnPagina->setObjectName(QStringLiteral("spnPagina"));
+    spnPagina->setRange(1, std::max(1, n));
+    spnPagina->setToolTip(QStringLiteral("Página"));
     lblPaginas = new QLabel(n == 1 ? QStringLiteral("1 página") : QStringLiteral("%1 páginas").arg(n), this);
     lblPaginas->setObjectName(QStringLiteral("lblPaginas"));
+    cbxZoom = new QComboBox(this);
+    cbxZoom->setObjectName(QStringLiteral("cbxZoom"));
+    for (int z : {50, 75, 100, 125, 150, 200})
+        cbxZoom->addItem(QStringLiteral("%1%").arg(z), z);
+    cbxZoom->setCurrentIndex(2);
+    cbxZoom->setToolTip(QStringLiteral("Zoom (Ctrl + e Ctrl -)"));
+    auto *lblZoom = new QLabel(QStringLiteral("&Zoom:"), this);
+    lblZoom->setBuddy(cbxZoom);
 
     pnlPaginas = new vnd::TReportPagesView(m_doc, 96, this);
     pnlPaginas->setObjectName(QStringLiteral("pnlPaginas"));
@@ -115,8 +192,18 @@ TfrmVisualizaRel::TfrmVisualizaRel(vnd::TReportDocument doc, QWidget *parent)
     scbPaginas->setBackgroundRole(QPalette::Dark);
 
     auto *bar = new QHBoxLayout;
+    bar->addWidget(sbtImprimir);
     bar->addWidget(sbtSalvar);
     bar->addWidget(sbtFechar);
+    bar->addSpacing(16);
+    bar->addWidget(sbtPrimeira);
+    bar->addWidget(sbtAnterior);
+    bar->addWidget(spnPagina);
+    bar->addWidget(sbtProxima);
+    bar->addWidget(sbtUltima);
+    bar->addSpacing(16);
+    bar->addWidget(lblZoom);
+    bar->addWidget(cbxZoom);
     bar->addStretch(1);
     bar->addWidget(lblPaginas);
     auto *layout = new QVBoxLayout(this);
@@ -125,8 +212,74 @@ TfrmVisualizaRel::TfrmVisualizaRel(vnd::TReportDocument doc, QWidget *parent)
     layout->addWidget(scbPaginas, 1);
     resize(pnlPaginas->sizeHint().width() + 40, 860);
 
+    vnd::Connect(sbtImprimir, &QToolButton::clicked, this, [this] { sbtImprimirClick(); });
     vnd::Connect(sbtSalvar, &QToolButton::clicked, this, [this] { sbtSalvarClick(); });
     vnd::Connect(sbtFechar, &QToolButton::clicked, this, [this] { reject(); });
+    vnd::Connect(sbtPrimeira, &QToolButton::clicked, this, [this] { IrParaPagina(0); });
+    vnd::Connect(sbtAnterior, &QToolButton::clicked, this, [this] { IrParaPagina(PaginaAtual() - 1); });
+    vnd::Connect(sbtProxima, &QToolButton::clicked, this, [this] { IrParaPagina(PaginaAtual() + 1); });
+    vnd::Connect(sbtUltima, &QToolButton::clicked, this, [this] { IrParaPagina(int(m_doc.pages.size()) - 1); });
+    connect(spnPagina, &QSpinBox::editingFinished, this, [this] { IrParaPagina(spnPagina->value() - 1); });
+    connect(cbxZoom, &QComboBox::currentIndexChanged, this, [this] { SetZoom(cbxZoom->currentData().toInt()); });
+    connect(scbPaginas->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        const QSignalBlocker quiet(spnPagina);
+        spnPagina->setValue(PaginaAtual() + 1);
+    });
+}
+
+int TfrmVisualizaRel::PaginaAtual() const
+{
+    return pnlPaginas->PageAt(scbPaginas->verticalScrollBar()->value() + scbPaginas->viewport()->height() / 3);
+}
+
+void TfrmVisualizaRel::IrParaPagina(int page)
+{
+    const int n = int(m_doc.pages.size());
+    if (n == 0)
+        return;
+    page = std::clamp(page, 0, n - 1);
+    scbPaginas->verticalScrollBar()->setValue(pnlPaginas->PageOrigin(page).y() - 7);
+    const QSignalBlocker quiet(spnPagina);
+    spnPagina->setValue(page + 1);
+}
+
+void TfrmVisualizaRel::SetZoom(int percent)
+{
+    const int page = PaginaAtual();
+    pnlPaginas->SetDpi(96.0 * std::clamp(percent, 25, 400) / 100.0);
+    const int index = cbxZoom->findData(percent);
+    if (index >= 0 && index != cbxZoom->currentIndex()) {
+        const QSignalBlocker quiet(cbxZoom);
+        cbxZoom->setCurrentIndex(index);
+    }
+    IrParaPagina(page);
+}
+
+void TfrmVisualizaRel::keyPressEvent(QKeyEvent *event)
+{
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    const int zoom = cbxZoom->currentIndex();
+    switch (event->key()) {
+    case Qt::Key_PageDown: IrParaPagina(PaginaAtual() + 1); return;
+    case Qt::Key_PageUp: IrParaPagina(PaginaAtual() - 1); return;
+    case Qt::Key_Home: IrParaPagina(0); return;
+    case Qt::Key_End: IrParaPagina(int(m_doc.pages.size()) - 1); return;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        if (ctrl && zoom + 1 < cbxZoom->count()) {
+            cbxZoom->setCurrentIndex(zoom + 1);
+            return;
+        }
+        break;
+    case Qt::Key_Minus:
+        if (ctrl && zoom > 0) {
+            cbxZoom->setCurrentIndex(zoom - 1);
+            return;
+        }
+        break;
+    default: break;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 int TfrmVisualizaRel::ShowModal()
@@ -136,23 +289,33 @@ int TfrmVisualizaRel::ShowModal()
 
 void TfrmVisualizaRel::sbtSalvarClick()
 {
-    QString folder = vnd::g_lastFolder.isEmpty() ? QDir::homePath() : vnd::g_lastFolder;
-    if (!Platform().SelectFolder(QStringLiteral("Selecione a pasta onde o relatório será salvo"), folder))
+    QString path = vnd::SaveFileName(QStringLiteral("Salvar relatório em PDF"), QStringLiteral("relatorio"),
+                                     vnd::ReportFileName(m_doc.title, QDateTime::currentDateTime()),
+                                     QStringLiteral("Documento PDF (*.pdf)"));
+    if (path.isEmpty())
         return;
+    if (!path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
+        path += QStringLiteral(".pdf");
+    const QString folder = QFileInfo(path).absolutePath();
     if (!QDir(folder).exists())
         throw Exception(QStringLiteral("A pasta %1 não existe.").arg(QDir::toNativeSeparators(folder)));
-    QDateTime at = QDateTime::currentDateTime();
-    QString path = QDir(folder).filePath(vnd::ReportFileName(m_doc.title, at));
-    // A save in the same second as an earlier one gets the next free second, never the same file.
-    while (QFile::exists(path)) {
-        at = at.addSecs(1);
-        path = QDir(folder).filePath(vnd::ReportFileName(m_doc.title, at));
-    }
     {
         vnd::BusyGuard busy;
         vnd::WriteReportPdf(m_doc, path);
     }
-    vnd::g_lastFolder = folder;
     m_saved = path;
     Platform().Info(QStringLiteral("Relatório salvo em %1.").arg(QDir::toNativeSeparators(path)));
+}
+
+void TfrmVisualizaRel::sbtImprimirClick()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintDialog dialog(&printer, this);
+    dialog.setObjectName(QStringLiteral("dlgImprimir"));
+    dialog.setWindowTitle(QStringLiteral("Imprimir relatório"));
+    dialog.setMinMax(1, std::max(1, int(m_doc.pages.size())));
+    if (vnd::RunModal(dialog) != QDialog::Accepted)
+        return;
+    vnd::BusyGuard busy;
+    vnd::PrintReport(m_doc, printer);
 }

@@ -7,8 +7,11 @@
 #include <QCache>
 #include <QDialog>
 
+class QComboBox;
 class QLabel;
+class QPrinter;
 class QScrollArea;
+class QSpinBox;
 class TButtonFlat;
 
 namespace vnd
@@ -16,6 +19,8 @@ namespace vnd
 // File name of a report saved at a time: the title, a blank and "ddMMyyyy HHmmss", ".pdf"; characters
 // that file systems refuse in a name become "-".
 QString ReportFileName(const QString &title, const QDateTime &at);
+// Paints every page of the document on the printer, each scaled to the printer's page.
+void PrintReport(const TReportDocument &doc, QPrinter &printer);
 
 // The pages of a document as a widget: each page is rendered to an image when it first comes into view
 // (a few are kept), so a long report does not hold every page in memory.
@@ -29,6 +34,11 @@ class TReportPagesView : public QWidget
     QPoint PageOrigin(int page) const;
     // The image of a page as the view shows it.
     QImage PageImage(int page);
+    // Draws the pages at another resolution (96 dots per inch is 100%).
+    void SetDpi(double dpi);
+    double Dpi() const { return m_dpi; }
+    // The page shown at that height of the widget.
+    int PageAt(int y) const;
 
   protected:
     void paintEvent(QPaintEvent *event) override;
@@ -47,8 +57,17 @@ class TfrmVisualizaRel : public QDialog
   public:
     explicit TfrmVisualizaRel(vnd::TReportDocument doc, QWidget *parent = nullptr);
 
+    TButtonFlat *sbtImprimir;
     TButtonFlat *sbtSalvar;
     TButtonFlat *sbtFechar;
+    TButtonFlat *sbtPrimeira;
+    TButtonFlat *sbtAnterior;
+    TButtonFlat *sbtProxima;
+    TButtonFlat *sbtUltima;
+    // Page number to go to, 1 to the number of pages.
+    QSpinBox *spnPagina;
+    // Zoom, 50% to 200%.
+    QComboBox *cbxZoom;
     QLabel *lblPaginas;
     QScrollArea *scbPaginas;
     vnd::TReportPagesView *pnlPaginas;
@@ -59,8 +78,21 @@ class TfrmVisualizaRel : public QDialog
 
     // Runs the preview modally through the platform.
     int ShowModal();
-    // Asks for a folder and writes the PDF there under ReportFileName; tells where it went.
+
+  protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+  public:
+    // Asks for the file name (ReportFileName suggested, in the folder of the last report) and writes the
+    // PDF there; tells where it went.
     void sbtSalvarClick();
+    // The printer dialog, then every page on the chosen printer.
+    void sbtImprimirClick();
+    // Scrolls to the page (0-based, clamped) and shows its number.
+    void IrParaPagina(int page);
+    int PaginaAtual() const;
+    // Zoom in percent.
+    void SetZoom(int percent);
 
   private:
     vnd::TReportDocument m_doc;

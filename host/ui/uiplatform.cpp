@@ -3,6 +3,7 @@
 #include "host/ui/rowchooser.h"
 
 #include <QDialog>
+#include <QFileDialog>
 
 namespace vnd
 {
@@ -19,6 +20,13 @@ int RunModal(QDialog &dialog)
     if (auto *ui = dynamic_cast<IUiPlatform *>(&Platform()))
         return ui->RunModal(dialog);
     return dialog.exec();
+}
+
+QString SaveFileName(const QString &caption, const QString &purpose, const QString &suggested, const QString &filter)
+{
+    if (auto *ui = dynamic_cast<IUiPlatform *>(&Platform()))
+        return ui->SaveFileName(caption, purpose, suggested, filter);
+    return QFileDialog::getSaveFileName(nullptr, caption, suggested, filter);
 }
 
 } // namespace vnd

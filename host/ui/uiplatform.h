@@ -24,10 +24,15 @@ class IUiPlatform : public IPlatform
                             std::vector<int> &rows) = 0;
     // Runs a modal screen and returns its result (QDialog::Accepted/Rejected).
     virtual int RunModal(QDialog &dialog) = 0;
+    // Asks for the name of a file to write, starting in the folder last used for the purpose ("relatorio")
+    // with the suggested name; empty when cancelled.
+    virtual QString SaveFileName(const QString &caption, const QString &purpose, const QString &suggested,
+                                 const QString &filter) = 0;
 };
 
 // Through the installed platform when it is an IUiPlatform, else straight through the Qt dialogs.
 bool ChooseRows(const QString &title, TClientDataSet &data, bool multiple, std::vector<int> &rows);
 int RunModal(QDialog &dialog);
+QString SaveFileName(const QString &caption, const QString &purpose, const QString &suggested, const QString &filter);
 
 } // namespace vnd

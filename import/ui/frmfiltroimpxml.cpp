@@ -117,6 +117,14 @@ TfrmFiltroImpXml::TfrmFiltroImpXml(vnd::TImportacaoXml &importacao, QWidget *par
     edtCaixa = MakeEdit(pnlClient, "edtCaixa", 0, {});
     edtCaixa->setEnabled(false);
 
+    // Alt letters on the labels take the focus to their fields.
+    lblDirArqMagnetico->setText(QStringLiteral("&Diretório"));
+    lblDirArqMagnetico->setBuddy(btnDirArqMagnetico);
+    lblFilial->setText(QStringLiteral("&Filial"));
+    lblFilial->setBuddy(medFilial);
+    lblCaixa->setText(QStringLiteral("Cai&xa"));
+    lblCaixa->setBuddy(medCaixa);
+
     lblObs = MakeLabel(pnlClient, "lblObs",
                        QStringLiteral("Estes dados serão utilizados na importação somente se a filial e o caixa da nota "
                                       "não\nforem encontrados no banco de dados."));

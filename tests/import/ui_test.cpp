@@ -6,11 +6,15 @@
 #include "host/ui/dbgrid.h"
 #include "import/ui/frmfiltroimpxml.h"
 #include "import/ui/frmlogimparqxml.h"
+#include "host/ui/reportpreview.h"
 #include "tests/import/importharness.h"
 #include "tests/support/scripted_platform.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QSqlQuery>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -191,6 +195,30 @@ TEST_F(ImportScreens, LogViewerShowsTheValidationLogWithItsWords)
         EXPECT_EQ(model->data(model->index(1, 0)).toString(), QStringLiteral("Alerta"));
         EXPECT_EQ(model->data(model->index(2, 0)).toString(), QString());
         EXPECT_EQ(model->data(model->index(0, 2)).toString(), QStringLiteral("Produto não cadastrado."));
+        // The widths stay; every text can still be read whole: in the tooltip and in the row's detail.
+        EXPECT_EQ(model->data(model->index(0, 2), Qt::ToolTipRole).toString(), QStringLiteral("Produto não cadastrado."));
+        log.SetRecNo(1);
+        EXPECT_TRUE(v.memDetalhe->toPlainText().contains(QStringLiteral("Tipo: Alerta")));
+        EXPECT_TRUE(v.memDetalhe->toPlainText().contains(QStringLiteral("Descrição do Problema: Produto não cadastrado.")));
+
+        // "Imprimir" previews the log through the report layer; "Salvar CSV" writes it whole.
+        platform->ExpectModal(QStringLiteral("TfrmVisualizaRel"), [](QDialog &p) {
+            auto &previa = static_cast<TfrmVisualizaRel &>(p);
+            EXPECT_EQ(previa.Document().pages.size(), 1u);
+            previa.sbtFechar->click();
+        });
+        v.sbtImprimir->click();
+        QTemporaryDir pasta;
+        const QString csv = pasta.filePath(QStringLiteral("log.csv"));
+        platform->ExpectSaveFile(csv);
+        platform->ExpectInfo(QStringLiteral("Log salvo em "), vndtest::ScriptedPlatform::Match::Contains);
+        v.sbtSalvarCsv->click();
+        QFile arquivo(csv);
+        ASSERT_TRUE(arquivo.open(QIODevice::ReadOnly));
+        const QStringList linhas = QString::fromUtf8(arquivo.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        ASSERT_EQ(linhas.size(), 4);
+        EXPECT_TRUE(linhas[0].contains(QStringLiteral("Tipo;Arquivo XML;Descrição do Problema")));
+        EXPECT_TRUE(linhas[1].startsWith(QStringLiteral("Erro;nota.xml;Produto não cadastrado.;")));
     });
     CriaRelConsVenAuto(*batch.import);
     EXPECT_EQ(platform->HourglassDepth(), 0);
@@ -230,4 +258,32 @@ TEST_F(ImportScreens, ImportOffersTheViewerWhenTheServerFoundProblems)
     TClientDataSet check;
     check.SetData(CheckResultServ(again).value<TDataPacket>());
     EXPECT_TRUE(check.IsEmpty());
+}
+
+TEST(ImportCancel, StopsBetweenFilesAndLeavesTheRestForTheNextBatch)
+{
+    Batch batch;
+    const QString branch = Gen().Branches().first().code;
+    for (const char *name : {"a.xml", "b.xml", "c.xml"}) {
+        vnd::docgen::SaleOptions o;
+        o.kind = vnd::docgen::DocKind::Nfce;
+        o.status = vnd::docgen::NfceStatus::Authorized;
+        o.branchCode = branch;
+        batch.Write(QString::fromLatin1(name), vnd::docgen::ProcessedNfce(Gen().MakeSale(o)));
+    }
+    ScopedPlatform platform;
+    // "Cancelar" pressed while the first file is imported: it is filed, the others stay untouched.
+    platform->CancelBusyAfter(1);
+    platform->ExpectInfo(QString::fromUtf8("Importação cancelada pelo usuário; 2 arquivo(s) ficaram na pasta"),
+                         vndtest::ScriptedPlatform::Match::Contains);
+    // The server's remarks on the one sale imported are still offered.
+    platform->ExpectQuestion(
+        QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?"), false);
+    batch.Run();
+    EXPECT_EQ(batch.Where(QStringLiteral("a.xml")), QStringLiteral("Xml Processados/%1/a.xml").arg(branch));
+    EXPECT_EQ(batch.Where(QStringLiteral("b.xml")), QString());
+    EXPECT_EQ(batch.Where(QStringLiteral("c.xml")), QString());
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setDelPreValidXml")), 1);
+    EXPECT_TRUE(platform->Seen().filter(QStringLiteral("info:")).last().endsWith(XmlProc(1, 1)));
+    EXPECT_FALSE(platform->BusyVisible());
 }

@@ -188,3 +188,58 @@ TEST_P(MethodsTest, ServerGenerationStaysInsideTheExportRoot)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, MethodsTest, testing::Values(Engine::SQLite, Engine::PostgreSQL), EngineName);
+
+TEST_P(MethodsTest, ExportFoldersAreListedAndMadeInsideTheRootOnly)
+{
+    vndtest::ServerFixture &server = Prepared();
+    const QString root = server.ExportRoot() + QStringLiteral("/pastas");
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/b")));
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/A")));
+    QFile file(root + QStringLiteral("/f.txt"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    ASSERT_TRUE(QFile::link(QDir::tempPath(), root + QStringLiteral("/fuga")));
+    const auto call = [&](const QString &method, const QVariantList &params) { return Net().Call(method, params); };
+    const auto list = [&](const QString &folder) {
+        const TServerResult r = call(QStringLiteral("getPastasExportacao"), {folder});
+        EXPECT_TRUE(r.ok) << r.error.toStdString();
+        return r.value.toStringList();
+    };
+    const auto make = [&](const QString &parent, const QString &name) {
+        return call(QStringLiteral("setCriaPastaExportacao"), {parent, name});
+    };
+
+    // Folders only, by name: neither the file nor the link that leads out.
+    EXPECT_EQ(list(QStringLiteral("pastas")), (QStringList{QStringLiteral("A"), QStringLiteral("b")}));
+    EXPECT_TRUE(list(QString()).contains(QStringLiteral("pastas")));
+
+    TServerResult r = make(QStringLiteral("pastas"), QStringLiteral("mensal"));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.value.toString(), QStringLiteral("pastas/mensal"));
+    EXPECT_EQ(make(QStringLiteral("pastas\\"), QStringLiteral("mensal")).value.toString(), QStringLiteral("pastas/mensal"))
+        << "a folder that exists is taken as it is";
+    r = make(QStringLiteral("pastas/mensal"), QStringLiteral("2024-03"));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_TRUE(QFileInfo(root + QStringLiteral("/mensal/2024-03")).isDir());
+    EXPECT_EQ(list(QStringLiteral("pastas/mensal")), QStringList{QStringLiteral("2024-03")});
+
+    // What the chooser returns is what the generation takes.
+    const TServerResult gerado = Net().Call(QStringLiteral("geraXml"),
+                                            {QVariant::fromValue(TickedList({3})), r.value.toString(), QStringLiteral("N"), false});
+    ASSERT_TRUE(gerado.ok) << gerado.error.toStdString();
+    EXPECT_FALSE(QDir(root + QStringLiteral("/mensal/2024-03")).isEmpty());
+
+    EXPECT_THAT(make(QStringLiteral("pastas/fuga"), QStringLiteral("x")).error.toStdString(),
+                testing::HasSubstr("fora da pasta de exportação do servidor"));
+    EXPECT_THAT(make(QStringLiteral("pastas"), QStringLiteral("f.txt")).error.toStdString(),
+                testing::HasSubstr("Já existe no servidor um arquivo chamado \"f.txt\""));
+    EXPECT_THAT(make(QStringLiteral("pastas"), QString(101, QLatin1Char('x'))).error.toStdString(),
+                testing::HasSubstr("mais de 100 caracteres"));
+    EXPECT_THAT(make(QStringLiteral("pastas"), QStringLiteral("")).error.toStdString(),
+                testing::HasSubstr("Informe o nome da nova pasta."));
+    EXPECT_THAT(call(QStringLiteral("getPastasExportacao"), {QStringLiteral("/etc")}).error.toStdString(),
+                testing::HasSubstr("fora da pasta de exportação do servidor"));
+    EXPECT_THAT(call(QStringLiteral("getPastasExportacao"), {QStringLiteral("pastas/nada")}).error.toStdString(),
+                testing::HasSubstr("não existe no servidor"));
+    EXPECT_FALSE(call(QStringLiteral("getPastasExportacao"), {}).ok);
+}

@@ -4,13 +4,16 @@
 #include "host/recordset.h"
 #include "host/ui/reportdialog.h"
 #include "host/ui/reportpdf.h"
+#include "host/ui/reportpreview.h"
 #include "settings/relgeraxml.h"
 #include "tests/settings/settings_testutil.h"
+#include "tests/support/testutil.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QPrinter>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -220,6 +223,37 @@ TEST(RelGeraXmlPdf, ALongReportRepeatsItsHeadingsAndKeepsCaptionsWithTheirRows)
         return i.text == QStringLiteral("85,00");
     });
     EXPECT_TRUE(total) << "170 × 0,50 on the total line";
+
+    // Printing paints every page on the printer's pages (here a PDF printer).
+    {
+        QTemporaryDir pasta;
+        QPrinter impressora(QPrinter::HighResolution);
+        impressora.setOutputFormat(QPrinter::PdfFormat);
+        impressora.setOutputFileName(pasta.filePath(QStringLiteral("impresso.pdf")));
+        vnd::PrintReport(doc, impressora);
+        const QByteArray pdf = vndtest::ReadFile(pasta.filePath(QStringLiteral("impresso.pdf")));
+        EXPECT_TRUE(pdf.startsWith("%PDF-"));
+        const QString texto = QString::fromLatin1(pdf);
+        EXPECT_EQ(texto.count(QRegularExpression(QStringLiteral("/Type\\s*/Page[^s]"))), qsizetype(doc.pages.size()));
+    }
+
+    // A group that runs over a page break shows its caption again at the top of the next page.
+    int continuacoes = 0;
+    for (size_t p = 1; p < doc.pages.size(); ++p)
+        for (const vnd::TReportItem &item : doc.pages[p].items)
+            continuacoes += item.text.endsWith(QString::fromUtf8(" (continuação)")) ? 1 : 0;
+    EXPECT_GE(continuacoes, 1);
+    for (size_t p = 1; p < doc.pages.size(); ++p) {
+        // The first row of each later page belongs to a captioned group: a caption comes before any value.
+        double caption = 1e9, value = 1e9;
+        for (const vnd::TReportItem &item : doc.pages[p].items) {
+            if (item.text.startsWith(QStringLiteral("Grupo ")))
+                caption = std::min(caption, item.rect.top());
+            if (item.text == QStringLiteral("0,50"))
+                value = std::min(value, item.rect.top());
+        }
+        EXPECT_LT(caption, value) << "page " << p + 1;
+    }
 }
 
 } // namespace

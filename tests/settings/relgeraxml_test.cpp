@@ -12,8 +12,10 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -102,10 +104,19 @@ TEST(RelGeraXmlTela, PrintsThroughThePreviewSavesThePdfAndCanBeOpenedAgain)
                       paginas == 1 ? Utf8("1 página") : Utf8("%1 páginas").arg(paginas));
             const QImage primeira = previa.pnlPaginas->PageImage(0);
             EXPECT_EQ(primeira.width(), 794);
-            platform->ExpectFolder(pasta.path());
+            // The save asks for a file name, the report's suggested, without ".pdf" typed.
+            platform->ExpectSaveFile(QDir(pasta.path()).filePath(Utf8("Geração por dia")));
             platform->ExpectInfo(Utf8("Relatório salvo em "), vndtest::ScriptedPlatform::Match::Contains);
             previa.sbtSalvar->click();
             salvo = previa.SavedPath();
+            EXPECT_TRUE(platform->LastSave().startsWith(Utf8("relatorio|Geração do Arquivo XML por Filial-Caixa-Dia ")))
+                << platform->LastSave().toStdString();
+            // Zoom and page moves keep the pages' images in step.
+            previa.SetZoom(50);
+            EXPECT_EQ(previa.pnlPaginas->PageImage(0).width(), 397);
+            previa.SetZoom(100);
+            previa.IrParaPagina(paginas - 1);
+            EXPECT_EQ(previa.spnPagina->value(), paginas);
             previa.resize(900, 700);
             Retrato(previa, QStringLiteral("visualizarel"));
             previa.sbtFechar->click();
@@ -117,7 +128,7 @@ TEST(RelGeraXmlTela, PrintsThroughThePreviewSavesThePdfAndCanBeOpenedAgain)
     CriaRelGeraXml(filtro);
     ASSERT_FALSE(salvo.isEmpty());
     EXPECT_EQ(QFileInfo(salvo).absolutePath(), QFileInfo(pasta.path()).absoluteFilePath());
-    EXPECT_TRUE(QFileInfo(salvo).fileName().startsWith(Utf8("Geração do Arquivo XML por Filial-Caixa-Dia ")));
+    EXPECT_EQ(QFileInfo(salvo).fileName(), Utf8("Geração por dia.pdf"));
     EXPECT_TRUE(vndtest::ReadFile(salvo).startsWith("%PDF-"));
 
     // Closed, the unit creates a new screen on the next call; a period without sales is told, not shown.

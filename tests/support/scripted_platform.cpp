@@ -10,7 +10,7 @@ namespace
 {
 const char *KindName(int kind)
 {
-    static const char *const names[] = {"pergunta", "info", "erro", "pasta", "escolha", "tela modal"};
+    static const char *const names[] = {"pergunta", "info", "erro", "pasta", "escolha", "tela modal", "arquivo"};
     return names[kind];
 }
 
@@ -48,6 +48,31 @@ ScriptedPlatform &ScriptedPlatform::ExpectFolderCancel()
 {
     m_queue.push_back({Kind::Folder, {}, Match::Exact, false, {}, {}});
     return *this;
+}
+
+ScriptedPlatform &ScriptedPlatform::CancelBusyAfter(int progressTexts)
+{
+    m_cancelAfter = progressTexts;
+    return *this;
+}
+
+bool ScriptedPlatform::BusyCancelRequested()
+{
+    return m_busyVisible && m_cancelAfter >= 0 && m_progressSinceShow >= m_cancelAfter;
+}
+
+ScriptedPlatform &ScriptedPlatform::ExpectSaveFile(const QString &path)
+{
+    m_queue.push_back({Kind::SaveFile, path, Match::Exact, true, {}, {}});
+    return *this;
+}
+
+QString ScriptedPlatform::SaveFileName(const QString &caption, const QString &purpose, const QString &suggested,
+                                       const QString &)
+{
+    m_lastSave = purpose + QLatin1Char('|') + suggested;
+    const auto e = Take(Kind::SaveFile, caption);
+    return e && e->answer ? e->text : QString();
 }
 
 ScriptedPlatform &ScriptedPlatform::ExpectPick(std::vector<int> rows)
@@ -139,15 +164,20 @@ void ScriptedPlatform::BusyShow()
 {
     ++m_busyShows;
     m_busyVisible = true;
+    m_progressSinceShow = 0;
 }
 
 void ScriptedPlatform::BusyProgress(const QString &text)
 {
     m_busyTexts << text;
+    ++m_progressSinceShow;
 }
 
 void ScriptedPlatform::BusyHide()
 {
+    // A cancellation answers one busy section.
+    if (m_busyVisible && BusyCancelRequested())
+        m_cancelAfter = -1;
     m_busyVisible = false;
 }
 

@@ -27,6 +27,10 @@ class ScriptedPlatform : public vnd::IUiPlatform
     // The folder dialog answers this path.
     ScriptedPlatform &ExpectFolder(const QString &path);
     ScriptedPlatform &ExpectFolderCancel();
+    // The save-file dialog answers this path (empty: cancelled).
+    ScriptedPlatform &ExpectSaveFile(const QString &path);
+    // "purpose|suggested name" of the last save-file dialog.
+    QString LastSave() const { return m_lastSave; }
     // A row choice answered with these record positions (for a single choice, one).
     ScriptedPlatform &ExpectPick(std::vector<int> rows);
     ScriptedPlatform &ExpectPickCancel();
@@ -34,6 +38,11 @@ class ScriptedPlatform : public vnd::IUiPlatform
     // ("TfrmEndArqXML"). It is shown without a modal loop, act drives it, and its result is what it was
     // closed with (Rejected if act leaves it open; it is then closed as a cancellation).
     ScriptedPlatform &ExpectModal(const QString &className, std::function<void(QDialog &)> act = {});
+
+    // The user presses "Cancelar" on the busy indicator after that many progress texts of the next
+    // busy section (0: at once).
+    ScriptedPlatform &CancelBusyAfter(int progressTexts);
+    bool BusyCancelRequested() override;
 
     // Every message, question and error seen, in order, as "kind: text" (pergunta, info, erro).
     const QStringList &Seen() const { return m_seen; }
@@ -59,9 +68,11 @@ class ScriptedPlatform : public vnd::IUiPlatform
     bool ChooseRows(const QString &title, TClientDataSet &data, bool multiple,
                     std::vector<int> &rows) override;
     int RunModal(QDialog &dialog) override;
+    QString SaveFileName(const QString &caption, const QString &purpose, const QString &suggested,
+                         const QString &filter) override;
 
   private:
-    enum class Kind { Question, Info, Error, Folder, Pick, Modal };
+    enum class Kind { Question, Info, Error, Folder, Pick, Modal, SaveFile };
     struct Expectation {
         Kind kind;
         QString text;
@@ -77,8 +88,11 @@ class ScriptedPlatform : public vnd::IUiPlatform
     QStringList m_seen;
     QStringList m_busyTexts;
     QString m_lastPickTitle;
+    QString m_lastSave;
     std::vector<int> m_lastPickPreselected;
     int m_busyShows = 0;
+    int m_cancelAfter = -1;
+    int m_progressSinceShow = 0;
     bool m_busyVisible = false;
     int m_hourglass = 0;
 };

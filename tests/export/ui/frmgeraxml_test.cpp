@@ -97,7 +97,9 @@ TEST_F(TelaPrincipal, AFilterWithoutSalesMakesOnePageCallAndStillChecksPendingIn
     EXPECT_EQ(platform->BusyTexts(), QStringList{Utf8("Qtde. de Registros Listados: 0000")});
     EXPECT_EQ(tela.lblQtdeNotas->text(), Utf8("Qtde. de Registros Listados: 0000"));
     EXPECT_FALSE(tela.sbtGeraXml->isEnabled());
-    EXPECT_FALSE(tela.sbtVerificar->isEnabled());
+    EXPECT_FALSE(tela.sbtImprimir->isEnabled());
+    // A confirmed filter can always be fetched again, with rows or without.
+    EXPECT_TRUE(tela.sbtVerificar->isEnabled());
 
     QStringList chamadas;
     tela.OnChamadaRemota = [&](const QString &metodo, const QVariantList &) { chamadas << metodo; };

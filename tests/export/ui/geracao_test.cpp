@@ -2,6 +2,7 @@
 // dialog, and the two roads — the whole list to the server in one call, or the files written here.
 #include "export/ui/frmendarqxml.h"
 #include "export/ui/frmgeraxml.h"
+#include "export/ui/frmpastaservidor.h"
 #include "host/ui/controls.h"
 #include "host/ui/datasource.h"
 #include "tests/export/ui/telas_testutil.h"
@@ -9,6 +10,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QDirIterator>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -93,7 +95,16 @@ TEST_F(GeracaoXml, TheServerGetsTheWholeListInOneCallWithTheCompressionText)
     for (const bool compacta : {true, false}) {
         platform->ExpectQuestion(kPergunta, true);
         Destino(true, compacta);
-        platform->ExpectFolder(QStringLiteral("lote"));
+        // The server's own folders, by relative name: "lote" made on the first run, offered again next.
+        platform->ExpectModal(QStringLiteral("TfrmPastaServidor"), [compacta](QDialog &d) {
+            auto &f = static_cast<TfrmPastaServidor &>(d);
+            if (compacta) {
+                f.edtNovaPasta->setText(QStringLiteral("lote"));
+                f.sbtCriaPasta->click();
+            }
+            EXPECT_EQ(f.Pasta(), QStringLiteral("lote"));
+            f.sbtConfirma->click();
+        });
         platform->ExpectInfo(QStringLiteral("Arquivo(s) Xml gerado(s) com sucesso."));
         m_tela->sbtGeraXml->click();
         EXPECT_TRUE(m_tela->boServidor);
@@ -123,7 +134,9 @@ TEST_F(GeracaoXml, CancellingAnyStepWritesNothingAndSaysNothing)
     Marca({0});
     platform->ExpectQuestion(kPergunta, true);
     Destino(true, true);
-    platform->ExpectFolderCancel();
+    platform->ExpectModal(QStringLiteral("TfrmPastaServidor"), [](QDialog &d) {
+        static_cast<TfrmPastaServidor &>(d).sbtCancel->click();
+    });
     m_tela->sbtGeraXml->click();
 
     platform->ExpectQuestion(kPergunta, true);

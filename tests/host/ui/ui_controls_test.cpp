@@ -194,6 +194,45 @@ TEST(DateEditPlus, ReadsValidPartialAndEmptyDatesAndShowsTheWeekday)
     EXPECT_TRUE(edit.IsEmpty());
 }
 
+TEST(DateEditPlus, AClickOrFocusPastTheBlanksPutsTheCursorOnTheFirstOne)
+{
+    QWidget form;
+    auto *before = new QLineEdit(&form);
+    auto *edit = new TDateEditPlus(&form);
+    edit->setGeometry(0, 30, 220, 24);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+
+    // A click at the right end of an empty edit: the digits still land from the first position.
+    QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(edit->width() - 30, edit->height() / 2));
+    EXPECT_EQ(edit->cursorPosition(), 0);
+    QTest::keyClicks(edit, QStringLiteral("05112026"));
+    EXPECT_EQ(edit->GetDate(), QDate(2026, 11, 5));
+
+    // Cleared and clicked past a partial date: typing goes on after the last digit.
+    edit->clear();
+    QTest::keyClicks(edit, QStringLiteral("051"));
+    edit->setCursorPosition(0);
+    QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(edit->width() - 30, edit->height() / 2));
+    EXPECT_EQ(edit->cursorPosition(), 4);
+    QTest::keyClicks(edit, QStringLiteral("12026"));
+    EXPECT_EQ(edit->GetDate(), QDate(2026, 11, 5));
+
+    // Entering by Tab: an incomplete date is continued, a complete one is typed over from its start.
+    edit->clear();
+    before->setFocus();
+    QTest::keyClick(before, Qt::Key_Tab);
+    ASSERT_TRUE(edit->hasFocus());
+    EXPECT_FALSE(edit->hasSelectedText());
+    EXPECT_EQ(edit->cursorPosition(), 0);
+    QTest::keyClicks(edit, QStringLiteral("01012027"));
+    EXPECT_EQ(edit->GetDate(), QDate(2027, 1, 1));
+    before->setFocus();
+    QTest::keyClick(before, Qt::Key_Tab);
+    QTest::keyClicks(edit, QStringLiteral("02022028"));
+    EXPECT_EQ(edit->GetDate(), QDate(2028, 2, 2));
+}
+
 TEST(DBDateEditPlus, ShowsTheFieldAndWritesOnlyCompleteDates)
 {
     TClientDataSet params;

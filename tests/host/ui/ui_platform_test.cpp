@@ -5,12 +5,16 @@
 #include "tests/support/scripted_platform.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 TEST(QtPlatform, BusyIndicatorCoversTheHostWindowOnceAndShowsTheCount)
 {
@@ -36,8 +40,37 @@ TEST(QtPlatform, BusyIndicatorCoversTheHostWindowOnceAndShowsTheCount)
     DeactiveShowAvi();
     EXPECT_EQ(platform->Overlay(), nullptr);
 
+    // Work that can stop asks; the first question offers "Cancelar", which the user presses.
+    ActiveShowAvi();
+    EXPECT_FALSE(platform->Overlay()->CancelOffered());
+    EXPECT_FALSE(platform->BusyCancelRequested());
+    EXPECT_TRUE(platform->Overlay()->CancelOffered());
+    auto *cancel = platform->Overlay()->findChild<QPushButton *>(QStringLiteral("btnCancelarOcupado"));
+    ASSERT_NE(cancel, nullptr);
+    cancel->click();
+    EXPECT_TRUE(platform->BusyCancelRequested());
+    DeactiveShowAvi();
+    ActiveShowAvi();
+    EXPECT_FALSE(platform->BusyCancelRequested()) << "a new busy section starts afresh";
+    DeactiveShowAvi();
+
     SetPlatform(previous);
     vnd::SetHostWindow(nullptr, nullptr);
+}
+
+TEST(FolderDialog, AFolderThatCannotBeCreatedSaysWhy)
+{
+    QTemporaryDir temp;
+    QFile file(temp.filePath(QStringLiteral("arquivo")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    QString reason;
+    EXPECT_FALSE(vnd::CreateFolder(temp.filePath(QStringLiteral("arquivo/xml")), reason));
+    EXPECT_EQ(reason, QStringLiteral("uma parte do caminho é um arquivo, não uma pasta"));
+    EXPECT_FALSE(vnd::CreateFolder(temp.filePath(QStringLiteral("arquivo")), reason));
+    EXPECT_EQ(reason, QStringLiteral("já existe um arquivo com esse nome"));
+    EXPECT_TRUE(vnd::CreateFolder(temp.filePath(QStringLiteral("a/b/c")), reason));
+    EXPECT_EQ(vnd::CreateFolderReason(EACCES), QStringLiteral("sem permissão para criar pastas neste local"));
 }
 
 TEST(FolderDialog, CreatesATypedFolderOnlyAfterTheUserAgrees)

@@ -4,6 +4,7 @@
 #include "host/errors.h"
 #include "host/session.h"
 #include "host/ui/hostwindow.h"
+#include "host/ui/producticon.h"
 #include "tests/support/scripted_platform.h"
 #include "tests/support/testutil.h"
 
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -178,4 +180,25 @@ TEST(Shell, ScreenshotIsWrittenAsPng)
     const QString file = temp.filePath(QStringLiteral("host.png"));
     ASSERT_TRUE(vnd::SaveScreenshot(window, file));
     EXPECT_TRUE(vndtest::ReadFile(file).startsWith("\x89PNG"));
+}
+
+TEST(Shell, TheUsageIsPrintedWithoutADisplayAndWindowsCarryTheProductIcon)
+{
+    QProcess host;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    host.setProcessEnvironment(env);
+    host.start(QStringLiteral(VND_HOST_BINARY), {QStringLiteral("--help")});
+    ASSERT_TRUE(host.waitForFinished(20000));
+    EXPECT_EQ(host.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
+    const QString usage = QString::fromUtf8(host.readAllStandardOutput());
+    EXPECT_TRUE(usage.contains(QStringLiteral("--config"))) << usage.toStdString();
+    EXPECT_TRUE(usage.contains(QStringLiteral("VND_SERVER_HOST")));
+
+    vnd::MainWindow window(vnd::HostConfig{});
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Quorvel Retaguarda"));
+    EXPECT_EQ(window.windowIcon().cacheKey(), vnd::ProductIcon().cacheKey());
 }
