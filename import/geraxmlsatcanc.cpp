@@ -41,12 +41,7 @@ void TImportacaoXml::CancelaCupomSat(const IXMLNode &cfeCanc, bool &primeiroDoc,
     venda.FieldByName(QStringLiteral("CDSERIESAT")).SetAsString(TextoFilho(ide, "nserieSAT"));
     venda.FieldByName(QStringLiteral("CDCAIXA")).SetAsString(TextoFilho(ide, "numeroCaixa"));
     const QString serie = venda.FieldByName(QStringLiteral("CDSERIESAT")).AsString();
-    if (primeiroDoc) {
-        m_globals.stSerieSatNovo = serie;
-        primeiroDoc = false;
-    } else {
-        m_globals.stSerieSatAnterior = serie;
-    }
+    AnotaSerieSat(serie, primeiroDoc);
     venda.Post();
 
     // Only the branch (1-4) of the answer counts here; the cash register comes from the fallback.

@@ -127,6 +127,9 @@ private:
     // (the cache), also for an empty serial; sets stFilial.
     FilialSat FilialDoCupom(QHash<QString, FilialSat> &cache);
     void EnviaCupomSat(const FilialSat &filial);
+    // The serial rule of the SAT readers: the first document of a file sets the new serial, the others the
+    // previous one.
+    void AnotaSerieSat(const QString &serie, bool &primeiroDoc);
     // SAT cancellation: fills the sale set from one CFeCanc and sends it when a branch was found.
     void CancelaCupomSat(const IXMLNode &cfeCanc, bool &primeiroDoc, QHash<QString, FilialSat> &filiais);
     // The server's branch answer for the NFC-e in the sale set: asked once per issuer and series in a

@@ -41,12 +41,7 @@ void TImportacaoXml::PreencheCupomSat(const IXMLNode &cfe, bool &primeiroDoc)
     venda.FieldByName(QStringLiteral("NRINSJURFILI")).SetAsString(TextoFilho(emitente, "CNPJ"));
     venda.FieldByName(QStringLiteral("CDSERIESAT")).SetAsString(TextoFilho(ide, "nserieSAT"));
     const QString serie = venda.FieldByName(QStringLiteral("CDSERIESAT")).AsString();
-    if (primeiroDoc) {
-        m_globals.stSerieSatNovo = serie;
-        primeiroDoc = false;
-    } else {
-        m_globals.stSerieSatAnterior = serie;
-    }
+    AnotaSerieSat(serie, primeiroDoc);
     venda.FieldByName(QStringLiteral("DTVENDA"))
         .SetAsDateTime(DataHoraSat(TextoFilho(ide, "dEmi"), TextoFilho(ide, "hEmi")));
     venda.FieldByName(QStringLiteral("NRLANCTONFCE")).SetAsString(TextoFilho(ide, "cNF"));
@@ -137,6 +132,17 @@ void TImportacaoXml::EnviaCupomSat(const FilialSat &filial)
     CheckResultServ(Chama(QStringLiteral("setValidaXml"), {QVariant(argumentos)}));
     if (!m_globals.stFilial.isEmpty()) {
         ContaGravacao(CheckResultServ(Chama(QStringLiteral("setVendas"), {QVariant(argumentos)})));
+    }
+}
+
+void TImportacaoXml::AnotaSerieSat(const QString &serie, bool &primeiroDoc)
+{
+    // The first document's serial is the new one, every later one's the previous.
+    if (primeiroDoc) {
+        m_globals.stSerieSatNovo = serie;
+        primeiroDoc = false;
+    } else {
+        m_globals.stSerieSatAnterior = serie;
     }
 }
 
