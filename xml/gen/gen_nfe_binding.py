@@ -417,12 +417,12 @@ def member_decls(cls):
     return out
 
 
-def class_decl(cls):
+def class_decl(cls, iid_prefix):
     collections = [m for m in cls.members if m.kind == 'collection']
     complex_children = registered_children(cls)
     base = 'TXMLNodeCollection' if cls.self_item else 'TXMLNode'
     out = ['', '// %s' % (cls.doc or cls.name), 'class %s : public %s' % (cls.name, base), '{', 'public:',
-           '    static constexpr const char IID[] = "%s";' % cls.iface]
+           '    static constexpr const char IID[] = "%s%s";' % (iid_prefix, cls.iface)]
     if cls.self_item:
         out.append('    explicit %s(const TXMLNodeInit &init);' % cls.name)
         out += collection_decl(cls.name, cls.self_item)
@@ -445,10 +445,10 @@ def class_decl(cls):
     return out
 
 
-def list_decl(name, m):
+def list_decl(name, m, iid_prefix):
     out = ['', '// The %s items of an element.' % m.name,
            'class %s : public TXMLNodeCollection' % name, '{', 'public:',
-           '    static constexpr const char IID[] = "I%s";' % name[1:],
+           '    static constexpr const char IID[] = "%sI%s";' % (iid_prefix, name[1:]),
            '    explicit %s(const TXMLNodeInit &init);' % name]
     out += collection_decl(name, m)
     out.append('};')
@@ -605,6 +605,9 @@ def main():
     classes = ordered_classes(model)
     lists = sorted(model.lists.items())
     closing = ['', '} // namespace %s' % layout.namespace] if layout.namespace else []
+    # The interface identifiers name the layout's namespace, so that each one is unique in a program
+    # that uses both bindings and a failed cast says which layout it expected.
+    iid_prefix = layout.namespace + '::' if layout.namespace else ''
 
     head = [header_top(layout)]
     names = [c.name for c in classes] + [name for name, _ in lists]
@@ -614,9 +617,9 @@ def main():
     for n in names:
         head.append('using I%s = std::shared_ptr<%s>;' % (n[1:], n))
     for cls in classes:
-        head += class_decl(cls)
+        head += class_decl(cls, iid_prefix)
     for name, m in lists:
-        head += list_decl(name, m)
+        head += list_decl(name, m, iid_prefix)
     head.append(HEADER_BOTTOM)
     if closing:
         head += closing[1:]
