@@ -9,6 +9,7 @@
 #include "import/ui/frmlogimparqxml.h"
 #include "xml/UUtf8.h"
 #include "xml/nfe_v310.h"
+#include "xml/nfe_v400.h"
 
 #ifdef VND_COM_CONFIGURACAO
 #include "settings/frmparamgeraarqauto.h"
@@ -29,14 +30,16 @@ TfrmGeraXml &TelaPrincipal()
 }
 
 // Taking their addresses links the published routines into the module; with default visibility they
-// are then in its export table under their own names.
+// are then in its export table under their own names. The NF-e bindings of both layouts go with their
+// entries: the 3.10 one in the global namespace, the 4.00 one in nfe_v400.
 [[gnu::used]] const void *const kRotinasPublicadas[] = {
     reinterpret_cast<const void *>(&UnicodeToUtf8), reinterpret_cast<const void *>(&Utf8ToUnicode),
     reinterpret_cast<const void *>(&UTF8Encode),    reinterpret_cast<const void *>(&UTF8Decode),
     reinterpret_cast<const void *>(&AnsiToUtf8),    reinterpret_cast<const void *>(&Utf8ToAnsi),
     reinterpret_cast<const void *>(&GetNFe),        reinterpret_cast<const void *>(&LoadNFe),
-    reinterpret_cast<const void *>(&NewNFe),        reinterpret_cast<const void *>(&CriaFiltGerXml),
-    reinterpret_cast<const void *>(&CriaEndArqXML),
+    reinterpret_cast<const void *>(&NewNFe),        reinterpret_cast<const void *>(&nfe_v400::GetNFe),
+    reinterpret_cast<const void *>(&nfe_v400::LoadNFe), reinterpret_cast<const void *>(&nfe_v400::NewNFe),
+    reinterpret_cast<const void *>(&CriaFiltGerXml), reinterpret_cast<const void *>(&CriaEndArqXML),
 };
 
 #ifdef VND_COM_CONFIGURACAO

@@ -122,7 +122,9 @@ TEST_F(Modulo, ExportsTheEntryTheCreatorsAndThePublishedXmlRoutines)
         Exportada(nome);
     // The C++ routines are exported under their C++ names.
     for (const char *nome : {"_Z10UTF8EncodeRK7QString", "_Z10UTF8DecodeRK10QByteArray", "_Z10AnsiToUtf8RK10QByteArray",
-                             "_Z10Utf8ToAnsiRK10QByteArray", "_Z6GetNFeRKSt10shared_ptrI12TXMLDocumentE", "_Z7LoadNFeRK7QString", "_Z6NewNFev"})
+                             "_Z10Utf8ToAnsiRK10QByteArray", "_Z6GetNFeRKSt10shared_ptrI12TXMLDocumentE", "_Z7LoadNFeRK7QString", "_Z6NewNFev",
+                             "_ZN8nfe_v4006GetNFeERKSt10shared_ptrI12TXMLDocumentE", "_ZN8nfe_v4007LoadNFeERK7QString",
+                             "_ZN8nfe_v4006NewNFeEv"})
         EXPECT_NE(m_biblioteca->resolve(nome), nullptr) << nome;
 
     using Codifica = uint32_t (*)(char *, uint32_t, const char16_t *, uint32_t);

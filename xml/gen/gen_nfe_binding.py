@@ -1,19 +1,27 @@
 #!/usr/bin/env python3
-"""Generates the typed NF-e 3.10 binding (unit nfe_v310) from the published schema files.
+"""Generates a typed NF-e binding (unit nfe_v310 or nfe_v400) from the published schema files.
 
-Usage: gen_nfe_binding.py SCHEMA_DIR OUT_DIR PARTS
+Usage: gen_nfe_binding.py LAYOUT SCHEMA_DIR OUT_DIR PARTS     (LAYOUT: 3.10 or 4.00)
 
-Writes OUT_DIR/nfe_v310.h and OUT_DIR/nfe_v310_1.cpp .. nfe_v310_PARTS.cpp. The rule:
+Writes OUT_DIR/<unit>.h and OUT_DIR/<unit>_1.cpp .. <unit>_PARTS.cpp. The rule, the same for both
+layouts:
 - one class per element type reachable from the element NFe: a named type keeps its name
   (TXML + type name), an anonymous type takes the element name with its first letter upper-cased;
+  when several anonymous types would take one name, each of them is named after the class that holds
+  it instead (TXML + holder without TXML + "_" + element name with its first letter upper-cased);
 - per class, in schema order, a getter and a setter for every attribute and simple child element,
   a typed getter for every complex child element, and a collection getter for the repeating
-  elements listed in CHILD_COLLECTIONS; every other repeating element is bound as a single child;
-- the types in SELF_COLLECTIONS hold only their repeating items and are collections themselves;
+  elements listed in the layout's collections; every other repeating element is bound as a single
+  child;
+- the types in the layout's self-collections hold only their repeating items and are collections
+  themselves;
 - accessor names are Get_/Set_ + the XML name with its first letter upper-cased, plus "_" when the
   name is a reserved word (C++ keywords, and "mod" and "type", compared without case).
-The build fails when the schema and these lists disagree (a listed collection that does not repeat,
-two different types that would get one class name).
+The 3.10 unit is in the global namespace; the 4.00 unit in namespace nfe_v400, so that both can be
+used in one program.
+The build fails when the schema and the lists disagree: a listed collection that does not repeat or
+is not found, two different types that would get one class name, and, for a layout whose lists are
+complete (4.00), a repeating element or a collection-only type that is not listed.
 """
 
 import os
@@ -24,14 +32,48 @@ import xml.etree.ElementTree as ET
 XS = 'http://www.w3.org/2001/XMLSchema'
 NFE_NS = 'http://www.portalfiscal.inf.br/nfe'
 DS_NS = 'http://www.w3.org/2000/09/xmldsig#'
-ROOT_SCHEMA = 'nfe_v3.10.xsd'
 
-CHILD_COLLECTIONS = {
-    ('TXMLIde', 'NFref'), ('TXMLInfNFe', 'det'), ('TXMLInfNFe', 'pag'),
-    ('TXMLProd', 'NVE'), ('TXMLProd', 'detExport'), ('TXMLProd', 'med'), ('TXMLProd', 'arma'),
-    ('TXMLTransp', 'reboque'), ('TXMLTransp', 'vol'), ('TXMLVol', 'lacres'), ('TXMLCana', 'forDia'),
-}
-SELF_COLLECTIONS = {'TXMLTransformsType': 'Transform', 'TXMLTransformType': 'XPath'}
+
+class Layout:
+    def __init__(self, version, root, unit, namespace, collections, self_collections, complete):
+        self.version = version              # "3.10"
+        self.root = root                    # the schema file that declares NFe
+        self.unit = unit                    # name of the generated files
+        self.namespace = namespace          # C++ namespace of the unit, or None for the global one
+        self.collections = collections      # (class, element) bound as collections
+        self.self_collections = self_collections  # class -> item element
+        self.complete = complete            # every repeating element must be listed
+
+
+# Layout 3.10: the repeating elements that were chosen for collections; dup, DI, adi, autXML,
+# obsCont, procRef and deduc stay single children, as callers of this layout expect.
+LAYOUT_310 = Layout(
+    '3.10', 'nfe_v3.10.xsd', 'nfe_v310', None,
+    {
+        ('TXMLIde', 'NFref'), ('TXMLInfNFe', 'det'), ('TXMLInfNFe', 'pag'),
+        ('TXMLProd', 'NVE'), ('TXMLProd', 'detExport'), ('TXMLProd', 'med'), ('TXMLProd', 'arma'),
+        ('TXMLTransp', 'reboque'), ('TXMLTransp', 'vol'), ('TXMLVol', 'lacres'), ('TXMLCana', 'forDia'),
+    },
+    {'TXMLTransformsType': 'Transform', 'TXMLTransformType': 'XPath'},
+    False)
+
+# Layout 4.00: every repeating element of the schema, as the generator finds them, so that no item
+# of a list (a second payment in detPag, a second duplicate) is out of typed reach.
+LAYOUT_400 = Layout(
+    '4.00', 'nfe_v4.00.xsd', 'nfe_v400', 'nfe_v400',
+    {
+        ('TXMLIde', 'NFref'), ('TXMLInfNFe', 'autXML'), ('TXMLInfNFe', 'det'),
+        ('TXMLProd', 'NVE'), ('TXMLProd', 'gCred'), ('TXMLProd', 'DI'), ('TXMLDI', 'adi'),
+        ('TXMLProd', 'detExport'), ('TXMLProd', 'rastro'), ('TXMLProd', 'arma'),
+        ('TXMLComb', 'origComb'), ('TXMLTransp', 'reboque'), ('TXMLTransp', 'vol'),
+        ('TXMLVol', 'lacres'), ('TXMLCobr', 'dup'), ('TXMLPag', 'detPag'),
+        ('TXMLInfAdic', 'obsCont'), ('TXMLInfAdic', 'obsFisco'), ('TXMLInfAdic', 'procRef'),
+        ('TXMLCana', 'forDia'), ('TXMLCana', 'deduc'), ('TXMLAgropecuario', 'defensivo'),
+    },
+    {'TXMLGPagAntecipado': 'refNFe', 'TXMLTransformsType': 'Transform', 'TXMLTransformType': 'XPath'},
+    True)
+
+LAYOUTS = {l.version: l for l in (LAYOUT_310, LAYOUT_400)}
 
 CPP_KEYWORDS = set('''alignas alignof and and_eq asm auto bitand bitor bool break case catch char char8_t
 char16_t char32_t class compl concept const consteval constexpr constinit const_cast continue co_await
@@ -54,15 +96,16 @@ class Fail(Exception):
 class Schemas:
     """The global types and elements of the schema files, with each file's prefix map."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, root):
         self.folder = folder
         self.types = {}      # (ns, name) -> (node, file)
         self.elements = {}   # (ns, name) -> (node, file)
         self.prefixes = {}   # file -> {prefix: ns}
+        self.targets = {}    # file -> target namespace
         self.loaded = set()
-        self.load(ROOT_SCHEMA)
+        self.load(root)
 
-    def load(self, name):
+    def load(self, name, includer_target=None):
         if name in self.loaded:
             return
         self.loaded.add(name)
@@ -71,17 +114,23 @@ class Schemas:
         for event, item in ET.iterparse(path, events=('start-ns',)):
             prefixes.setdefault(item[0], item[1])
         root = ET.parse(path).getroot()
-        self.prefixes[name] = prefixes
         target = root.get('targetNamespace')
+        if target is None and includer_target is not None:
+            # An included file without a target namespace takes the one of the file that includes
+            # it, and so do its unprefixed references (the 4.00 package's DFeTiposBasicos).
+            target = includer_target
+            prefixes.setdefault('', target)
+        self.prefixes[name] = prefixes
+        self.targets[name] = target
         for child in root:
-            if child.tag in (q('include'), q('import')):
+            if child.tag == q('include'):
+                self.load(child.get('schemaLocation'), target)
+            elif child.tag == q('import'):
                 self.load(child.get('schemaLocation'))
             elif child.tag in (q('complexType'), q('simpleType')):
                 self.types[(target, child.get('name'))] = (child, name)
             elif child.tag == q('element'):
                 self.elements[(target, child.get('name'))] = (child, name)
-        self.targets = getattr(self, 'targets', {})
-        self.targets[name] = target
 
     def resolve(self, qname, file):
         prefix, _, local = qname.rpartition(':')
@@ -104,7 +153,9 @@ def documentation(node):
     if doc is None or not doc.text:
         return ''
     text = ' '.join(doc.text.split())
-    return text if len(text) <= 100 else text[:97].rstrip() + '...'
+    text = text if len(text) <= 100 else text[:97].rstrip() + '...'
+    # A line comment that ends in a backslash would swallow the next line of the output.
+    return text.rstrip('\\')
 
 
 class Member:
@@ -130,41 +181,72 @@ class Class:
         return 'I' + self.name[1:]
 
 
+class Clash(Exception):
+    """Two anonymous types would take one class name; the model is built again with it qualified."""
+
+    def __init__(self, name):
+        super().__init__(name)
+        self.name = name
+
+
 class Model:
-    def __init__(self, schemas):
+    def __init__(self, schemas, layout, qualified=frozenset()):
         self.s = schemas
+        self.layout = layout
+        self.qualified = qualified  # plain class names that several anonymous types would take
         self.classes = {}   # name -> Class
         self.keys = {}      # name -> identity of the type it was made from
         self.lists = {}     # list class name -> (item Member)
         self.used = set()
+        self.repeating = set()  # (class, element) of every repeating child element met
 
     def build(self):
         node, file = self.s.elements[(NFE_NS, 'NFe')]
         ns, local = self.s.resolve(node.get('type'), file)
-        self.root = self.complex_class(ns, local, None, 'NFe', None, '')
-        for owner, name in CHILD_COLLECTIONS:
+        self.root = self.complex_class(ns, local, None, 'NFe', None, '', None)
+        for owner, name in sorted(self.layout.collections):
             if (owner, name) not in self.used:
                 raise Fail('coleção %s/%s não encontrada no schema' % (owner, name))
+        for owner in sorted(self.layout.self_collections):
+            if owner not in self.classes:
+                raise Fail('coleção %s não encontrada no schema' % owner)
+        if self.layout.complete:
+            self.check_complete()
 
-    def element_type(self, el, file, ns):
+    def check_complete(self):
+        """Every repeating element is a collection, and every type that holds only one repeating
+        element is a collection itself, as the layout's lists say."""
+        items = {(c, i) for c, i in self.layout.self_collections.items()}
+        missing = sorted(self.repeating - self.layout.collections - items)
+        if missing:
+            raise Fail('elementos repetidos fora da lista de coleções: %s'
+                       % ', '.join('%s/%s' % m for m in missing))
+        for cls in self.classes.values():
+            children = [m for m in cls.members if m.kind != 'attribute']
+            only_items = len(children) == 1 and children[0].repeats and not cls.self_item
+            if only_items:
+                raise Fail('%s contém só a repetição de %s: falta na lista de coleções próprias'
+                           % (cls.name, children[0].name))
+
+    def element_type(self, el, file, ns, holder):
         """(kind, class) of an element declaration: simple, or complex with its class."""
         if el.get('ref'):
             rns, rname = self.s.resolve(el.get('ref'), file)
             ref, rfile = self.s.elements[(rns, rname)]
-            return self.element_type(ref, rfile, rns)
+            return self.element_type(ref, rfile, rns, holder)
         name = el.get('name')
         if el.get('type'):
             tns, tname = self.s.resolve(el.get('type'), file)
             if tns == XS or self.s.types[(tns, tname)][0].tag == q('simpleType'):
                 return ('simple', None, ns, name)
-            return ('complex', self.complex_class(tns, tname, None, name, ns, ''), ns, name)
+            return ('complex', self.complex_class(tns, tname, None, name, ns, '', holder), ns, name)
         inline = el.find(q('complexType'))
         if inline is not None:
-            cls = self.complex_class(ns, None, (inline, file), name, ns, documentation(el))
+            cls = self.complex_class(ns, None, (inline, file), name, ns, documentation(el), holder)
             return ('complex', cls, ns, name)
         return ('simple', None, ns, name)
 
-    def complex_class(self, ns, type_name, inline, el_name, el_ns, el_doc):
+    def complex_class(self, ns, type_name, inline, el_name, el_ns, el_doc, holder):
         if type_name is not None:
             node, file = self.s.types[(ns, type_name)]
             cname, key = 'TXML' + type_name, ('named', ns, type_name)
@@ -172,9 +254,14 @@ class Model:
         else:
             node, file = inline
             cname, key = 'TXML' + ucfirst(el_name), ('inline', id(node))
+            if cname in self.qualified:
+                cname = 'TXML%s_%s' % (holder.name[4:], ucfirst(el_name))
             doc = el_doc or el_name
         if cname in self.keys:
             if self.keys[cname] != key:
+                plain = key[0] == 'inline' and cname == 'TXML' + ucfirst(el_name)
+                if plain and self.keys[cname][0] == 'inline':
+                    raise Clash(cname)
                 raise Fail('dois tipos diferentes dariam a classe %s' % cname)
             return self.classes[cname]
         self.keys[cname] = key
@@ -195,7 +282,7 @@ class Model:
         for particle in node:
             if particle.tag in (q('sequence'), q('choice')):
                 self.particles(cls, particle, file, target, 1)
-        item = SELF_COLLECTIONS.get(cls.name)
+        item = self.layout.self_collections.get(cls.name)
         if item:
             children = [m for m in cls.members if m.kind != 'attribute']
             if len(children) != 1 or children[0].name != item or not children[0].repeats:
@@ -209,15 +296,20 @@ class Model:
             if p.tag in (q('sequence'), q('choice')):
                 self.particles(cls, p, file, ns, repeat)
             elif p.tag == q('element'):
-                kind, child, child_ns, name = self.element_type(p, file, ns)
+                kind, child, child_ns, name = self.element_type(p, file, ns, cls)
                 repeats = repeat * occurs(p) > 1
+                if repeats:
+                    self.repeating.add((cls.name, name))
                 m = Member(kind, name, child, child_ns, repeats)
-                if (cls.name, name) in CHILD_COLLECTIONS:
+                if (cls.name, name) in self.layout.collections:
                     if not repeats:
                         raise Fail('%s/%s não se repete no schema' % (cls.name, name))
                     self.used.add((cls.name, name))
                     m.kind = 'collection'
                     m.list_name = (child.name if child else 'TXML' + ucfirst(name)) + 'List'
+                    known = self.lists.get(m.list_name)
+                    if known and (known.name != name or known.cls is not child):
+                        raise Fail('duas coleções diferentes dariam a classe %s' % m.list_name)
                     self.lists[m.list_name] = m
                 same = [x for x in cls.members if x.name == name]
                 if same:
@@ -229,6 +321,19 @@ class Model:
                 cls.members.append(m)
 
 
+def build_model(schemas, layout):
+    """The model of the layout; names that several anonymous types would take are qualified by
+    their holders, all of them, so that no type's name depends on which one the walk met first."""
+    qualified = set()
+    while True:
+        model = Model(schemas, layout, frozenset(qualified))
+        try:
+            model.build()
+            return model
+        except Clash as clash:
+            qualified.add(clash.name)
+
+
 def occurs(node):
     top = node.get('maxOccurs', '1')
     return 10 ** 6 if top == 'unbounded' else int(top)
@@ -237,9 +342,9 @@ def occurs(node):
 # ---------------------------------------------------------------- output
 
 HEADER_TOP = '''#pragma once
-// NF-e 3.10 binding, generated by xml/gen/gen_nfe_binding.py from the published schema
-// (xml/schemas/nfe310). Do not edit: change the generator or the schema instead.
-//
+// NF-e %(version)s binding, generated by xml/gen/gen_nfe_binding.py from the published schema
+// (xml/schemas/%(folder)s). Do not edit: change the generator or the schema instead.
+//%(namespace_note)s
 // One class per element type: TXML<name> implements interface IXML<name> (a std::shared_ptr of it).
 // Accessors, in schema order:
 //   attribute         Get_X() = AttributeNodes()["x"]->Text();  Set_X(v) = SetAttribute("x", v)
@@ -256,8 +361,8 @@ HEADER_TOP = '''#pragma once
 #include <QString>
 #include <memory>
 
-// The target namespace of the NF-e schema.
-inline constexpr const char TargetNamespace[] = "%s";
+%(namespace_open)s// The target namespace of the NF-e schema.
+inline constexpr const char TargetNamespace[] = "%(target)s";
 '''
 
 HEADER_BOTTOM = '''
@@ -312,12 +417,12 @@ def member_decls(cls):
     return out
 
 
-def class_decl(cls):
+def class_decl(cls, iid_prefix):
     collections = [m for m in cls.members if m.kind == 'collection']
     complex_children = registered_children(cls)
     base = 'TXMLNodeCollection' if cls.self_item else 'TXMLNode'
     out = ['', '// %s' % (cls.doc or cls.name), 'class %s : public %s' % (cls.name, base), '{', 'public:',
-           '    static constexpr const char IID[] = "%s";' % cls.iface]
+           '    static constexpr const char IID[] = "%s%s";' % (iid_prefix, cls.iface)]
     if cls.self_item:
         out.append('    explicit %s(const TXMLNodeInit &init);' % cls.name)
         out += collection_decl(cls.name, cls.self_item)
@@ -340,10 +445,10 @@ def class_decl(cls):
     return out
 
 
-def list_decl(name, m):
+def list_decl(name, m, iid_prefix):
     out = ['', '// The %s items of an element.' % m.name,
            'class %s : public TXMLNodeCollection' % name, '{', 'public:',
-           '    static constexpr const char IID[] = "I%s";' % name[1:],
+           '    static constexpr const char IID[] = "%sI%s";' % (iid_prefix, name[1:]),
            '    explicit %s(const TXMLNodeInit &init);' % name]
     out += collection_decl(name, m)
     out.append('};')
@@ -480,14 +585,31 @@ def write(path, lines):
         f.write(text)
 
 
+def header_top(layout):
+    note = ''
+    opening = ''
+    if layout.namespace:
+        note = ('\n// Everything below is in namespace %s, so that the bindings of both layouts can be used in one\n'
+                '// program.\n//' % layout.namespace)
+        opening = 'namespace %s\n{\n\n' % layout.namespace
+    return HEADER_TOP % {'version': layout.version, 'folder': 'nfe' + layout.version.replace('.', ''),
+                         'namespace_note': note, 'namespace_open': opening, 'target': NFE_NS}
+
+
 def main():
-    schema_dir, out_dir, parts = sys.argv[1], sys.argv[2], int(sys.argv[3])
-    model = Model(Schemas(schema_dir))
-    model.build()
+    layout = LAYOUTS.get(sys.argv[1]) if len(sys.argv) == 5 else None
+    if layout is None:
+        sys.exit('uso: gen_nfe_binding.py %s PASTA_DOS_SCHEMAS PASTA_DE_SAIDA PARTES' % '|'.join(LAYOUTS))
+    schema_dir, out_dir, parts = sys.argv[2], sys.argv[3], int(sys.argv[4])
+    model = build_model(Schemas(schema_dir, layout.root), layout)
     classes = ordered_classes(model)
     lists = sorted(model.lists.items())
+    closing = ['', '} // namespace %s' % layout.namespace] if layout.namespace else []
+    # The interface identifiers name the layout's namespace, so that each one is unique in a program
+    # that uses both bindings and a failed cast says which layout it expected.
+    iid_prefix = layout.namespace + '::' if layout.namespace else ''
 
-    head = [HEADER_TOP % NFE_NS]
+    head = [header_top(layout)]
     names = [c.name for c in classes] + [name for name, _ in lists]
     for n in names:
         head.append('class %s;' % n)
@@ -495,12 +617,14 @@ def main():
     for n in names:
         head.append('using I%s = std::shared_ptr<%s>;' % (n[1:], n))
     for cls in classes:
-        head += class_decl(cls)
+        head += class_decl(cls, iid_prefix)
     for name, m in lists:
-        head += list_decl(name, m)
+        head += list_decl(name, m, iid_prefix)
     head.append(HEADER_BOTTOM)
+    if closing:
+        head += closing[1:]
     os.makedirs(out_dir, exist_ok=True)
-    write(os.path.join(out_dir, 'nfe_v310.h'), head)
+    write(os.path.join(out_dir, layout.unit + '.h'), head)
 
     # Units of definitions, split into parts of about the same length so that they compile in the
     # same time.
@@ -519,10 +643,14 @@ def main():
         size += len(unit)
     for p in range(parts):
         body = ['// Generated by xml/gen/gen_nfe_binding.py; do not edit.', '',
-                '#include "xml/nfe_v310.h"', '']
+                '#include "xml/%s.h"' % layout.unit, '']
         if p == 0:
-            body += ['#include "xml/xmlencoding.h"', '', ENTRY]
-        write(os.path.join(out_dir, 'nfe_v310_%d.cpp' % (p + 1)), body + bodies[p])
+            body += ['#include "xml/xmlencoding.h"', '']
+        if layout.namespace:
+            body += ['namespace %s' % layout.namespace, '{']
+        if p == 0:
+            body += [ENTRY]
+        write(os.path.join(out_dir, '%s_%d.cpp' % (layout.unit, p + 1)), body + bodies[p] + closing)
 
 
 if __name__ == '__main__':
