@@ -179,7 +179,7 @@ QByteArray ProcessedNfce(const SaleRow &row)
                                      (withUrl ? Element("urlChave", row.qrSite) : QByteArray()) + "</infNFeSupl>";
             x.insert(end + 9, block);
         }
-        CheckNfeParses(x);
+        CheckNfeParses(x, row.version);
         // nfeProc brings its own declaration; any declaration of the document goes.
         if (x.startsWith(kUtf8Declaration))
             x.remove(0, kUtf8Declaration.size());

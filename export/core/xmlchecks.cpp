@@ -3,15 +3,22 @@
 #include "export/core/nfceassembly.h"
 #include "host/errors.h"
 #include "xml/nfe_v310.h"
+#include "xml/nfe_v400.h"
 #include "xml/xmldoc.h"
 
 namespace vnd::assembly {
 
-void CheckNfeParses(const QByteArray &nfe)
+void CheckNfeParses(const QByteArray &nfe, const QByteArray &version)
 {
-    IXMLTNFe doc = NewNFe();
-    // The bytes are already UTF-8: loading them directly spares a round trip through wide text.
-    doc->OwnerDocument()->LoadFromUtf8(nfe);
+    // Into a new document of the note's own layout. The bytes are already UTF-8: loading them directly
+    // spares a round trip through wide text.
+    if (version.trimmed() == "4.00") {
+        nfe_v400::IXMLTNFe doc = nfe_v400::NewNFe();
+        doc->OwnerDocument()->LoadFromUtf8(nfe);
+    } else {
+        IXMLTNFe doc = NewNFe();
+        doc->OwnerDocument()->LoadFromUtf8(nfe);
+    }
 }
 
 QByteArray BuildCancellationEvent(const SaleRow &row)
