@@ -63,4 +63,14 @@ struct ByteArrayBody
     };
 };
 
+// A completion condition for asio::async_read and async_write that takes as much per system call as the
+// system gives: the default stops every 64 KB, and a page of the sale list is megabytes.
+struct AllAtOnce
+{
+    std::size_t operator()(const boost::system::error_code &ec, std::size_t) const
+    {
+        return ec ? 0 : std::size_t(1) << 30;
+    }
+};
+
 } // namespace vnd

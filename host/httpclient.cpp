@@ -3,6 +3,7 @@
 #include "host/bytearraybody.h"
 
 #include <boost/asio/connect.hpp>
+#include <boost/asio/read.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
@@ -201,7 +202,7 @@ HttpClient::Outcome HttpClient::Exchange(const QByteArray &request, const QByteA
     const std::array<asio::const_buffer, 2> out{asio::buffer(request.constData(), std::size_t(request.size())),
                                                 asio::buffer(body.constData(), std::size_t(body.size()))};
     d.Tcp().expires_after(std::chrono::seconds(m_ioSeconds));
-    error_code ec = d.Await([&](auto handler) { d.WithStream([&](auto &s) { asio::async_write(s, out, std::move(handler)); }); });
+    error_code ec = d.Await([&](auto handler) { d.WithStream([&](auto &s) { asio::async_write(s, out, AllAtOnce{}, std::move(handler)); }); });
     if (ec)
         throw HttpTransportError(ec == beast::error::timeout ? QStringLiteral("tempo de espera esgotado (%1 s)").arg(m_ioSeconds)
                                                              : QStringLiteral("falha ao enviar: %1").arg(Reason(ec)));
@@ -216,14 +217,31 @@ HttpClient::Outcome HttpClient::Exchange(const QByteArray &request, const QByteA
          ec == asio::ssl::error::stream_truncated))
         return Outcome::StaleConnection;
     m_answered = true;
-    if (!ec)
-        ec = d.Await([&](auto handler) { d.WithStream([&](auto &s) { http::async_read(s, d.buffer, parser, std::move(handler)); }); });
     if (ec)
         throw HttpTransportError(ReadFailure(ec, m_ioSeconds));
     auto &message = parser.get();
     response.status = message.result_int();
-    response.body = std::move(message.body());
-    if (!message.keep_alive())
+    const bool keepAlive = message.keep_alive();
+    if (const auto length = parser.content_length(); length && !parser.chunked()) {
+        // The length is the parser's (checked, single); the body of megabytes then goes straight from
+        // the socket into its place in large reads, instead of through the parser's small buffer.
+        response.body.resize(qsizetype(*length));
+        const std::size_t buffered = std::min<std::size_t>(d.buffer.size(), std::size_t(*length));
+        asio::buffer_copy(asio::buffer(response.body.data(), buffered), d.buffer.data());
+        d.buffer.consume(buffered);
+        if (buffered < *length) {
+            const auto rest = asio::buffer(response.body.data() + buffered, std::size_t(*length) - buffered);
+            ec = d.Await([&](auto handler) { d.WithStream([&](auto &s) { asio::async_read(s, rest, AllAtOnce{}, std::move(handler)); }); });
+            if (ec)
+                throw HttpTransportError(ReadFailure(ec, m_ioSeconds));
+        }
+    } else {
+        ec = d.Await([&](auto handler) { d.WithStream([&](auto &s) { http::async_read(s, d.buffer, parser, std::move(handler)); }); });
+        if (ec)
+            throw HttpTransportError(ReadFailure(ec, m_ioSeconds));
+        response.body = std::move(message.body());
+    }
+    if (!keepAlive)
         Close();
     return Outcome::Done;
 }

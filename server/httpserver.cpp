@@ -14,7 +14,6 @@
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
-#include <boost/asio/thread_pool.hpp>
 
 #include <openssl/ssl.h>
 #include <sys/resource.h>
@@ -80,7 +79,7 @@ QByteArray BearerToken(const QByteArray &authorization)
 
 struct RpcServer::Impl
 {
-    Impl(const RdmGeraXml &r, QByteArray t, int threads) : rdm(r), pool(std::size_t(threads))
+    Impl(const RdmGeraXml &r, QByteArray t, int threads) : rdm(r), pool(threads)
     {
         shared.token = std::move(t);
         shared.pool = &pool;
@@ -90,7 +89,7 @@ struct RpcServer::Impl
 
     const RdmGeraXml &rdm;
     asio::io_context ioc;
-    asio::thread_pool pool;
+    DbPool pool;
     tcp::acceptor acceptor{ioc};
     asio::steady_timer retry{ioc};
     std::unique_ptr<asio::ssl::context> tls;
@@ -124,7 +123,7 @@ RpcServer::RpcServer(const RdmGeraXml &rdm, QString token, int threads)
 
 RpcServer::~RpcServer()
 {
-    m_impl->pool.join();
+    m_impl->pool.Join();
 }
 
 void RpcServer::SetBodyLimit(std::size_t bytes)

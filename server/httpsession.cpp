@@ -271,8 +271,8 @@ private:
         // The method runs on a database thread; the I/O threads go on serving other connections.
         QByteArray body = std::move(req.body());
         m_body.reset();
-        asio::post(*m_shared.pool, [self = Self(), body = std::move(body), keepAlive,
-                                    work = asio::make_work_guard(m_stream.get_executor())]() mutable {
+        m_shared.pool->Post(m_worker, [self = Self(), body = std::move(body), keepAlive,
+                                       work = asio::make_work_guard(m_stream.get_executor())]() mutable {
             QByteArrayList pieces = self->m_shared.server->Handle(body);
             body = QByteArray();
             asio::post(work.get_executor(), [self, keepAlive, pieces = std::move(pieces)]() mutable {
@@ -299,7 +299,7 @@ private:
             if (!piece.isEmpty())
                 buffers.emplace_back(piece.constData(), std::size_t(piece.size()));
         Tcp().expires_after(std::chrono::seconds(kWriteSeconds));
-        asio::async_write(m_stream, buffers, [self = Self(), keepAlive](const error_code &ec, std::size_t) {
+        asio::async_write(m_stream, buffers, AllAtOnce{}, [self = Self(), keepAlive](const error_code &ec, std::size_t) {
             self->m_outPieces.clear();
             if (ec)
                 return self->Drop();
@@ -350,6 +350,7 @@ private:
     bool m_headClock = false; // whether m_deadline runs for the head under way
     bool m_idle = false;      // waiting for a request (or the TLS handshake): a stop closes it
     int m_served = 0;
+    unsigned m_worker = m_shared.nextWorker++; // preferred database thread
     std::size_t m_lingered = 0;
     std::size_t m_scanned = 0; // bytes of the buffer already searched for the end of the head
     static constexpr std::size_t kScratch = 16384;

@@ -2,11 +2,11 @@
 // One connection of the server (internal to httpserver.cpp and httpsession.cpp): its stream, buffer and
 // parser, a deadline on every read, the head read alone and checked before any body is read.
 
+#include "server/dbpool.h"
 #include "server/httpserver.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
-#include <boost/asio/thread_pool.hpp>
 
 #include <atomic>
 #include <memory>
@@ -24,7 +24,8 @@ struct SessionShared
     const RpcServer *server = nullptr;
     QByteArray token;
     std::size_t maxBody = TransportLimits::kDefaultMaxBody;
-    boost::asio::thread_pool *pool = nullptr; // the database threads
+    DbPool *pool = nullptr;                   // the database threads
+    std::atomic<unsigned> nextWorker{0};      // the preferred database thread of the next connection
     boost::asio::ssl::context *tls = nullptr; // null: plain HTTP
     std::atomic<bool> stopping{false};
 
