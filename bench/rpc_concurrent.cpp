@@ -1,6 +1,7 @@
 // bench-libs: vnd_server_lib vnd_docgen
 // rpc_concurrent: 32 clients storing 200 NFC-e sales each (setValidaXml then setVendasNfce, as the import
-// does) while 8 readers fetch pages of 500 rows of the sale list, on one vnd-server process over loopback:
+// does) while 8 readers fetch pages of 500 rows of the sale list (a page every 250 ms each, as people
+// paging through the list), on one vnd-server process over loopback:
 // the clients' aggregate sales/s against one client storing alone (baseline), and the readers' 95th
 // percentile page time against the same readers with no writers. On SQLite, and on PostgreSQL when
 // VND_TEST_PG names a server (a database is made there for the run and dropped after).
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -35,6 +37,7 @@ constexpr int kSalesPerClient = 200;
 constexpr int kReaders = 8;
 constexpr int kPage = 500;
 constexpr int kAlonePages = 20; // pages per reader without writers
+constexpr int kReaderPauseMs = 250; // between a reader's pages
 constexpr quint64 kSeed = 5;
 
 QVariantList Array(const Sale &s)
@@ -89,6 +92,8 @@ std::vector<double> Read(int port, const std::atomic<bool> &done, int pages)
                 const QVariant page = CheckResultServ(net->Call(QStringLiteral("getNotas"), PageParams(qint64((i + r) % 4) * kPage)));
                 mine.push_back(t.nsecsElapsed() / 1e9);
                 (void)page;
+                // A user reads the page before asking for the next one.
+                std::this_thread::sleep_for(std::chrono::milliseconds(kReaderPauseMs));
             }
             std::lock_guard lock(mutex);
             times.insert(times.end(), mine.begin(), mine.end());
