@@ -48,12 +48,12 @@ QStringList OpcoesConexao()
 {
     return {QStringLiteral("config"),     QStringLiteral("server"),   QStringLiteral("port"),
             QStringLiteral("token-file"), QStringLiteral("operador"), QStringLiteral("filial"),
-            QStringLiteral("db")};
+            QStringLiteral("db"),         QStringLiteral("ca-file")};
 }
 
 QStringList FlagsComuns()
 {
-    return {QStringLiteral("quiet"), QStringLiteral("help")};
+    return {QStringLiteral("quiet"), QStringLiteral("help"), QStringLiteral("tls")};
 }
 
 } // namespace vnd::cli

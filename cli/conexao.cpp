@@ -29,6 +29,10 @@ HostConfig Configuracao(const TArgs &args)
     }
     if (args.Has(QStringLiteral("token-file")))
         c.tokenFile = args.Value(QStringLiteral("token-file"));
+    if (args.Has(QStringLiteral("tls")))
+        c.serverTls = true;
+    if (args.Has(QStringLiteral("ca-file")))
+        c.caFile = args.Value(QStringLiteral("ca-file"));
     if (args.Has(QStringLiteral("operador")))
         c.operador = args.Value(QStringLiteral("operador"));
     if (args.Has(QStringLiteral("filial")))
@@ -63,6 +67,8 @@ std::unique_ptr<TNetConnection> Conecta()
     net->Host = Quorvel::WebURL;
     net->Port = Quorvel::WebPort;
     net->Token = Quorvel::WebToken;
+    net->Tls = Quorvel::WebTls;
+    net->CaFile = Quorvel::WebCaFile;
     net->Open();
     return net;
 }

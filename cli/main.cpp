@@ -22,8 +22,9 @@ const char *const kAjudaGeral =
     "  import   importa uma pasta de arquivos XML dos caixas\n"
     "  params   mostra ou altera os parâmetros da geração automática\n"
     "Conexão (também por --config ARQUIVO.ini ou pelo ambiente VND_SERVER_HOST, VND_SERVER_PORT,\n"
-    "VND_TOKEN_FILE, VND_OPERADOR, VND_FILIAL, VND_DB_URL):\n"
+    "VND_TOKEN_FILE, VND_SERVER_TLS, VND_CA_FILE, VND_OPERADOR, VND_FILIAL, VND_DB_URL):\n"
     "  --server HOST --port N --token-file ARQUIVO --operador X --filial 0001 --db URL\n"
+    "  --tls [--ca-file ARQUIVO.pem]   conexão criptografada com o servidor (certificado conferido)\n"
     "Saída: 0 sucesso; 1 quando algum arquivo falhou ou o servidor recusou; 2 uso incorreto.\n"
     "Use vnd04400 COMANDO --help para as opções de cada comando.\n";
 

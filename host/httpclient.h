@@ -1,11 +1,10 @@
 #pragma once
-// A small HTTP/1.1 client for the remote calls: one kept-alive connection, POST requests, answers read
-// straight into one buffer of their announced size with large reads. A page of the sale list is
-// megabytes; read in small pieces, the system calls alone would cost as much as the query.
-
+// The HTTP/1.1 client of the remote calls, on Boost.Beast: one kept-alive connection (TLS when asked),
+// POST requests, a deadline on every step, answers read into one buffer of their announced size.
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <stdexcept>
 
 namespace vnd
@@ -22,10 +21,18 @@ private:
     QString m_reason;
 };
 
+// How the connection is secured: plain HTTP (loopback), or TLS with the server's certificate checked
+// against the CA file (the system's authorities when empty) and the host name.
+struct TlsSettings
+{
+    bool enabled = false;
+    QString caFile;
+};
+
 class HttpClient
 {
 public:
-    HttpClient(QString host, int port);
+    HttpClient(QString host, int port, TlsSettings tls = {});
     ~HttpClient();
     HttpClient(const HttpClient &) = delete;
     HttpClient &operator=(const HttpClient &) = delete;
@@ -45,28 +52,18 @@ public:
     void Close();
 
 private:
+    struct Impl;
     enum class Outcome { Done, StaleConnection };
     Outcome Exchange(const QByteArray &request, const QByteArray &body, Response &response);
     void Connect();
     bool ConnectionLooksAlive() const;
-    // With `more`, the system holds the bytes back for what follows.
-    void SendAll(const char *data, qsizetype size, bool more);
-    // Reads at least one more byte into m_in (beyond m_inEnd); false at the end of the stream.
-    bool Fill();
-    // Reads into [data, data + size) exactly; raises at the end of the stream.
-    void ReadExactly(char *data, qsizetype size);
-    QByteArray ReadLine();
-    void WaitFor(short events);
 
     QString m_host;
     int m_port;
+    TlsSettings m_tls;
     int m_connectSeconds = 5;
     int m_ioSeconds = 600;
-    int m_fd = -1;
-    // Bytes received and not yet consumed: m_in[m_inBegin, m_inEnd).
-    QByteArray m_in;
-    qsizetype m_inBegin = 0;
-    qsizetype m_inEnd = 0;
+    std::unique_ptr<Impl> m_impl;
     // Whether the server began answering the request being exchanged.
     bool m_answered = false;
 };

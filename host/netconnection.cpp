@@ -11,7 +11,7 @@ struct TNetConnection::Impl
     std::unique_ptr<vnd::HttpClient> client;
 };
 
-TNetConnection::TNetConnection() : m_impl(std::make_unique<Impl>()) {}
+TNetConnection::TNetConnection() : Tls(Quorvel::WebTls), CaFile(Quorvel::WebCaFile), m_impl(std::make_unique<Impl>()) {}
 TNetConnection::~TNetConnection() = default;
 
 QString TNetConnection::Address() const { return QStringLiteral("%1:%2").arg(Host).arg(Port); }
@@ -20,7 +20,7 @@ void TNetConnection::Open()
 {
     if (BeforeConnect)
         BeforeConnect(*this);
-    m_impl->client = std::make_unique<vnd::HttpClient>(Host, Port);
+    m_impl->client = std::make_unique<vnd::HttpClient>(Host, Port, vnd::TlsSettings{Tls, CaFile});
     m_impl->client->SetTimeouts(5, TimeoutSeconds);
     m_connected = true;
     try {

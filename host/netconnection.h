@@ -26,6 +26,9 @@ public:
     QString Host = QStringLiteral("127.0.0.1");
     int Port = 8044;
     QString Token;
+    // TLS, and the authorities its certificate is checked against; the session's values unless set.
+    bool Tls;
+    QString CaFile;
     // Seconds a call may take before it fails.
     int TimeoutSeconds = 600;
     // Module of the methods ("VND04400.rdmGeraXml").

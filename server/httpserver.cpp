@@ -2,32 +2,24 @@
 
 #include "host/errors.h"
 #include "host/rpc.h"
+#include "server/httpsession.h"
 
 #include <QElapsedTimer>
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <sys/uio.h>
-#include <unistd.h>
+#include <QFile>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+
+#include <openssl/ssl.h>
+#include <sys/resource.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cctype>
-#include <cerrno>
-#include <charconv>
-#include <climits>
-#include <condition_variable>
 #include <cstdio>
-#include <cstring>
-#include <deque>
-#include <mutex>
-#include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -41,8 +33,9 @@ constexpr int kMethodNotFound = -32601;
 constexpr int kServerError = -32000;
 constexpr int kInternalError = -32603;
 
-// The largest request body accepted: a whole sale list for geraXml is the biggest a host sends.
-constexpr size_t kMaxBody = size_t(256) * 1024 * 1024;
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+using error_code = boost::system::error_code;
 
 void LogCall(const QString &method, qint64 ms, int rows, const QString &error)
 {
@@ -69,480 +62,167 @@ bool SameSecret(const QByteArray &a, const QByteArray &b)
     return diff == 0;
 }
 
+QByteArray BearerToken(const QByteArray &authorization)
+{
+    const QByteArray value = authorization.trimmed();
+    const qsizetype space = value.indexOf(' ');
+    if (space <= 0 || value.left(space).compare("Bearer", Qt::CaseInsensitive) != 0)
+        return {};
+    return value.mid(space + 1).trimmed();
+}
+
 // ---- HTTP/1.1 transport ----
 //
-// A small server of our own: a thread accepts, a pool of workers serves one connection each for as
-// long as it is kept alive. A request is read with as few system calls as its size allows (the head and
-// the start of the body usually come in one read, the rest of the body straight into its buffer) and
-// answered with one write of head and body together.
-
-namespace {
-
-constexpr size_t kMaxHead = 64 * 1024;
-constexpr int kKeepAliveMs = 2000;     // an idle kept connection is held this long
-constexpr int kReadTimeoutMs = 600000; // a request that has begun may arrive this slowly
-constexpr int kMaxRequestsPerConnection = 1000;
-
-// Why a connection is given up without an answer.
-struct Dropped
-{
-};
-
-// A request refused with this status before its body is read.
-struct Refused
-{
-    int status;
-};
-
-struct Request
-{
-    std::string method;
-    std::string target;
-    bool http11 = true;
-    std::vector<std::pair<std::string, std::string>> headers;
-    QByteArray body;
-
-    const std::string *Header(std::string_view name) const
-    {
-        for (const auto &[key, value] : headers) {
-            if (key.size() == name.size() &&
-                std::equal(key.begin(), key.end(), name.begin(),
-                           [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); }))
-                return &value;
-        }
-        return nullptr;
-    }
-};
-
-bool HasToken(const std::string &value, std::string_view token)
-{
-    std::string lower(value);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return lower.find(token) != std::string::npos;
-}
-
-const char *StatusText(int status)
-{
-    switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 413: return "Payload Too Large";
-    case 431: return "Request Header Fields Too Large";
-    case 501: return "Not Implemented";
-    default: return "Error";
-    }
-}
-
-std::string PeerAddress(const sockaddr_storage &peer)
-{
-    char text[INET6_ADDRSTRLEN] = "?";
-    if (peer.ss_family == AF_INET)
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in &>(peer).sin_addr, text, sizeof text);
-    else if (peer.ss_family == AF_INET6)
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 &>(peer).sin6_addr, text, sizeof text);
-    return text;
-}
-
-// One connection: its socket, the bytes read past the request being served, and the stop signal.
-class Connection
-{
-public:
-    Connection(int fd, int stopFd) : m_fd(fd), m_stopFd(stopFd) {}
-
-    // Waits for the first byte of the next request: false when the peer closed, the kept connection
-    // idled out, or the server is stopping and nothing of a request has come.
-    bool NextRequestBegins()
-    {
-        SkipEmptyLines();
-        if (m_used < m_buffer.size())
-            return true;
-        m_buffer.clear();
-        m_used = 0;
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
-        for (;;) {
-            const int n = ::poll(fds, 2, kKeepAliveMs);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            if (fds[0].revents != 0)
-                return Fill(false) > 0;
-            return false; // stopping, and no request under way
-        }
-    }
-
-    // The head of a request, up to and without its blank line; leaves the bytes after it buffered.
-    std::string_view Head()
-    {
-        size_t searched = m_used;
-        for (;;) {
-            SkipEmptyLines();
-            searched = std::max(searched, m_used);
-            const std::string_view pending(m_buffer.data() + m_used, m_buffer.size() - m_used);
-            const size_t from = searched > m_used + 3 ? searched - m_used - 3 : 0;
-            const size_t end = pending.find("\r\n\r\n", from);
-            if (end != std::string_view::npos) {
-                m_used += end + 4;
-                return pending.substr(0, end + 2);
-            }
-            if (pending.size() > kMaxHead)
-                throw Refused{431};
-            searched = m_buffer.size();
-            if (Fill(true) == 0)
-                throw Dropped{};
-        }
-    }
-
-    // Exactly n bytes of body: those already buffered, then straight from the socket.
-    QByteArray Body(size_t n)
-    {
-        QByteArray body;
-        body.resize(qsizetype(n));
-        const size_t buffered = std::min(n, m_buffer.size() - m_used);
-        std::memcpy(body.data(), m_buffer.data() + m_used, buffered);
-        m_used += buffered;
-        size_t have = buffered;
-        while (have < n) {
-            const ssize_t got = Receive(body.data() + have, n - have, true);
-            if (got <= 0)
-                throw Dropped{};
-            have += size_t(got);
-        }
-        return body;
-    }
-
-    // Writes every piece, in order, with as few system calls as the socket takes them.
-    void Send(const std::string &head, const QByteArrayList &pieces)
-    {
-        std::vector<iovec> parts;
-        parts.reserve(size_t(pieces.size()) + 1);
-        parts.push_back({const_cast<char *>(head.data()), head.size()});
-        for (const QByteArray &piece : pieces)
-            if (!piece.isEmpty())
-                parts.push_back({const_cast<char *>(piece.constData()), size_t(piece.size())});
-        size_t first = 0;
-        while (first < parts.size()) {
-            msghdr message{};
-            message.msg_iov = parts.data() + first;
-            message.msg_iovlen = std::min<size_t>(parts.size() - first, IOV_MAX);
-            const ssize_t sent = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
-            if (sent < 0 && errno == EINTR)
-                continue;
-            if (sent <= 0)
-                throw Dropped{};
-            size_t left = size_t(sent);
-            while (first < parts.size() && left >= parts[first].iov_len)
-                left -= parts[first++].iov_len;
-            if (left > 0) {
-                parts[first].iov_base = static_cast<char *>(parts[first].iov_base) + left;
-                parts[first].iov_len -= left;
-            }
-        }
-    }
-
-private:
-    // Empty lines before a request line are allowed (some clients end a body with one).
-    void SkipEmptyLines()
-    {
-        while (m_buffer.size() - m_used >= 2 && m_buffer.compare(m_used, 2, "\r\n") == 0)
-            m_used += 2;
-    }
-
-    // Reads what the socket has (waiting for it within a request, not for a new one); 0 at its end.
-    size_t Fill(bool wait)
-    {
-        const size_t old = m_buffer.size();
-        m_buffer.resize(old + 16384);
-        const ssize_t got = Receive(m_buffer.data() + old, 16384, wait);
-        m_buffer.resize(old + size_t(std::max<ssize_t>(got, 0)));
-        return size_t(std::max<ssize_t>(got, 0));
-    }
-
-    // One read; within a request it waits up to the read timeout, whatever a stop says: the call under
-    // way is answered.
-    ssize_t Receive(char *into, size_t n, bool wait)
-    {
-        for (;;) {
-            const ssize_t got = ::recv(m_fd, into, n, MSG_DONTWAIT);
-            if (got >= 0)
-                return got;
-            if (errno == EINTR)
-                continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                return -1;
-            if (!wait)
-                return 0;
-            pollfd fd{m_fd, POLLIN, 0};
-            const int ready = ::poll(&fd, 1, kReadTimeoutMs);
-            if (ready == 0)
-                return -1;
-            if (ready < 0 && errno != EINTR)
-                return -1;
-        }
-    }
-
-    int m_fd;
-    int m_stopFd;
-    std::string m_buffer;
-    size_t m_used = 0;
-};
-
-// Reads the request line and headers of head (CR LF separated, ending with CR LF).
-bool ParseHead(std::string_view head, Request &req)
-{
-    size_t lineEnd = head.find("\r\n");
-    const std::string_view line = head.substr(0, lineEnd);
-    const size_t sp1 = line.find(' ');
-    const size_t sp2 = line.rfind(' ');
-    if (sp1 == std::string_view::npos || sp2 == sp1)
-        return false;
-    req.method = std::string(line.substr(0, sp1));
-    req.target = std::string(line.substr(sp1 + 1, sp2 - sp1 - 1));
-    const std::string_view version = line.substr(sp2 + 1);
-    if (version == "HTTP/1.1")
-        req.http11 = true;
-    else if (version == "HTTP/1.0")
-        req.http11 = false;
-    else
-        return false;
-    if (req.method.empty() || req.target.empty())
-        return false;
-    for (size_t at = lineEnd + 2; at < head.size();) {
-        const size_t end = head.find("\r\n", at);
-        const std::string_view field = head.substr(at, end - at);
-        at = end + 2;
-        const size_t colon = field.find(':');
-        if (colon == std::string_view::npos || colon == 0)
-            return false;
-        std::string_view value = field.substr(colon + 1);
-        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-            value.remove_prefix(1);
-        while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
-            value.remove_suffix(1);
-        req.headers.emplace_back(std::string(field.substr(0, colon)), std::string(value));
-    }
-    return true;
-}
-
-std::string ResponseHead(int status, size_t length, bool keepAlive, const char *extra = "")
-{
-    std::string head = "HTTP/1.1 " + std::to_string(status) + ' ' + StatusText(status) + "\r\n";
-    if (length > 0 || status != 100)
-        head += "Content-Type: application/json\r\nContent-Length: " + std::to_string(length) + "\r\n";
-    head += extra;
-    head += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
-    return head;
-}
-
-} // namespace
+// Boost.Beast over Asio: a few I/O threads serve every connection asynchronously (a slow or idle peer
+// costs a socket and a timer, never a thread); the methods run on a bounded pool of database threads,
+// each with its own database connection.
 
 struct RpcServer::Impl
 {
-    Impl(const RdmGeraXml &r, QByteArray e, int w) : rdm(r), expected(std::move(e)), workers(w) {}
-    ~Impl()
+    Impl(const RdmGeraXml &r, QByteArray t, int threads) : rdm(r), pool(threads)
     {
-        if (listenFd >= 0)
-            ::close(listenFd);
-        if (stopFd >= 0)
-            ::close(stopFd);
+        shared.token = std::move(t);
+        shared.pool = &pool;
     }
 
-    void Serve(RpcServer &server, int fd, const std::string &peer);
+    void Accept();
 
     const RdmGeraXml &rdm;
-    QByteArray expected; // "Bearer <token>"
-    int workers;
-    int listenFd = -1;
-    int stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    std::atomic<bool> stopping{false};
-    std::mutex mutex;
-    std::condition_variable queued;
-    std::deque<std::pair<int, std::string>> connections; // accepted, not yet served
-    bool accepting = true;
+    asio::io_context ioc;
+    DbPool pool;
+    tcp::acceptor acceptor{ioc};
+    asio::steady_timer retry{ioc};
+    std::unique_ptr<asio::ssl::context> tls;
+    SessionShared shared;
 };
 
-void RpcServer::Impl::Serve(RpcServer &server, int fd, const std::string &peer)
+void RpcServer::Impl::Accept()
 {
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    // A peer that stops reading cannot hold a worker for ever.
-    const timeval sendTimeout{kReadTimeoutMs / 1000, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
-    Connection conn(fd, stopFd);
-    try {
-        for (int served = 0; served < kMaxRequestsPerConnection && conn.NextRequestBegins(); ++served) {
-            Request req;
-            int status = 0;
-            try {
-                if (!ParseHead(conn.Head(), req))
-                    status = 400;
-            } catch (const Refused &refused) {
-                status = refused.status;
-            }
-            bool keepAlive = status == 0 && served + 1 < kMaxRequestsPerConnection && !stopping;
-            if (status == 0) {
-                const std::string *connection = req.Header("Connection");
-                if (req.http11 ? (connection && HasToken(*connection, "close"))
-                               : !(connection && HasToken(*connection, "keep-alive")))
-                    keepAlive = false;
-                if (req.Header("Transfer-Encoding"))
-                    status = 501; // bodies come with their length
-            }
-            size_t length = 0;
-            if (status == 0) {
-                if (const std::string *text = req.Header("Content-Length")) {
-                    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), length);
-                    if (error != std::errc() || end != text->data() + text->size())
-                        status = 400;
-                    else if (length > kMaxBody)
-                        status = 413;
-                }
-            }
-            if (status != 0) {
-                // The rest of a refused request cannot be told from the next one: the connection ends.
-                conn.Send(ResponseHead(status, 0, false), {});
-                return;
-            }
-            if (const std::string *expect = req.Header("Expect"); expect && HasToken(*expect, "100-continue"))
-                conn.Send("HTTP/1.1 100 Continue\r\n\r\n", {});
-            req.body = conn.Body(length);
-            keepAlive = keepAlive && !stopping;
-
-            // Every request needs the token, whatever its path: nothing runs for a caller without it.
-            const std::string *authorization = req.Header("Authorization");
-            const QByteArray given = authorization ? QByteArray(authorization->data(), qsizetype(authorization->size())) : QByteArray();
-            if (!SameSecret(given, expected)) {
-                std::fprintf(stderr, "recusado: token inválido de %s\n", peer.c_str());
-                const QByteArray body("{\"error\":\"token de acesso ausente ou inválido\"}");
-                conn.Send(ResponseHead(401, size_t(body.size()), keepAlive, "WWW-Authenticate: Bearer\r\n"), {body});
-            } else if (req.method == "POST" && req.target == "/rpc") {
-                const QByteArrayList pieces = server.Handle(req.body);
-                size_t total = 0;
-                for (const QByteArray &piece : pieces)
-                    total += size_t(piece.size());
-                conn.Send(ResponseHead(200, total, keepAlive), pieces);
-            } else {
-                conn.Send(ResponseHead(404, 0, keepAlive), {});
-            }
-            if (!keepAlive)
-                return;
+    acceptor.async_accept(asio::make_strand(ioc), [this](const error_code &ec, tcp::socket socket) {
+        if (!acceptor.is_open() || shared.stopping)
+            return;
+        if (ec) {
+            // Out of descriptors, most likely: wait for connections to end instead of spinning.
+            retry.expires_after(std::chrono::milliseconds(100));
+            retry.async_wait([this](const error_code &waited) {
+                if (!waited)
+                    Accept();
+            });
+            return;
         }
-    } catch (const Dropped &) {
-    } catch (const std::exception &e) {
-        // Out of memory for a body, most likely: this connection ends, the server goes on.
-        std::fprintf(stderr, "conexão de %s encerrada: %s\n", peer.c_str(), e.what());
-    }
+        StartSession(shared, std::move(socket));
+        Accept();
+    });
 }
 
 RpcServer::RpcServer(const RdmGeraXml &rdm, QString token, int threads)
-    : m_impl(std::make_unique<Impl>(rdm, "Bearer " + token.toUtf8(), std::max(2, threads)))
+    : m_impl(std::make_unique<Impl>(rdm, token.toUtf8(), std::max(2, threads)))
 {
-    if (m_impl->stopFd < 0)
-        throw Exception(QStringLiteral("Não foi possível preparar o servidor: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    m_impl->shared.server = this;
 }
 
-RpcServer::~RpcServer() = default;
+RpcServer::~RpcServer()
+{
+    m_impl->pool.Join();
+}
+
+void RpcServer::SetBodyLimit(std::size_t bytes)
+{
+    m_impl->shared.maxBody = bytes;
+}
+
+void RpcServer::UseTls(const QString &certFile, const QString &keyFile)
+{
+    auto ctx = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+    ctx->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                     asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+    // No session tickets: a client tells a connection the server closed by its socket turning readable
+    // between calls, which a ticket arriving after the handshake would also do.
+    SSL_CTX_set_num_tickets(ctx->native_handle(), 0);
+    SSL_CTX_set_options(ctx->native_handle(), SSL_OP_NO_TICKET);
+    error_code ec;
+    ctx->use_certificate_chain_file(QFile::encodeName(certFile).toStdString(), ec);
+    if (ec)
+        throw Exception(QStringLiteral("Não foi possível usar o certificado TLS %1: %2.")
+                            .arg(certFile, QString::fromStdString(ec.message())));
+    ctx->use_private_key_file(QFile::encodeName(keyFile).toStdString(), asio::ssl::context::pem, ec);
+    if (ec || SSL_CTX_check_private_key(ctx->native_handle()) != 1)
+        throw Exception(QStringLiteral("Não foi possível usar a chave privada TLS %1: %2.")
+                            .arg(keyFile, ec ? QString::fromStdString(ec.message())
+                                             : QStringLiteral("não corresponde ao certificado")));
+    m_impl->tls = std::move(ctx);
+    m_impl->shared.tls = m_impl->tls.get();
+}
 
 int RpcServer::Bind(const QString &host, int port)
 {
     const QString failure =
         QStringLiteral("Não foi possível escutar em %1:%2 (endereço em uso ou inválido).").arg(host).arg(port);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo *found = nullptr;
-    const QByteArray name = host.toUtf8();
-    if (port < 0 || port > 65535 || ::getaddrinfo(name.constData(), std::to_string(port).c_str(), &hints, &found) != 0)
+    if (port < 0 || port > 65535)
         throw Exception(failure);
-    int fd = -1;
-    for (addrinfo *a = found; a && fd < 0; a = a->ai_next) {
-        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0)
+    error_code ec;
+    tcp::resolver resolver(m_impl->ioc);
+    const auto found = resolver.resolve(host.toStdString(), std::to_string(port),
+                                        tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+    if (ec)
+        throw Exception(failure);
+    tcp::acceptor &acceptor = m_impl->acceptor;
+    for (const auto &entry : found) {
+        acceptor.close(ec);
+        acceptor.open(entry.endpoint().protocol(), ec);
+        if (ec)
             continue;
-        const int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0) {
-            ::close(fd);
-            fd = -1;
-        }
+        acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+        acceptor.bind(entry.endpoint(), ec);
+        if (!ec)
+            acceptor.listen(asio::socket_base::max_listen_connections, ec);
+        if (!ec)
+            return acceptor.local_endpoint().port();
     }
-    ::freeaddrinfo(found);
-    if (fd < 0)
-        throw Exception(failure);
-    sockaddr_storage bound{};
-    socklen_t size = sizeof bound;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &size);
-    if (m_impl->listenFd >= 0)
-        ::close(m_impl->listenFd);
-    m_impl->listenFd = fd;
-    return bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 &>(bound).sin6_port)
-                                       : ntohs(reinterpret_cast<sockaddr_in &>(bound).sin_port);
+    acceptor.close(ec);
+    throw Exception(failure);
 }
 
 void RpcServer::Run()
 {
     Impl &d = *m_impl;
-    if (d.listenFd < 0)
+    if (!d.acceptor.is_open())
         return;
-    std::vector<std::thread> workers;
-    for (int i = 0; i < d.workers; ++i) {
-        workers.emplace_back([this, &d] {
-            for (;;) {
-                std::pair<int, std::string> next;
-                {
-                    std::unique_lock lock(d.mutex);
-                    d.queued.wait(lock, [&d] { return !d.connections.empty() || !d.accepting; });
-                    if (d.connections.empty())
-                        return;
-                    next = std::move(d.connections.front());
-                    d.connections.pop_front();
-                }
-                d.Serve(*this, next.first, next.second);
-                ::shutdown(next.first, SHUT_RDWR);
-                ::close(next.first);
-            }
-        });
+    // Every connection is a descriptor: take all the process may have.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
     }
-    pollfd fds[2] = {{d.listenFd, POLLIN, 0}, {d.stopFd, POLLIN, 0}};
-    while (!d.stopping) {
-        const int n = ::poll(fds, 2, -1);
-        if (n < 0 && errno != EINTR)
-            break;
-        if (n <= 0 || fds[1].revents != 0)
-            continue;
-        sockaddr_storage peer{};
-        socklen_t size = sizeof peer;
-        const int fd = ::accept4(d.listenFd, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        {
-            std::lock_guard lock(d.mutex);
-            d.connections.emplace_back(fd, PeerAddress(peer));
-        }
-        d.queued.notify_one();
-    }
-    // No new connection from here on; those accepted are served (a request under way is answered) and
-    // closed, then the workers end.
-    ::close(d.listenFd);
-    d.listenFd = -1;
-    {
-        std::lock_guard lock(d.mutex);
-        d.accepting = false;
-    }
-    d.queued.notify_all();
-    for (std::thread &t : workers)
+    d.Accept();
+    const unsigned ioThreads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < ioThreads; ++i)
+        threads.emplace_back([&d] { d.ioc.run(); });
+    // Returns once the acceptor is closed and every connection has ended.
+    d.ioc.run();
+    for (std::thread &t : threads)
         t.join();
 }
 
 void RpcServer::Stop()
 {
-    m_impl->stopping = true;
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(m_impl->stopFd, &one, sizeof one);
+    Impl &d = *m_impl;
+    d.shared.stopping = true;
+    asio::post(d.ioc, [&d] {
+        error_code ignored;
+        d.acceptor.close(ignored);
+        d.retry.cancel();
+        std::vector<std::shared_ptr<SessionBase>> open;
+        {
+            std::lock_guard lock(d.shared.mutex);
+            for (const auto &entry : d.shared.sessions)
+                if (auto s = entry.second.lock())
+                    open.push_back(std::move(s));
+        }
+        for (const auto &s : open)
+            s->OnStop();
+    });
 }
 
 QByteArrayList RpcServer::Handle(const QByteArray &body) const

@@ -58,8 +58,13 @@ int Serve(const ServerDb &db, const ServerOptions &o, const sigset_t &stopSignal
     RdmGeraXml rdm(db, ServerConfig{root});
     const AutoGenScheduler scheduler(db, root, autoGen);
     RpcServer server(rdm, token, o.threads);
+    server.SetBodyLimit(std::size_t(o.maxBodyMb) * 1024 * 1024);
+    if (!o.tlsCert.isEmpty())
+        server.UseTls(o.tlsCert, o.tlsKey);
     const int port = server.Bind(o.host, o.port);
-    if (o.host != QLatin1String("127.0.0.1") && o.host != QLatin1String("localhost") && o.host != QLatin1String("::1"))
+    const bool loopback = o.host == QLatin1String("localhost") || o.host == QLatin1String("::1") ||
+                          o.host.startsWith(QLatin1String("127."));
+    if (!loopback && o.tlsCert.isEmpty())
         std::fprintf(stderr, "aviso: escutando em %s, fora da máquina local; o token viaja sem criptografia\n",
                      qPrintable(o.host));
     std::printf("listening %s:%d\n", qPrintable(o.host), port);

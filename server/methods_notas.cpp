@@ -39,8 +39,12 @@ MethodResult getNotas(const RdmGeraXml &rdm, const Args &args)
     f.customers = ParseListFilter(args.Text(12, "clientes"), args.Text(13, "todos os clientes"), QStringLiteral("clientes"));
     f.receiptTypes = ParseListFilter(args.Text(14, "tipos de recebimento"), args.Text(15, "todos os tipos"),
                                      QStringLiteral("tipos de recebimento"));
-    if (last >= first && last - first + 1 > kMaxPageRows)
-        throw Exception(QStringLiteral("Página grande demais: %1 linhas (o máximo é %2).").arg(last - first + 1).arg(kMaxPageRows));
+    // Both are at least 0, so the difference cannot overflow; the count is told unsigned for the same
+    // reason (last 2^63 - 1 and first 0 is 2^63 rows).
+    if (last >= first && last - first >= kMaxPageRows)
+        throw Exception(QStringLiteral("Página grande demais: %1 linhas (o máximo é %2).")
+                            .arg(quint64(last - first) + 1)
+                            .arg(kMaxPageRows));
     int rows = 0;
     TDataPacket page = NotasPagePacket(rdm.Db(), f, first, last, rows);
     return MethodResult{QVariant::fromValue(std::move(page)), rows};

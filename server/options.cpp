@@ -39,6 +39,7 @@ QString Usage()
 {
     return QStringLiteral(
         "uso: vnd-server [--db URL] [--listen MAQUINA:PORTA] [--token-file ARQUIVO] [--export-root PASTA] [--threads N]\n"
+        "                  [--max-body MB] [--tls-cert ARQUIVO.pem --tls-key ARQUIVO.pem]\n"
         "     vnd-server seed [--db URL] [--sales N] [--from aaaa-mm-dd --to aaaa-mm-dd] [--import-dir PASTA] [--seed S]\n"
         "URL: sqlite:ARQUIVO ou postgresql://usuario@maquina:porta/banco. Porta 0 escolhe uma livre.\n");
 }
@@ -52,7 +53,8 @@ ServerOptions ParseOptions(const QStringList &args)
         i = 1;
     }
     const QStringList serveOnly = {QStringLiteral("--listen"), QStringLiteral("--token-file"),
-                                   QStringLiteral("--export-root"), QStringLiteral("--threads")};
+                                   QStringLiteral("--export-root"), QStringLiteral("--threads"),
+                                   QStringLiteral("--max-body"), QStringLiteral("--tls-cert"), QStringLiteral("--tls-key")};
     const QStringList seedOnly = {QStringLiteral("--sales"), QStringLiteral("--from"), QStringLiteral("--to"),
                                   QStringLiteral("--import-dir"), QStringLiteral("--seed")};
     for (; i < args.size(); ++i) {
@@ -81,6 +83,12 @@ ServerOptions ParseOptions(const QStringList &args)
             o.exportRoot = value;
         } else if (opt == QLatin1String("--threads")) {
             o.threads = Number(opt, value, 2, 256);
+        } else if (opt == QLatin1String("--max-body")) {
+            o.maxBodyMb = Number(opt, value, 1, 4096);
+        } else if (opt == QLatin1String("--tls-cert")) {
+            o.tlsCert = value;
+        } else if (opt == QLatin1String("--tls-key")) {
+            o.tlsKey = value;
         } else if (opt == QLatin1String("--sales")) {
             o.sales = Number(opt, value, 0, 10000000);
         } else if (opt == QLatin1String("--from")) {
@@ -96,6 +104,9 @@ ServerOptions ParseOptions(const QStringList &args)
                 throw Exception(QStringLiteral("Valor inválido para --seed: \"%1\".").arg(value));
         }
     }
+    if (o.tlsCert.isEmpty() != o.tlsKey.isEmpty())
+        throw Exception(QStringLiteral("--tls-cert e --tls-key vão juntos: falta %1.")
+                            .arg(o.tlsCert.isEmpty() ? QStringLiteral("--tls-cert") : QStringLiteral("--tls-key")));
     const QString data = DataDir();
     if (o.db.isEmpty())
         o.db = QStringLiteral("sqlite:") + data + QStringLiteral("/vnd04400.db");

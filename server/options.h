@@ -16,7 +16,10 @@ struct ServerOptions
     int port = 8044;
     QString tokenFile;
     QString exportRoot;
-    int threads = 16;
+    int threads = 16;  // database threads
+    int maxBodyMb = 256; // largest request body, in MB
+    QString tlsCert;   // PEM certificate chain; with tlsKey the server speaks TLS only
+    QString tlsKey;
     // Seed only.
     int sales = 1000;
     QDate from, to;

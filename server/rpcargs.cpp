@@ -3,6 +3,8 @@
 #include "host/errors.h"
 #include "host/rpc.h"
 
+#include <QTime>
+
 namespace vnd::server {
 
 Args::Args(QVariantList values, QString subject, QString of, QString item)
@@ -52,7 +54,14 @@ QString Args::Text(int i, const char *name) const
     if (v.isNull())
         return {};
     switch (v.typeId()) {
-    case QMetaType::QString: return v.toString();
+    case QMetaType::QString: {
+        // No column or statement takes a NUL (PostgreSQL refuses it in text), and no code or filter
+        // holds one: it is refused here, by name, instead of failing deep in the driver.
+        QString text = v.toString();
+        if (text.contains(QChar(0)))
+            throw Exception(QStringLiteral("%1 contém o caractere nulo (NUL), que não é aceito.").arg(Position(i, name)));
+        return text;
+    }
     case QMetaType::Double: {
         // JSON numbers arrive as doubles; whole ones are the codes a client may send unquoted.
         const double d = v.toDouble();
@@ -70,8 +79,11 @@ QDate Args::Date(int i, const char *name) const
     if (v.typeId() != QMetaType::QString)
         Wrong(i, name, "uma data");
     const QString s = v.toString();
-    const QDate d = QDate::fromString(s.left(10), QStringLiteral("yyyy-MM-dd"));
-    if (!d.isValid() || (s.size() > 10 && s[10] != QLatin1Char('T')))
+    // Exactly a day, or a day and a time of day; nothing before, between or after.
+    const QDate d = s.size() == 10 || s.size() == 19 ? QDate::fromString(s.left(10), QStringLiteral("yyyy-MM-dd")) : QDate();
+    const bool timeOk = s.size() == 10 || (s.size() == 19 && s[10] == QLatin1Char('T') &&
+                                           QTime::fromString(s.mid(11), QStringLiteral("HH:mm:ss")).isValid());
+    if (!d.isValid() || !timeOk)
         throw Exception(QStringLiteral("%1: \"%2\" não é uma data válida.").arg(Position(i, name), s.left(40)));
     return d;
 }

@@ -18,11 +18,11 @@ public:
     int Count() const { return int(m_values.size()); }
     // Exception unless there are exactly n values.
     void ExpectCount(int n) const;
-    // A text; null reads as empty, numbers as their decimal text. Other kinds are an Exception naming
-    // the argument.
+    // A text; null reads as empty, numbers as their decimal text. Other kinds, and a text holding a NUL,
+    // are an Exception naming the argument.
     QString Text(int i, const char *name) const;
-    // A day from "yyyy-MM-dd" or "yyyy-MM-ddTHH:mm:ss" (the time is ignored); Exception when missing or
-    // malformed.
+    // A day from exactly "yyyy-MM-dd" or "yyyy-MM-ddTHH:mm:ss" (the time is checked, then ignored);
+    // Exception when missing or malformed.
     QDate Date(int i, const char *name) const;
     bool Bool(int i, const char *name) const;
     TDataPacket Packet(int i, const char *name) const;

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <memory>
 #include <unordered_map>
@@ -246,6 +247,14 @@ void ServerDb::Write(const std::function<void()> &fn) const
 {
     QSqlDatabase db = Connection();
     const int attempts = 6;
+    // SQLite takes one writer at a time. The server's own writers queue here, each woken the moment the
+    // one before commits, instead of in SQLite's busy handler, which sleeps and polls: with tens of
+    // clients storing at once that sleeping alone made them slower together than one alone. Other
+    // processes on the file still meet the busy timeout.
+    static std::mutex sqliteWriters;
+    std::unique_lock<std::mutex> queued(sqliteWriters, std::defer_lock);
+    if (m_dialect == Dialect::SQLite)
+        queued.lock();
     for (int attempt = 1;; ++attempt) {
         QSqlQuery control(db);
         const bool begun = m_dialect == Dialect::SQLite ? control.exec(QStringLiteral("BEGIN IMMEDIATE"))

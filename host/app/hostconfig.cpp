@@ -77,6 +77,9 @@ HostConfig LoadHostConfig(const QString &iniFile, const QProcessEnvironment &env
             c.serverPort = ParsePort(ini.value(QStringLiteral("server/port")).toString(),
                                      iniFile + QStringLiteral(" [server] port"));
         text("server/token_file", c.tokenFile);
+        if (ini.contains(QStringLiteral("server/tls")))
+            c.serverTls = ParseFlag(ini.value(QStringLiteral("server/tls")).toString(), iniFile + QStringLiteral(" [server] tls"));
+        text("server/ca_file", c.caFile);
         text("session/operador", c.operador);
         text("session/filial", c.filial);
         if (ini.contains(QStringLiteral("session/modufili")))
@@ -95,6 +98,9 @@ HostConfig LoadHostConfig(const QString &iniFile, const QProcessEnvironment &env
         c.serverPort =
             ParsePort(env.value(QStringLiteral("VND_SERVER_PORT")), QStringLiteral("VND_SERVER_PORT"));
     fromEnv("VND_TOKEN_FILE", c.tokenFile);
+    if (env.contains(QStringLiteral("VND_SERVER_TLS")))
+        c.serverTls = ParseFlag(env.value(QStringLiteral("VND_SERVER_TLS")), QStringLiteral("VND_SERVER_TLS"));
+    fromEnv("VND_CA_FILE", c.caFile);
     fromEnv("VND_OPERADOR", c.operador);
     fromEnv("VND_FILIAL", c.filial);
     if (env.contains(QStringLiteral("VND_MODUFILI")))
@@ -120,6 +126,8 @@ QStringList ApplySession(const HostConfig &config)
     Quorvel::WebURL = config.serverHost;
     Quorvel::WebPort = config.serverPort;
     Quorvel::WebToken = token;
+    Quorvel::WebTls = config.serverTls;
+    Quorvel::WebCaFile = config.caFile;
     Quorvel::Operador = config.operador;
     Quorvel::FiliProc = filial;
     Quorvel::ModuFili = config.moduFili;

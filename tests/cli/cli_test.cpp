@@ -455,4 +455,53 @@ TEST_F(Cli, ParamsSetAndShow)
     EXPECT_TRUE(s.out.contains(QStringLiteral("IDENVARQCMP=S"))) << S(s);
 }
 
+// A server reached over TLS: --tls with the authority's file, or the same from the settings file; a
+// plain connection to it, or an unknown authority, is refused with status 1.
+TEST_F(Cli, ReachesAServerOverTls)
+{
+    QString cert, key;
+    if (!vndtest::MakeCertificate(tmp.path(), cert, key))
+        GTEST_SKIP() << "comando openssl indisponível: TLS não testado";
+    vndtest::ServerFixture servidor(vndtest::ServerFixture::Engine::SQLite,
+                                    {QStringLiteral("--tls-cert"), cert, QStringLiteral("--tls-key"), key});
+    const QString token = tmp.filePath(QStringLiteral("token-tls"));
+    QFile f(token);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(servidor.Token().toUtf8() + '\n');
+    f.close();
+    const QString ini = tmp.filePath(QStringLiteral("host.ini"));
+    QFile config(ini);
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("[server]\nhost=127.0.0.1\nport=" + QByteArray::number(servidor.Port()) + "\ntoken_file=" + token.toUtf8() +
+                 "\ntls=S\nca_file=" + cert.toUtf8() + "\n");
+    config.close();
+    auto roda = [&](const QStringList &args) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"VND_SERVER_HOST", "VND_SERVER_PORT", "VND_TOKEN_FILE", "VND_SERVER_TLS", "VND_CA_FILE"})
+            env.remove(QLatin1String(name));
+        env.insert(QStringLiteral("VND_DB_URL"), servidor.DbUrl());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(VND_CLI_FILE), QStringList{QStringLiteral("params"), QStringLiteral("show")} + args);
+        p.waitForFinished(60000);
+        Saida s;
+        s.codigo = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        s.out = QString::fromUtf8(p.readAllStandardOutput());
+        s.err = QString::fromUtf8(p.readAllStandardError());
+        return s;
+    };
+    const QStringList direto = {QStringLiteral("--server"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                                QString::number(servidor.Port()), QStringLiteral("--token-file"), token};
+    Saida s = roda(direto + QStringList{QStringLiteral("--tls"), QStringLiteral("--ca-file"), cert});
+    EXPECT_EQ(s.codigo, 0) << S(s);
+    EXPECT_TRUE(s.out.contains(QStringLiteral("IDENVARQCMP="))) << S(s);
+    s = roda({QStringLiteral("--config"), ini});
+    EXPECT_EQ(s.codigo, 0) << S(s);
+    s = roda(direto);
+    EXPECT_EQ(s.codigo, 1) << S(s);
+    s = roda(direto + QStringList{QStringLiteral("--tls")});
+    EXPECT_EQ(s.codigo, 1) << S(s);
+    EXPECT_TRUE(s.err.contains(QStringLiteral("TLS"))) << S(s);
+}
+
 } // namespace

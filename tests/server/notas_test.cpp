@@ -6,6 +6,8 @@
 
 #include <QSet>
 
+#include <limits>
+
 using namespace servertest;
 
 namespace {
@@ -207,6 +209,37 @@ TEST_P(NotasTest, ArgumentErrorsNameTheMethodAndParameter)
     q.ate = QDate(2024, 2, 1);
     EXPECT_THAT(Failure(NotasParams(q, 0, 500)).toStdString(), testing::HasSubstr("Período inválido"));
     EXPECT_THAT(Failure(NotasParams(March(), 0, 10000000)).toStdString(), testing::HasSubstr("Página grande demais"));
+    // The largest row number does not wrap the count around.
+    EXPECT_THAT(Failure(NotasParams(March(), 0, std::numeric_limits<qint64>::max())).toStdString(),
+                testing::HasSubstr("Página grande demais: 9223372036854775808 linhas"));
+    // Dates exactly as specified: a day, or a day and a valid time; nothing around them.
+    for (const char *date : {"2024-03-01T10:00:00x", "2024-03-01 10:00:00", "2024-03-01T25:00:00", "2024-03-01T10:00",
+                             " 2024-03-01", "2024-03-01Z"}) {
+        wrong = params;
+        wrong[4] = QString::fromLatin1(date);
+        EXPECT_THAT(Failure(wrong).toStdString(), testing::HasSubstr("Parâmetro 5 (data inicial) do método getNotas: \""))
+            << date;
+    }
+    wrong = params;
+    wrong[4] = QStringLiteral("2024-03-01T23:59:59");
+    EXPECT_TRUE(CheckResultServ(Prepared().Connection().Call(QStringLiteral("getNotas"), wrong)).isValid());
+    // A NUL never reaches a statement (PostgreSQL refuses it in text): the argument is named.
+    const struct
+    {
+        int index;
+        QString value;
+        const char *message;
+    } nul[] = {
+        {0, QStringLiteral("_0001_") + QChar(0), "Parâmetro 1 (filiais) do método getNotas contém o caractere nulo (NUL)"},
+        {6, QStringLiteral("12") + QChar(0), "Parâmetro 7 (nota fiscal) do método getNotas contém o caractere nulo (NUL)"},
+        {12, QChar(0) + QStringLiteral("_1_"), "Parâmetro 13 (clientes) do método getNotas contém o caractere nulo (NUL)"},
+    };
+    for (const auto &c : nul) {
+        wrong = params;
+        wrong[c.index] = c.value;
+        wrong[c.index + 1] = QString();
+        EXPECT_THAT(Failure(wrong).toStdString(), testing::HasSubstr(c.message));
+    }
     // Hostile selection texts are values: quotes and SQL never reach the statement.
     q = March();
     q.filial = QStringLiteral("_0001') OR ('1'='1_");

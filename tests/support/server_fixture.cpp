@@ -32,6 +32,25 @@ void TieToParent() { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
 
 } // namespace
 
+bool MakeCertificate(const QString &dir, QString &certFile, QString &keyFile)
+{
+    certFile = dir + QStringLiteral("/cert.pem");
+    keyFile = dir + QStringLiteral("/key.pem");
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                   QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"), QStringLiteral("-keyout"), keyFile,
+                   QStringLiteral("-out"), certFile});
+    if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
+        QFile::remove(certFile);
+        QFile::remove(keyFile);
+        return false;
+    }
+    return true;
+}
+
 QString ServerFixture::PostgresUrl() { return qEnvironmentVariable("VND_TEST_PG"); }
 
 QString ServerFixture::ServerBinary()

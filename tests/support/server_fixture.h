@@ -83,6 +83,11 @@ private:
     QString m_connectionName;
 };
 
+// A self-signed certificate for 127.0.0.1 and localhost, made with the openssl command into dir: the
+// certificate (also the authority a client checks it against) and its private key. False, with nothing
+// made, when the command is missing or fails.
+bool MakeCertificate(const QString &dir, QString &certFile, QString &keyFile);
+
 // A server shared by the whole test binary, started (and seeded with seedArgs) on first use. The test
 // main stops it after the last test, while the application and Qt's globals still exist.
 ServerFixture &SharedServer(const QStringList &seedArgs = {QStringLiteral("--sales"), QStringLiteral("0")});

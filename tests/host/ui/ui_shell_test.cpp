@@ -6,6 +6,7 @@
 #include "host/ui/hostwindow.h"
 #include "host/ui/producticon.h"
 #include "tests/support/scripted_platform.h"
+#include "tests/support/server_fixture.h"
 #include "tests/support/testutil.h"
 
 #include <QAction>
@@ -25,7 +26,8 @@ class SessionGuard
   public:
     SessionGuard()
         : m_url(Quorvel::WebURL), m_port(Quorvel::WebPort), m_token(Quorvel::WebToken),
-          m_operador(Quorvel::Operador), m_filial(Quorvel::FiliProc), m_moduFili(Quorvel::ModuFili)
+          m_operador(Quorvel::Operador), m_filial(Quorvel::FiliProc), m_moduFili(Quorvel::ModuFili),
+          m_tls(Quorvel::WebTls), m_caFile(Quorvel::WebCaFile)
     {
     }
     ~SessionGuard()
@@ -36,6 +38,8 @@ class SessionGuard
         Quorvel::Operador = m_operador;
         Quorvel::FiliProc = m_filial;
         Quorvel::ModuFili = m_moduFili;
+        Quorvel::WebTls = m_tls;
+        Quorvel::WebCaFile = m_caFile;
     }
 
   private:
@@ -43,6 +47,8 @@ class SessionGuard
     int m_port;
     QString m_token, m_operador, m_filial;
     bool m_moduFili;
+    bool m_tls;
+    QString m_caFile;
 };
 
 QProcessEnvironment Env(std::initializer_list<std::pair<const char *, const char *>> values)
@@ -60,11 +66,12 @@ TEST(HostConfig, FileOverridesDefaultsAndEnvironmentOverridesTheFile)
     QTemporaryDir temp;
     const QString ini = temp.filePath(QStringLiteral("host.ini"));
     vndtest::WriteFile(ini,
-                       "[server]\nhost=10.0.0.5\nport=9000\n[session]\noperador=ANA\nfilial=12\nmodufili=S\n"
+                       "[server]\nhost=10.0.0.5\nport=9000\ntls=S\nca_file=/etc/ca.pem\n[session]\noperador=ANA\nfilial=12\nmodufili=S\n"
                        "[database]\nurl=sqlite:/tmp/x.db\n");
     const vnd::HostConfig defaults = vnd::LoadHostConfig({}, {});
     EXPECT_EQ(defaults.serverHost, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(defaults.serverPort, 8044);
+    EXPECT_FALSE(defaults.serverTls);
     EXPECT_TRUE(defaults.dbUrl.startsWith(QStringLiteral("sqlite:") + vnd::DemoDataDir()));
 
     const vnd::HostConfig c =
@@ -75,6 +82,11 @@ TEST(HostConfig, FileOverridesDefaultsAndEnvironmentOverridesTheFile)
     EXPECT_EQ(c.filial, QStringLiteral("12"));
     EXPECT_TRUE(c.moduFili);
     EXPECT_EQ(c.dbUrl, QStringLiteral("sqlite:/tmp/x.db"));
+    EXPECT_TRUE(c.serverTls);
+    EXPECT_EQ(c.caFile, QStringLiteral("/etc/ca.pem"));
+    const vnd::HostConfig plain = vnd::LoadHostConfig(ini, Env({{"VND_SERVER_TLS", "N"}, {"VND_CA_FILE", ""}}));
+    EXPECT_FALSE(plain.serverTls);
+    EXPECT_TRUE(plain.caFile.isEmpty());
 }
 
 TEST(HostConfig, BadValuesAreErrorsNamingWhereTheyCameFrom)
@@ -89,6 +101,7 @@ TEST(HostConfig, BadValuesAreErrorsNamingWhereTheyCameFrom)
     };
     EXPECT_TRUE(message({}, Env({{"VND_SERVER_PORT", "80x"}})).contains(QStringLiteral("VND_SERVER_PORT")));
     EXPECT_TRUE(message({}, Env({{"VND_MODUFILI", "talvez"}})).contains(QStringLiteral("VND_MODUFILI")));
+    EXPECT_TRUE(message({}, Env({{"VND_SERVER_TLS", "talvez"}})).contains(QStringLiteral("VND_SERVER_TLS")));
     EXPECT_TRUE(message(QStringLiteral("/nao/existe.ini"), {}).contains(QStringLiteral("/nao/existe.ini")));
 }
 
@@ -117,6 +130,37 @@ TEST(HostConfig, SessionTakesTheTokenAndThePaddedBranch)
 
     c.filial = QStringLiteral("12345");
     EXPECT_THROW(vnd::ApplySession(c), Exception);
+}
+
+// The shell's settings reach a server that speaks TLS only: the session carries the flag and the
+// authority, and a connection made by a screen (which sets host, port and token) takes them.
+TEST(HostConfig, TheSessionReachesATlsServer)
+{
+    SessionGuard guard;
+    QTemporaryDir temp;
+    QString cert, key;
+    if (!vndtest::MakeCertificate(temp.path(), cert, key))
+        GTEST_SKIP() << "comando openssl indisponível: TLS não testado";
+    vndtest::ServerFixture server(vndtest::ServerFixture::Engine::SQLite,
+                                  {QStringLiteral("--tls-cert"), cert, QStringLiteral("--tls-key"), key});
+    const QString ini = temp.filePath(QStringLiteral("host.ini"));
+    vndtest::WriteFile(ini, "[server]\nhost=localhost\nport=" + QByteArray::number(server.Port()) + "\ntoken_file=" +
+                                server.Dir().toUtf8() + "/token\ntls=S\nca_file=" + cert.toUtf8() + "\n");
+    EXPECT_TRUE(vnd::ApplySession(vnd::LoadHostConfig(ini, {})).isEmpty());
+    TNetConnection net;
+    net.BeforeConnect = [](TNetConnection &c) {
+        c.Host = Quorvel::WebURL;
+        c.Port = Quorvel::WebPort;
+        c.Token = Quorvel::WebToken;
+    };
+    net.Open();
+    EXPECT_EQ(CheckResultServ(net.Call(QStringLiteral("ping"))).toBool(), true);
+    // Without the flag the same server is out of reach, with a message naming it.
+    Quorvel::WebTls = false;
+    TNetConnection plain;
+    plain.BeforeConnect = net.BeforeConnect;
+    plain.TimeoutSeconds = 5;
+    EXPECT_THROW(plain.Open(), EConnectionError);
 }
 
 TEST(HostConfig, AMissingSQLiteDatabaseIsReportedNotCreated)
