@@ -183,6 +183,19 @@ AutoGenReport RunAutoGeneration(const ServerDb &db, const QString &exportRoot, c
     return report;
 }
 
+AutoGenReport RecoverAutoGeneration(const ServerDb &db, const QString &exportRoot)
+{
+    AutoGenReport report;
+    try {
+        report.folder = ResolveExportFolder(exportRoot, ReadParams(db).folder);
+    } catch (const Exception &) {
+        // Without usable parameters only the recorded archives are looked after.
+    }
+    const GenerationLock lock(db);
+    autogen::Reconcile(db, lock, report.folder, report);
+    return report;
+}
+
 QString DescribeAutoGen(const AutoGenReport &r)
 {
     QString text = QStringLiteral("geração automática em %1: %2 vendas pendentes, %3 geradas, %4 com falha")

@@ -57,6 +57,10 @@ struct AutoGenReport {
 AutoGenReport RunAutoGeneration(const ServerDb &db, const QString &exportRoot,
                                 const QDateTime &now = QDateTime::currentDateTime());
 
+// Only what a killed run left made right (autogenarchive.h), for a server that starts with a daily
+// schedule: its next run may be hours away. EGeracaoEmAndamento when a generation runs, which does it.
+AutoGenReport RecoverAutoGeneration(const ServerDb &db, const QString &exportRoot);
+
 // One line summing a report up, for the log and the command's output.
 QString DescribeAutoGen(const AutoGenReport &report);
 

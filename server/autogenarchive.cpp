@@ -111,7 +111,9 @@ void Reconcile(const ServerDb &db, const GenerationLock &lock, const QString &fo
         while (q.next())
             pending.push_back({q.value(0).toLongLong(), q.value(1).toString()});
     }
-    QSet<QString> folders{folder};
+    QSet<QString> folders;
+    if (!folder.isEmpty())
+        folders.insert(folder);
     for (const Pending &p : pending) {
         const QString hidden = HiddenPath(p.path);
         folders.insert(QFileInfo(p.path).absolutePath());

@@ -103,6 +103,17 @@ void AutoGenScheduler::Loop()
     // A periodic schedule starts with a run, which takes up what came in while the server was down.
     QDateTime next = m_options.everyMinutes > 0 ? QDateTime::currentDateTime()
                                                 : NextRun(m_options, QDateTime::currentDateTime());
+    if (m_options.dailyAt.isValid()) {
+        try {
+            const AutoGenReport report = RecoverAutoGeneration(m_db, m_root);
+            if (report.archivesCompleted > 0 || report.archivesUndone > 0 || report.leftoversRemoved > 0)
+                std::fprintf(stderr, "%s\n", qPrintable(DescribeAutoGen(report)));
+        } catch (const EGeracaoEmAndamento &) {
+            // The running generation makes it right itself.
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "geração automática: %s\n", e.what());
+        }
+    }
     bool waiting = false;
     std::unique_lock lock(m_mutex);
     while (!m_stop) {

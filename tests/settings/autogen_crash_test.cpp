@@ -202,6 +202,7 @@ class Gerador
     }
 
     QString Pasta() const { return QDir(m_raiz.path()).filePath(QStringLiteral("gerados")); }
+    QString Raiz() const { return m_raiz.path(); }
     vndtest::ServerFixture &Servidor() { return m_server; }
     const QString &Log() const { return m_log; }
     int Esperados() const { return int(m_esperados.size()); }
@@ -358,4 +359,37 @@ TEST(ReservaGeracao, SQLiteHoldersLeasesAndDeadProcesses)
         {morto, agora + 600});
     EXPECT_EQ(g.Completa(), 0) << g.Log().toStdString();
     EXPECT_EQ(Count(g.Servidor(), QStringLiteral("SELECT COUNT(*) FROM TRAVAGERAXML")), 0) << "given back";
+}
+
+// A scheduled run that falls while another generation runs waits for it instead of running beside it.
+TEST(ReservaGeracao, AScheduledRunWaitsForTheRunningGeneration)
+{
+    Gerador g(Engine::SQLite, 20);
+    g.Parametros(false);
+    g.Zera();
+    ServerDb db(g.Servidor().DbUrl());
+    auto outra = std::make_unique<GenerationLock>(db);
+    QTemporaryDir dir;
+    QProcess servidor;
+    servidor.setProcessChannelMode(QProcess::MergedChannels);
+    servidor.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    servidor.start(vndtest::ServerFixture::ServerBinary(),
+                   {QStringLiteral("--db"), g.Servidor().DbUrl(), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                    QStringLiteral("--token-file"), dir.filePath(QStringLiteral("token")), QStringLiteral("--export-root"),
+                    g.Raiz(), QStringLiteral("--auto-generate-every"), QStringLiteral("60")});
+    QString log;
+    const auto espera = [&](const QString &texto) {
+        for (int i = 0; i < 300 && !log.contains(texto); ++i) {
+            servidor.waitForReadyRead(100);
+            log += QString::fromUtf8(servidor.readAll());
+        }
+        return log.contains(texto);
+    };
+    EXPECT_TRUE(espera(QStringLiteral("Aguardando"))) << log.toStdString();
+    EXPECT_EQ(Le(g.Pasta()).arquivos, QStringList());
+    outra.reset();
+    EXPECT_TRUE(espera(QStringLiteral("geradas, 0 com falha"))) << log.toStdString();
+    servidor.terminate();
+    ASSERT_TRUE(servidor.waitForFinished(30000));
+    EXPECT_EQ(Le(g.Pasta()).arquivos.size(), g.Esperados());
 }
