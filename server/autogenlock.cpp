@@ -2,10 +2,12 @@
 #include "server/autogenlock.h"
 
 #include <QFile>
+#include <QSet>
 #include <QSqlQuery>
 #include <QStringList>
 
 #include <cstdio>
+#include <mutex>
 #include <unistd.h>
 
 namespace vnd::server
@@ -13,6 +15,25 @@ namespace vnd::server
 
 namespace
 {
+
+// The SQLite row names a process, not a thread: within one process the databases held are kept here.
+std::mutex g_heldMutex;
+QSet<QString> g_heldHere;
+
+bool HoldHere(const QString &url)
+{
+    std::lock_guard lock(g_heldMutex);
+    if (g_heldHere.contains(url))
+        return false;
+    g_heldHere.insert(url);
+    return true;
+}
+
+void ReleaseHere(const QString &url)
+{
+    std::lock_guard lock(g_heldMutex);
+    g_heldHere.remove(url);
+}
 
 // Any number that no other advisory lock of this database uses; the schema's migrations use 44004400.
 constexpr qint64 kAdvisoryKey = 44004401;
@@ -112,20 +133,29 @@ GenerationLock::GenerationLock(const ServerDb &db) : m_db(db), m_holder(SelfHold
         }
         return;
     }
+    if (!HoldHere(db.Url()))
+        throw Busy(m_holder);
     QString other;
-    db.Write([&] {
-        other.clear();
-        qint64 until = 0;
-        const QString holder = StoredHolder(db, &until);
-        if (!holder.isEmpty() && holder != m_holder && until > QDateTime::currentSecsSinceEpoch() &&
-            !HolderGone(holder)) {
-            other = holder;
-            return;
-        }
-        StoreHolder(db, m_holder);
-    });
-    if (!other.isEmpty())
+    try {
+        db.Write([&] {
+            other.clear();
+            qint64 until = 0;
+            const QString holder = StoredHolder(db, &until);
+            if (!holder.isEmpty() && holder != m_holder && until > QDateTime::currentSecsSinceEpoch() &&
+                !HolderGone(holder)) {
+                other = holder;
+                return;
+            }
+            StoreHolder(db, m_holder);
+        });
+    } catch (...) {
+        ReleaseHere(db.Url());
+        throw;
+    }
+    if (!other.isEmpty()) {
+        ReleaseHere(db.Url());
         throw Busy(other);
+    }
 }
 
 GenerationLock::~GenerationLock()
@@ -142,6 +172,8 @@ GenerationLock::~GenerationLock()
         // A reservation that cannot be given back ends with its lease or its connection.
         std::fprintf(stderr, "geração automática: %s\n", e.what());
     }
+    if (m_db.dialect() == Dialect::SQLite)
+        ReleaseHere(m_db.Url());
 }
 
 void GenerationLock::Confirm() const

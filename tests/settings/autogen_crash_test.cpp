@@ -300,6 +300,8 @@ TEST_P(GeracaoConcorrente, TwoGenerationsAtOnceNeverArchiveASaleTwice)
         ASSERT_TRUE(a->waitForFinished(300000) && b->waitForFinished(300000));
         const QString saidas = QString::fromUtf8(a->readAllStandardError() + b->readAllStandardError());
         const QList<int> status{a->exitCode(), b->exitCode()};
+        if (qEnvironmentVariableIsSet("VND_KILL_VERBOSE"))
+            std::fprintf(stderr, "vez %d: %d %d\n", vez, status[0], status[1]);
         EXPECT_TRUE(status.contains(0)) << saidas.toStdString();
         for (int s : status)
             EXPECT_TRUE(s == 0 || s == kGenerationBusyStatus) << s << saidas.toStdString();
@@ -334,6 +336,7 @@ TEST(ReservaGeracao, SQLiteHoldersLeasesAndDeadProcesses)
         EXPECT_TRUE(g.Log().contains(QStringLiteral("processo %1").arg(QCoreApplication::applicationPid())))
             << g.Log().toStdString();
         EXPECT_EQ(Le(g.Pasta()).arquivos, QStringList()) << "nothing written";
+        EXPECT_THROW(GenerationLock{db}, EGeracaoEmAndamento) << "another thread of this process";
         EXPECT_NO_THROW(minha.Renew());
         // Taken over behind its back (a lease that ran out while it stalled): it must stop recording.
         Sql(g.Servidor(), QStringLiteral("UPDATE TRAVAGERAXML SET DSDETENTOR = 'outra:1:1'"));
