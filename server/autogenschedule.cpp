@@ -61,7 +61,8 @@ QString AutoGenUsage()
     return QStringLiteral(
         "     vnd-server ... [--auto-generate HH:MM | --auto-generate-every MINUTOS]   geração automática "
         "agendada\n"
-        "     vnd-server generate [--db URL] [--export-root PASTA]   uma geração automática agora\n");
+        "     vnd-server generate [--db URL] [--export-root PASTA]   uma geração automática agora (saída 1: "
+        "alguma venda falhou; 3: outra geração está em andamento no banco)\n");
 }
 
 QDateTime AutoGenScheduler::NextRun(const AutoGenOptions &options, const QDateTime &from)
