@@ -23,7 +23,8 @@ int main(int argc, char **argv)
     QStringList files;
     QDirIterator it(plain.path(), QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext())
-        files << it.next();
+        if (const QString f = it.next(); !it.fileName().startsWith(QLatin1String("resumo-")))
+            files << f; // the fiscal files, not the run's summary
     files.sort();
 
     const double rssBefore = benchutil::PeakRssMb();

@@ -3,16 +3,21 @@
 // was generated.
 #include "server/autogen.h"
 
+#include "export/core/exportrun.h"
 #include "export/core/geraxmllocal.h"
+#include "export/core/nfceassembly.h"
 #include "host/errors.h"
 #include "host/recordset.h"
+#include "server/autogenarchive.h"
+#include "server/autogenlock.h"
 #include "server/exportpath.h"
 #include "server/notas.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QHash>
-#include <QTemporaryDir>
+#include <QSet>
+
+#include <optional>
 
 #include <cstdio>
 
@@ -82,52 +87,11 @@ QHash<QString, Due> DueSales(const ServerDb &db, const QDateTime &firstDay, QStr
     return due;
 }
 
-struct Generated {
-    qint64 id;
-    QString status;
-};
-
-void Record(const ServerDb &db, const std::vector<Generated> &sales, const QString &folderText,
-            const QDateTime &now)
-{
-    if (sales.empty())
-        return;
-    db.Write([&] {
-        QSqlQuery q = db.Prepare(
-            QStringLiteral("INSERT INTO VENDAGERAXML (IDVENDA, IDSTATUSNFCE, DTHRGERACAO, DSDIRARQXML) "
-                           "VALUES (?, ?, %1, ?) ON CONFLICT (IDVENDA) DO UPDATE SET "
-                           "IDSTATUSNFCE = excluded.IDSTATUSNFCE, DTHRGERACAO = excluded.DTHRGERACAO, "
-                           "DSDIRARQXML = excluded.DSDIRARQXML")
-                .arg(db.DateTimeParam()),
-            "registrar a geração automática");
-        for (const Generated &g : sales)
-            db.Run(q, {g.id, g.status, ServerDb::DateTimeValue(now), folderText.left(100)},
-                   "registrar a geração automática");
-    });
-}
-
-void Tick(TClientDataSet &rows, int row, const char *flag)
-{
-    rows.SetRecNo(row);
-    rows.Edit();
-    rows.FieldByName(QStringLiteral("IDCHECK")).SetAsString(QString::fromLatin1(flag));
-    rows.Post();
-}
-
-QStringList FilesUnder(const QString &folder)
-{
-    QStringList files;
-    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next();
-    files.sort();
-    return files;
-}
-
 } // namespace
 
 AutoGenReport RunAutoGeneration(const ServerDb &db, const QString &exportRoot, const QDateTime &now)
 {
+    using namespace vnd::assembly;
     const Params params = ReadParams(db);
     AutoGenReport report;
     report.compressed = params.compress;
@@ -140,75 +104,95 @@ AutoGenReport RunAutoGeneration(const ServerDb &db, const QString &exportRoot, c
         throw Exception(
             QStringLiteral("Geração automática: não foi possível criar a pasta %1.").arg(report.folder));
 
+    // One generation at a time per database; what an interrupted one left is made right before anything
+    // is chosen.
+    const GenerationLock lock(db);
+    autogen::Reconcile(db, lock, report.folder, report);
+
     QStringList order;
     const QHash<QString, Due> due = DueSales(db, params.firstDay, order);
     report.pending = int(order.size());
     if (order.isEmpty())
         return report;
 
-    // Compressed files are assembled apart, each sale in a folder of its own, and only reach the target
-    // folder inside a verified archive.
-    std::unique_ptr<QTemporaryDir> staging;
-    if (params.compress) {
-        staging =
-            std::make_unique<QTemporaryDir>(QDir(report.folder).filePath(QStringLiteral(".geracao-XXXXXX")));
-        if (!staging->isValid())
-            throw Exception(
-                QStringLiteral("Geração automática: não foi possível criar a pasta temporária em %1: %2.")
-                    .arg(report.folder, staging->errorString()));
-    }
-    std::vector<Generated> staged;
-    QStringList stagedFiles;
+    // Compressed files go from memory into hidden archives that are renamed into place once recorded;
+    // loose files are written whole under their final names and recorded after them, a chunk at a time.
+    std::optional<autogen::ArchiveWriter> archives;
+    if (params.compress)
+        archives.emplace(db, lock, report.folder, params.folder, now, report);
+    QSet<QString> folders; // sub-folders entered (and cleared of an earlier run's temporary files)
 
     for (qsizetype start = 0; start < order.size(); start += kChunk) {
         TClientDataSet rows;
         QueryNotasByKeys(db, order.mid(start, kChunk), rows);
-        std::vector<Generated> written;
+        std::vector<autogen::Generated> written;
         for (int i = 0; i < rows.RowCount(); ++i) {
             rows.SetRecNo(i);
+            // Read before anything else moves the list: the error line names this sale.
             const QString key = rows.FieldByName(QStringLiteral("NRACESSONFCE")).AsString();
+            const QString branch = rows.FieldByName(QStringLiteral("CDFILIAL")).AsString();
+            const QString cashRegister = rows.FieldByName(QStringLiteral("CDCAIXA")).AsString();
             const Due sale = due.value(key);
-            const QString target = staging ? staging->filePath(QString::number(sale.id)) : report.folder;
-            Tick(rows, i, "S");
             const auto fail = [&](const QString &why) {
-                // The assembly's message already ends in the sale's access key.
-                report.errors << QStringLiteral("filial %1, caixa %2: %3")
-                                     .arg(rows.FieldByName(QStringLiteral("CDFILIAL")).AsString(),
-                                          rows.FieldByName(QStringLiteral("CDCAIXA")).AsString(), why);
+                report.errors << QStringLiteral("filial %1, caixa %2: %3 - %4").arg(branch, cashRegister, why, key);
                 ++report.failed;
-                if (staging)
-                    QDir(target).removeRecursively();
             };
             try {
-                GeraXmlLocal(rows, target, false);
-                if (staging) {
-                    staged.push_back({sale.id, sale.status});
-                    stagedFiles << FilesUnder(target);
-                } else {
-                    written.push_back({sale.id, sale.status});
+                const SaleRow row = ReadSaleRow(rows);
+                const QList<SaleFile> files = SaleFiles(row);
+                if (archives) {
+                    QList<TZipMaster::MemoryFile> memory;
+                    for (const SaleFile &f : files)
+                        memory.append({f.name, f.content + QByteArrayLiteral("\r\n")});
+                    archives->Add({sale.id, sale.status}, std::move(memory));
+                    continue;
                 }
+                const QString dir = QDir(report.folder).filePath(SaleSubFolder(row));
+                if (!folders.contains(dir)) {
+                    if (!QDir().mkpath(dir))
+                        throw Exception(QStringLiteral("Não foi possível criar a pasta %1").arg(dir));
+                    report.leftoversRemoved += RemoveStaleTemporaries(dir);
+                    folders.insert(dir);
+                }
+                for (const SaleFile &f : files)
+                    WriteWholeFile(QDir(dir).filePath(f.name), f.content);
+                written.push_back({sale.id, sale.status});
+            } catch (const EReservaPerdida &) {
+                throw;
             } catch (const Exception &e) {
                 fail(e.Message());
             } catch (const std::exception &e) {
-                fail(QString::fromUtf8(e.what()) + QStringLiteral(" - ") + key);
+                fail(QString::fromUtf8(e.what()));
             }
-            Tick(rows, i, "N");
         }
-        Record(db, written, params.folder, now);
-        report.generated += int(written.size());
+        if (!written.empty()) {
+            // On disk before they count as generated: a power cut must not leave a recorded sale without
+            // its file.
+            SyncFileSystem(report.folder);
+            db.Write([&] {
+                lock.Confirm();
+                autogen::RecordSales(db, written, params.folder, now, 0);
+            });
+            report.generated += int(written.size());
+        } else {
+            lock.Renew();
+        }
     }
+    if (archives)
+        archives->Finish();
+    return report;
+}
 
-    if (staging && !staged.empty()) {
-        try {
-            report.archives = ArchiveFiles(report.folder, stagedFiles, now);
-            Record(db, staged, params.folder, now);
-            report.generated += int(staged.size());
-        } catch (const Exception &e) {
-            report.errors
-                << QStringLiteral("arquivo compactado de %1 vendas: %2").arg(staged.size()).arg(e.Message());
-            report.failed += int(staged.size());
-        }
+AutoGenReport RecoverAutoGeneration(const ServerDb &db, const QString &exportRoot)
+{
+    AutoGenReport report;
+    try {
+        report.folder = ResolveExportFolder(exportRoot, ReadParams(db).folder);
+    } catch (const Exception &) {
+        // Without usable parameters only the recorded archives are looked after.
     }
+    const GenerationLock lock(db);
+    autogen::Reconcile(db, lock, report.folder, report);
     return report;
 }
 
@@ -221,6 +205,12 @@ QString DescribeAutoGen(const AutoGenReport &r)
                        .arg(r.failed);
     if (!r.archives.isEmpty())
         text += QStringLiteral(", %1 arquivo(s) compactado(s)").arg(r.archives.size());
+    if (r.archivesCompleted > 0 || r.archivesUndone > 0 || r.leftoversRemoved > 0)
+        text += QStringLiteral("; da geração interrompida: %1 arquivo(s) compactado(s) concluído(s), %2 "
+                               "desfeito(s), %3 temporário(s) removido(s)")
+                    .arg(r.archivesCompleted)
+                    .arg(r.archivesUndone)
+                    .arg(r.leftoversRemoved);
     return text;
 }
 
@@ -228,7 +218,13 @@ int RunGenerateCommand(const ServerDb &db, const QString &exportRoot)
 {
     if (!QDir().mkpath(exportRoot))
         throw Exception(QStringLiteral("Não foi possível criar a pasta de exportação %1.").arg(exportRoot));
-    const AutoGenReport report = RunAutoGeneration(db, exportRoot);
+    AutoGenReport report;
+    try {
+        report = RunAutoGeneration(db, exportRoot);
+    } catch (const EGeracaoEmAndamento &e) {
+        std::fprintf(stderr, "vnd-server: %s\n", qPrintable(e.Message()));
+        return kGenerationBusyStatus;
+    }
     for (const QString &error : report.errors)
         std::fprintf(stderr, "geração automática: %s\n", qPrintable(error));
     std::printf("%s\n", qPrintable(DescribeAutoGen(report)));

@@ -3,7 +3,8 @@
 // that has not been generated yet, written by the local export's file assembly into the parameter row's
 // folder (inside the export root), packed into archives when the row asks for compression. A sale counts
 // as generated once its files are on disk (in an archive, when compressing); one that fails is logged and
-// taken again by the next run. It runs on demand ("vnd-server generate") or on a schedule of the server.
+// taken again by the next run. It runs on demand ("vnd-server generate") or on a schedule of the server,
+// one run at a time per database, and a run killed at any moment is made right by the next one.
 
 #include "server/serverdb.h"
 
@@ -41,24 +42,39 @@ struct AutoGenReport {
     int generated = 0; // sales written and recorded
     int failed = 0;    // sales left for the next run
     QStringList archives;
-    QStringList errors; // one line per failure, naming the sale's access key
+    QStringList errors; // one line per failure, naming the sale's branch, register and access key
+    // What the run found of an interrupted one: archives recorded but not yet in place that it put in
+    // place, ones whose file was gone (their sales generated again), temporary files removed.
+    int archivesCompleted = 0;
+    int archivesUndone = 0;
+    int leftoversRemoved = 0;
 };
 
 // One run over the database, writing below exportRoot. Exception, with nothing written, when the
-// parameter row lacks the first date or the folder, or the folder resolves outside the export root.
-// Failures of single sales (or of the archive) are in the report, not raised.
+// parameter row lacks the first date or the folder, or the folder resolves outside the export root;
+// EGeracaoEmAndamento (autogenlock.h) when another generation runs on the same database. Failures of
+// single sales (or of an archive) are in the report, not raised.
 AutoGenReport RunAutoGeneration(const ServerDb &db, const QString &exportRoot,
                                 const QDateTime &now = QDateTime::currentDateTime());
+
+// Only what a killed run left made right (autogenarchive.h), for a server that starts with a daily
+// schedule: its next run may be hours away. EGeracaoEmAndamento when a generation runs, which does it.
+AutoGenReport RecoverAutoGeneration(const ServerDb &db, const QString &exportRoot);
 
 // One line summing a report up, for the log and the command's output.
 QString DescribeAutoGen(const AutoGenReport &report);
 
+// The exit status of "vnd-server generate" when another generation is running.
+inline constexpr int kGenerationBusyStatus = 3;
+
 // "vnd-server generate": one run; the summary on standard output, each failure on standard error.
-// Returns 0 when every due sale was written, 1 otherwise.
+// Returns 0 when every due sale was written, 1 otherwise, kGenerationBusyStatus when another generation
+// holds the database.
 int RunGenerateCommand(const ServerDb &db, const QString &exportRoot);
 
 // Runs the generation on its own thread on the options' schedule while the server serves, logging each
-// run on standard error. Nothing runs when the options hold no schedule. Stops (waiting for a run in
+// run on standard error; a run due while another generation holds the database waits for it (trying
+// again every few seconds). Nothing runs when the options hold no schedule. Stops (waiting for a run in
 // progress to end) when destroyed.
 class AutoGenScheduler
 {

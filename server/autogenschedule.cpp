@@ -1,12 +1,18 @@
 // The command line and the schedule of the automatic generation.
 #include "host/errors.h"
 #include "server/autogen.h"
+#include "server/autogenlock.h"
 
 #include <chrono>
 #include <cstdio>
 
 namespace vnd::server
 {
+
+namespace
+{
+constexpr int kBusyRetrySeconds = 5;
+}
 
 AutoGenOptions TakeAutoGenOptions(QStringList &args)
 {
@@ -55,7 +61,8 @@ QString AutoGenUsage()
     return QStringLiteral(
         "     vnd-server ... [--auto-generate HH:MM | --auto-generate-every MINUTOS]   geração automática "
         "agendada\n"
-        "     vnd-server generate [--db URL] [--export-root PASTA]   uma geração automática agora\n");
+        "     vnd-server generate [--db URL] [--export-root PASTA]   uma geração automática agora (saída 1: "
+        "alguma venda falhou; 3: outra geração está em andamento no banco)\n");
 }
 
 QDateTime AutoGenScheduler::NextRun(const AutoGenOptions &options, const QDateTime &from)
@@ -97,6 +104,18 @@ void AutoGenScheduler::Loop()
     // A periodic schedule starts with a run, which takes up what came in while the server was down.
     QDateTime next = m_options.everyMinutes > 0 ? QDateTime::currentDateTime()
                                                 : NextRun(m_options, QDateTime::currentDateTime());
+    if (m_options.dailyAt.isValid()) {
+        try {
+            const AutoGenReport report = RecoverAutoGeneration(m_db, m_root);
+            if (report.archivesCompleted > 0 || report.archivesUndone > 0 || report.leftoversRemoved > 0)
+                std::fprintf(stderr, "%s\n", qPrintable(DescribeAutoGen(report)));
+        } catch (const EGeracaoEmAndamento &) {
+            // The running generation makes it right itself.
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "geração automática: %s\n", e.what());
+        }
+    }
+    bool waiting = false;
     std::unique_lock lock(m_mutex);
     while (!m_stop) {
         const QDateTime now = QDateTime::currentDateTime();
@@ -112,6 +131,15 @@ void AutoGenScheduler::Loop()
             for (const QString &error : report.errors)
                 std::fprintf(stderr, "geração automática: %s\n", qPrintable(error));
             std::fprintf(stderr, "%s\n", qPrintable(DescribeAutoGen(report)));
+            waiting = false;
+        } catch (const EGeracaoEmAndamento &e) {
+            // The other run may take long; this one starts as soon as it ends.
+            if (!waiting)
+                std::fprintf(stderr, "%s Aguardando.\n", qPrintable(e.Message()));
+            waiting = true;
+            lock.lock();
+            next = QDateTime::currentDateTime().addSecs(kBusyRetrySeconds);
+            continue;
         } catch (const Exception &e) {
             std::fprintf(stderr, "%s\n", qPrintable(e.Message()));
         } catch (const std::exception &e) {

@@ -87,6 +87,19 @@ const QList<Migration> &Migrations()
              "CREATE TABLE VENDAGERAXML (IDVENDA {IDREF} NOT NULL PRIMARY KEY REFERENCES VENDA (IDVENDA), "
              "IDSTATUSNFCE VARCHAR(1) NOT NULL, DTHRGERACAO {TS} NOT NULL, DSDIRARQXML VARCHAR(100))",
          }},
+        {4,
+         "arquivos compactados e reserva da geração automática",
+         {
+             // The archives of the automatic generation: "P" while recorded but not yet under their final
+             // name (a crash in between is finished or undone at the next start), "G" once in place.
+             "CREATE TABLE ARQGERAXML (IDARQGERAXML {ID}, DSCAMINHO VARCHAR(1000) NOT NULL UNIQUE, "
+             "IDSITUACAO VARCHAR(1) NOT NULL, DTHRGERACAO {TS} NOT NULL, QTVENDA INTEGER NOT NULL)",
+             "ALTER TABLE VENDAGERAXML ADD COLUMN IDARQGERAXML {IDREF}",
+             "CREATE INDEX VENDAGERAXML_ARQ ON VENDAGERAXML (IDARQGERAXML)",
+             // One row while a generation runs: who runs it and until when its lease holds.
+             "CREATE TABLE TRAVAGERAXML (IDTRAVA INTEGER NOT NULL PRIMARY KEY CHECK (IDTRAVA = 1), "
+             "DSDETENTOR VARCHAR(300) NOT NULL, NRVALIDADE {IDREF} NOT NULL)",
+         }},
     };
     return list;
 }

@@ -1,5 +1,6 @@
 #include "export/core/geraxmllocal.h"
 
+#include "export/core/exportrun.h"
 #include "export/core/nfceassembly.h"
 #include "export/core/zipmaster.h"
 #include "host/errors.h"
@@ -8,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -52,8 +54,7 @@ void WriteFileAtomically(const QString &path, const QByteArray &head, const QByt
     // Written beside the target under a temporary name and renamed over it, so a reader never sees half
     // a file. An export can always be made again from the database, so loose files are not synced one by one;
     // archives are, before the loose files they replace are deleted.
-    static std::atomic<unsigned> counter{0};
-    const QString temp = path + QStringLiteral(".part-%1-%2").arg(::getpid()).arg(counter++);
+    const QString temp = TemporaryPath(path);
     QFile f(temp);
     auto fail = [&](const QString &why) {
         f.close();
@@ -192,22 +193,29 @@ void ArchiveQueue::Work()
         Job &job = m_jobs[m_taken++]; // a deque: references stay valid while others are added
         lock.unlock();
         QString error;
+        // Made, read back and put on disk under a temporary name: an archive under its final name is
+        // always whole, whenever the run stops.
+        const QString temp = TemporaryPath(job.archive);
         try {
             TZipMaster zip;
-            zip.ZipFileName = job.archive;
+            zip.ZipFileName = temp;
             zip.FSpecArgs = job.files;
             zip.FSpecMemory = job.memory;
             zip.Add();
             zip.Verify();
+            SyncFile(temp);
+            if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(job.archive).constData()) != 0)
+                throw Exception(QStringLiteral("Não foi possível gravar o arquivo compactado %1: %2")
+                                    .arg(job.archive, QString::fromLocal8Bit(std::strerror(errno))));
         } catch (const Exception &e) {
-            error = e.Message();
+            error = e.Message().replace(temp, job.archive);
         } catch (const std::exception &e) {
             error = QString::fromUtf8(e.what());
         }
         if (error.isEmpty()) {
             job.memory.clear(); // the archive holds them now
         } else {
-            QFile::remove(job.archive);
+            QFile::remove(temp);
             // The files of the failed archive are written loose instead, so none is lost.
             const QString loose = WriteLoose(job);
             if (!loose.isEmpty())
@@ -263,12 +271,12 @@ QStringList ArchiveQueue::Finish()
         }
         archives << job.archive;
     }
+    // Each archive was synced before its rename; the renames must be on disk too before the only other
+    // copy of their files goes.
+    if (!archives.isEmpty())
+        SyncFile(m_folder);
     if (m_all.isEmpty())
         return archives; // nothing was written loose, nothing is deleted
-    // The archives must be on disk before the only other copy of their files goes.
-    for (const QString &archive : archives)
-        SyncFile(archive);
-    SyncFile(m_folder);
     for (const QString &path : m_all)
         if (QFile::exists(path) && !QFile::remove(path))
             throw Exception(QStringLiteral("Não foi possível excluir o arquivo %1 após compactá-lo")
@@ -290,16 +298,21 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
         *cancelledAfter = -1;
     using namespace vnd::assembly;
     FilterGuard guard(cdsNotas);
-    // Full batches of files are compressed while the next ones are assembled and written.
-    std::optional<ArchiveQueue> archives;
-    if (compress)
-        archives.emplace(folder, QDateTime::currentDateTime());
     cdsNotas.SetFiltered(false);
     cdsNotas.SetFilter(QStringLiteral("IDCHECK = 'S'"));
     cdsNotas.SetFiltered(true);
     const int total = cdsNotas.RecordCount();
+    if (total == 0)
+        return true; // nothing ticked: nothing written, not even a summary
+    RemoveStaleTemporaries(folder); // (the folder itself is made with the first sale's, which names its key)
+    // Full batches of files are compressed while the next ones are assembled and written.
+    std::optional<ArchiveQueue> archives;
+    if (compress)
+        archives.emplace(folder, QDateTime::currentDateTime());
+    ExportSummary summary;
     int n = 0;
     QString lastFolder;
+    QSet<QString> folders; // sub-folders entered (and cleared of an earlier run's temporary files)
     cdsNotas.First();
     while (!cdsNotas.Eof()) {
         // A stop asked for on the busy indicator takes effect between two sales: every file written
@@ -313,30 +326,28 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
             if (cdsNotas.FieldByName(QStringLiteral("IDCHECK")).AsString() == QLatin1String("S")) {
                 Platform().BusyProgress(QStringLiteral("venda %1 de %2").arg(++n).arg(total));
                 const SaleRow row = ReadSaleRow(cdsNotas);
-                const QString dir = compress ? folder : QDir(folder).filePath(SaleSubFolder(row));
+                const QString sub = compress ? QString() : SaleSubFolder(row);
+                const QString dir = compress ? folder : QDir(folder).filePath(sub);
                 // The list comes in branch, register and day order: most sales go where the last one went.
                 if (dir != lastFolder) {
                     EnsureFolder(dir);
+                    if (!compress && !folders.contains(dir)) {
+                        RemoveStaleTemporaries(dir);
+                        folders.insert(dir);
+                    }
                     lastFolder = dir;
                 }
-                auto write = [&](const QString &name, const QByteArray &content) {
-                    const QString path = QDir(dir).filePath(name);
-                    if (archives)
-                        archives->Add(path, content); // written loose only if its archive cannot be made
-                    else
-                        WriteWholeFile(path, content);
-                };
-                if (row.IsNfce()) {
-                    write(NfceFileName(row), ProcessedNfce(row));
-                    if (row.IsCancelled())
-                        write(NfceCancelFileName(row), ProcessedCancellation(row));
-                } else {
-                    if (row.document.trimmed().isEmpty())
-                        throw Exception(QStringLiteral("O XML armazenado do CF-e SAT não foi encontrado no banco de dados."));
-                    write(SatFileName(row), RemoveCrLf(row.document));
-                    if (row.IsCancelled() && !row.cancelDocument.trimmed().isEmpty())
-                        write(SatCancelFileName(row), RemoveCrLf(row.cancelDocument));
+                for (const SaleFile &file : SaleFiles(row)) {
+                    const QString path = QDir(dir).filePath(file.name);
+                    if (archives) {
+                        archives->Add(path, file.content); // written loose only if its archive cannot be made
+                        ++summary.archivedFiles;
+                    } else {
+                        WriteWholeFile(path, file.content);
+                        summary.files << sub + QLatin1Char('/') + file.name;
+                    }
                 }
+                ++summary.sales;
             }
         } catch (const Exception &e) {
             throw Exception(e.Message() + QStringLiteral(" - ") + QString::fromUtf8(key));
@@ -345,8 +356,19 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
         }
         cdsNotas.Next();
     }
-    if (archives)
-        archives->Finish();
+    if (archives) {
+        for (const QString &archive : archives->Finish())
+            summary.archives << QFileInfo(archive).fileName();
+    } else {
+        // Loose files are not synced one by one; the summary must not reach the disk before them.
+        SyncFileSystem(folder);
+    }
+    // A run the user stopped did not export what was asked: its files are whole, but no summary says
+    // that the export is complete.
+    if (cancelledAfter && *cancelledAfter >= 0)
+        return true;
+    summary.finished = QDateTime::currentDateTime();
+    WriteExportSummary(folder, summary);
     return true;
 }
 

@@ -20,7 +20,9 @@ class TClientDataSet;
 namespace vnd {
 
 // Writes the files of every row of cdsNotas whose IDCHECK is "S" below folder (per branch, register and
-// day; directly into folder when compressing, then archived and the loose files removed). Returns true.
+// day; directly into folder when compressing, then archived and the loose files removed), then, last,
+// the run's summary (exportrun.h), so that a run that stopped half-way is recognisable. Temporary files
+// that earlier interrupted runs left in the folders it writes into are removed first. Returns true.
 // Any failure stops the run and raises an Exception whose message ends in " - " and the row's access key.
 // The list ends unfiltered; ticks are unchanged. Progress goes to the platform's busy indicator.
 // With cancelledAfter, the run may be stopped from the busy indicator before any sale: it then ends as a
@@ -36,7 +38,8 @@ void SyncFile(const QString &path);
 
 // Packs the paths into archives "ArquivosXML_DDMMYYYY HHNNSS.zip" in folder, 1000 files each, the time
 // stamp starting at start and advancing one second per archive (and past names already taken). Each
-// archive is read back before any loose file is deleted; on failure the loose files stay and the error
+// archive is made under a temporary name, read back, synced and only then renamed, before any loose file
+// is deleted; on failure the loose files stay and the error
 // names the archive. Returns the archive paths.
 QStringList ArchiveFiles(const QString &folder, const QStringList &paths, const QDateTime &start);
 

@@ -270,4 +270,21 @@ QString SatFileName(const SaleRow &row) { return QStringLiteral("AD") + SatKeyPa
 
 QString SatCancelFileName(const SaleRow &row) { return QStringLiteral("ADC") + SatKeyPart(row) + QStringLiteral(".xml"); }
 
+QList<SaleFile> SaleFiles(const SaleRow &row)
+{
+    QList<SaleFile> files;
+    if (row.IsNfce()) {
+        files.append({NfceFileName(row), ProcessedNfce(row)});
+        if (row.IsCancelled())
+            files.append({NfceCancelFileName(row), ProcessedCancellation(row)});
+        return files;
+    }
+    if (row.document.trimmed().isEmpty())
+        throw Exception(QStringLiteral("O XML armazenado do CF-e SAT não foi encontrado no banco de dados."));
+    files.append({SatFileName(row), RemoveCrLf(row.document)});
+    if (row.IsCancelled() && !row.cancelDocument.trimmed().isEmpty())
+        files.append({SatCancelFileName(row), RemoveCrLf(row.cancelDocument)});
+    return files;
+}
+
 } // namespace vnd::assembly

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 
 class TClientDataSet;
@@ -79,5 +80,15 @@ QString NfceFileName(const SaleRow &row);
 QString NfceCancelFileName(const SaleRow &row);
 QString SatFileName(const SaleRow &row);
 QString SatCancelFileName(const SaleRow &row);
+
+// One file of a sale: its name and its text without the final CR LF.
+struct SaleFile
+{
+    QString name;
+    QByteArray content;
+};
+// Every file of one sale, in writing order: the NFC-e and its cancellation event, or the SAT coupon and
+// its cancellation when one is stored. Exception (without the key) as the functions above.
+QList<SaleFile> SaleFiles(const SaleRow &row);
 
 } // namespace vnd::assembly

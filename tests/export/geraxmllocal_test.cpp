@@ -4,12 +4,19 @@
 #include "host/errors.h"
 #include "host/recordset.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <zip.h>
+
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -56,14 +63,29 @@ void Add(TClientDataSet &cds, int n, const Sale &s)
     cds.Post();
 }
 
+// The files below root, without the summaries of finished runs (checked on their own).
 QStringList Files(const QString &root)
 {
     QStringList out;
-    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(root).relativeFilePath(it.next());
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = QDir(root).relativeFilePath(it.next());
+        if (!path.startsWith(QLatin1String("resumo-")))
+            out << path;
+    }
     out.sort();
     return out;
+}
+
+QStringList Summaries(const QString &root)
+{
+    return QDir(root).entryList({QStringLiteral("resumo-*.txt")}, QDir::Files, QDir::Name);
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 int ZipEntries(const QString &path)
@@ -320,5 +342,124 @@ TEST(GeraXmlLocal, FilesInMemoryOfAFailedArchiveAreWrittenLoose)
         QFile f(dir.filePath(QStringLiteral("h%1.xml").arg(i)));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_EQ(f.readAll(), "<z/>\r\n");
+    }
+}
+
+namespace {
+
+const char kCrashDirVar[] = "VND_EXPORT_CRASH_DIR";
+
+void FillCrashList(TClientDataSet &cds, int sales)
+{
+    vnd::DefineCdsNotas(cds);
+    cds.DisableControls();
+    for (int i = 0; i < sales; ++i)
+        Add(cds, i, {.branch = i % 2 ? "0001" : "0002", .status = i % 7 ? QByteArray() : QByteArray("C"),
+                     .day = QDate(2016, 5, 10 + i % 3)});
+}
+
+// Every entry of the archives below root and every loose fiscal file, by name, as often as they occur.
+QStringList Contents(const QString &root, QStringList *temporary)
+{
+    QStringList names;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString name = it.fileName();
+        if (name.startsWith(QLatin1String("ArquivosXML_")) && name.endsWith(QLatin1String(".zip")))
+            names << ZipNames(path);
+        else if (name.endsWith(QLatin1String(".xml")))
+            names << name;
+        else if (!name.startsWith(QLatin1String("resumo-")))
+            *temporary << QDir(root).relativeFilePath(path);
+    }
+    names.sort();
+    return names;
+}
+
+} // namespace
+
+// The child: exports the crash list into the folder named by the environment.
+TEST(ExportCrashChild, Run)
+{
+    const QString dir = qEnvironmentVariable(kCrashDirVar);
+    if (dir.isEmpty())
+        GTEST_SKIP() << "run as the child of ExportCrash only";
+    TClientDataSet cds;
+    FillCrashList(cds, qEnvironmentVariableIntValue("VND_EXPORT_CRASH_SALES"));
+    vnd::GeraXmlLocal(cds, dir, qEnvironmentVariable("VND_EXPORT_CRASH_ZIP") == QLatin1String("S"));
+}
+
+// Exports killed at random moments leave no summary, so they are recognisable; the next run in the same
+// folder removes what they left under temporary names, and its summary names every archive it made.
+TEST(ExportCrash, AKilledExportHasNoSummaryAndTheNextRunClearsItsTemporaryFiles)
+{
+    QRandomGenerator random(20261209);
+    for (const bool zip : {true, false}) {
+        QTemporaryDir dir;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(kCrashDirVar), dir.path());
+        env.insert(QStringLiteral("VND_EXPORT_CRASH_ZIP"), zip ? QStringLiteral("S") : QStringLiteral("N"));
+        // Three archives; loose files, one by one, are slower to write.
+        const int sales = zip ? 3000 : 500;
+        env.insert(QStringLiteral("VND_EXPORT_CRASH_SALES"), QString::number(sales));
+        auto run = [&] {
+            auto child = std::make_unique<QProcess>();
+            child->setProcessEnvironment(env);
+            child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            child->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+            child->start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=ExportCrashChild.Run")});
+            EXPECT_TRUE(child->waitForStarted());
+            return child;
+        };
+        QElapsedTimer clock;
+        clock.start();
+        run()->waitForFinished(120000);
+        const int duration = std::max<int>(int(clock.elapsed()), 200);
+        ASSERT_EQ(Summaries(dir.path()).size(), 1);
+        QStringList temporary;
+        const QStringList whole = Contents(dir.path(), &temporary);
+        ASSERT_TRUE(temporary.isEmpty()) << temporary.join(' ').toStdString();
+        QDir(dir.path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(dir.path()));
+
+        int kills = 0, finished = 0;
+        for (int round = 0; round < 30 && kills < 6; ++round) {
+            auto child = run();
+            if (!child->waitForFinished(int(random.bounded(30, duration)))) {
+                child->kill();
+                child->waitForFinished();
+                // Killed after its summary was written, on its way out, it had finished.
+                if (Summaries(dir.path()).size() == finished + 1)
+                    ++finished;
+                else
+                    ++kills;
+            } else {
+                ++finished;
+            }
+            ASSERT_EQ(Summaries(dir.path()).size(), finished) << "a summary only for a finished run";
+        }
+        EXPECT_GE(kills, 6);
+        ASSERT_TRUE(run()->waitForFinished(120000));
+        temporary.clear();
+        const QStringList after = Contents(dir.path(), &temporary);
+        EXPECT_TRUE(temporary.isEmpty()) << temporary.join(' ').toStdString();
+        // The last summary names archives that are all there and whole, holding every file once.
+        const QStringList summaries = Summaries(dir.path());
+        ASSERT_FALSE(summaries.isEmpty());
+        const QStringList lines = QString::fromUtf8(ReadAll(dir.filePath(summaries.last()))).split(QStringLiteral("\r\n"));
+        ASSERT_GT(lines.size(), 3);
+        EXPECT_EQ(lines[0], QString::fromUtf8("Exportação de arquivos XML concluída"));
+        EXPECT_EQ(lines[2], QStringLiteral("Vendas: %1").arg(sales));
+        QStringList named;
+        for (const QString &line : lines.mid(4))
+            if (!line.isEmpty())
+                named << (zip ? ZipNames(dir.filePath(line)) : QStringList{line.section(QLatin1Char('/'), -1)});
+        named.sort();
+        EXPECT_EQ(named.size(), whole.size());
+        EXPECT_TRUE(named == whole);
+        if (!zip) {
+            EXPECT_TRUE(after == whole) << "loose files are written over, never twice";
+        }
     }
 }

@@ -65,8 +65,10 @@ protected:
     static QStringList Arquivos(const QString &pasta)
     {
         QStringList nomes;
+        // The export's summary is checked with the export itself.
         for (QDirIterator it(pasta, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-            nomes << QFileInfo(it.next()).fileName();
+            if (const QString nome = QFileInfo(it.next()).fileName(); !nome.startsWith(QLatin1String("resumo-")))
+                nomes << nome;
         nomes.sort();
         return nomes;
     }

@@ -164,6 +164,8 @@ TEST_F(Operador, AGenerationStoppedFromTheBusyIndicatorLeavesOnlyWholeFiles)
         m_tela->sbtGeraXml->click();
         const QStringList arquivos = Conteudo(pasta.path()).filter(QRegularExpression(QStringLiteral("\\.[a-z]+$")));
         EXPECT_TRUE(arquivos.filter(QStringLiteral(".tmp")).isEmpty()) << arquivos.join(QLatin1Char(' ')).toStdString();
+        // No summary: it would tell the accountant that the export is complete.
+        EXPECT_TRUE(arquivos.filter(QStringLiteral("resumo-")).isEmpty()) << arquivos.join(QLatin1Char(' ')).toStdString();
         if (compacta) {
             ASSERT_EQ(arquivos.size(), 1) << arquivos.join(QLatin1Char(' ')).toStdString();
             EXPECT_TRUE(arquivos.first().endsWith(QStringLiteral(".zip")));
