@@ -219,6 +219,7 @@ int ComandoExport(const QStringList &argv)
 
     const bool compacta = args.Has(QStringLiteral("zip"));
     bool gerado = false;
+    ExportSummary resumo;
     if (args.Has(QStringLiteral("on-server"))) {
         BusyGuard ocupado;
         // The whole list travels, every row with its tick: the server writes the ticked ones.
@@ -230,11 +231,16 @@ int ComandoExport(const QStringList &argv)
         if (!QDir().mkpath(destino))
             throw Exception(QStringLiteral("Não foi possível criar a pasta de destino: %1").arg(destino));
         BusyGuard ocupado;
-        gerado = GeraXmlLocal(cdsNotas, QDir(destino).absolutePath(), compacta);
+        gerado = GeraXmlLocal(cdsNotas, QDir(destino).absolutePath(), compacta, nullptr, &resumo);
     }
     if (!gerado)
         MensErro(msg.Msg(QStringLiteral("Xml_Err")));
     Platform().Info(msg.Msg(QStringLiteral("Xml_Ok")));
+    // Nothing here holds the issuer's certificate: an event rebuilt from columns is not signed.
+    if (!resumo.unsignedEvents.isEmpty())
+        Platform().Info(QStringLiteral("%1 evento(s) de cancelamento reconstruído(s) sem assinatura (o XML "
+                                       "armazenado do evento não foi encontrado).")
+                            .arg(resumo.unsignedEvents.size()));
     return 0;
 }
 

@@ -86,6 +86,12 @@ QString WriteExportSummary(const QString &folder, const ExportSummary &s)
         lines << QStringLiteral("Arquivos: %1").arg(s.files.size());
         lines << s.files;
     }
+    if (!s.unsignedEvents.isEmpty()) {
+        lines << QStringLiteral("Eventos de cancelamento reconstruídos sem assinatura (o sistema não tem o certificado "
+                                "do emitente): %1")
+                     .arg(s.unsignedEvents.size());
+        lines << s.unsignedEvents;
+    }
     WriteWholeFile(path, lines.join(QStringLiteral("\r\n")).toUtf8());
     SyncFile(path);
     SyncFile(folder);

@@ -29,6 +29,7 @@ struct ExportSummary
     QStringList files;    // relative to the folder, when not compressed
     QStringList archives; // names of the archives, when compressed
     int archivedFiles = 0;
+    QStringList unsignedEvents; // cancellation events rebuilt without a signature, by file name
 };
 
 // Writes "resumo-<yyyyMMdd-HHmmss>.txt" into folder, whole, on disk: the last file of a run, so that

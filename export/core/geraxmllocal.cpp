@@ -292,7 +292,8 @@ QStringList ArchiveFiles(const QString &folder, const QStringList &paths, const 
     return queue.Finish();
 }
 
-bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress, int *cancelledAfter)
+bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress, int *cancelledAfter,
+                  ExportSummary *result)
 {
     if (cancelledAfter)
         *cancelledAfter = -1;
@@ -339,6 +340,8 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
                 }
                 for (const SaleFile &file : SaleFiles(row)) {
                     const QString path = QDir(dir).filePath(file.name);
+                    if (file.unsignedEvent)
+                        summary.unsignedEvents << file.name;
                     if (archives) {
                         archives->Add(path, file.content); // written loose only if its archive cannot be made
                         ++summary.archivedFiles;
@@ -363,11 +366,13 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
         // Loose files are not synced one by one; the summary must not reach the disk before them.
         SyncFileSystem(folder);
     }
+    summary.finished = QDateTime::currentDateTime();
+    if (result)
+        *result = summary;
     // A run the user stopped did not export what was asked: its files are whole, but no summary says
     // that the export is complete.
     if (cancelledAfter && *cancelledAfter >= 0)
         return true;
-    summary.finished = QDateTime::currentDateTime();
     WriteExportSummary(folder, summary);
     return true;
 }

@@ -3,6 +3,7 @@
 // archives of at most 1000 files. Needs no screen: the main screen, the command line and the server's
 // generation all call it.
 
+#include "export/core/exportrun.h"
 #include "export/core/zipmaster.h"
 
 #include <QDateTime>
@@ -27,8 +28,9 @@ namespace vnd {
 // The list ends unfiltered; ticks are unchanged. Progress goes to the platform's busy indicator.
 // With cancelledAfter, the run may be stopped from the busy indicator before any sale: it then ends as a
 // complete run would (archives made) and cancelledAfter holds the number of sales written; -1 when it
-// ran to the end.
-bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress, int *cancelledAfter = nullptr);
+// ran to the end. With result, it receives what the run wrote (its summary).
+bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress, int *cancelledAfter = nullptr,
+                  ExportSummary *result = nullptr);
 
 // Writes content plus CR LF to path, whole or not at all (temporary file, then rename).
 void WriteWholeFile(const QString &path, const QByteArray &content);

@@ -276,7 +276,8 @@ QList<SaleFile> SaleFiles(const SaleRow &row)
     if (row.IsNfce()) {
         files.append({NfceFileName(row), ProcessedNfce(row)});
         if (row.IsCancelled())
-            files.append({NfceCancelFileName(row), ProcessedCancellation(row)});
+            files.append({NfceCancelFileName(row), ProcessedCancellation(row),
+                          EmptyString(QString::fromUtf8(row.cancelDocument))});
         return files;
     }
     if (row.document.trimmed().isEmpty())

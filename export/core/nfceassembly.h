@@ -86,6 +86,9 @@ struct SaleFile
 {
     QString name;
     QByteArray content;
+    // A cancellation event built from the sale's columns: nothing here can sign it, so it carries no
+    // signature and the official schema, which requires one, does not take it.
+    bool unsignedEvent = false;
 };
 // Every file of one sale, in writing order: the NFC-e and its cancellation event, or the SAT coupon and
 // its cancellation when one is stored. Exception (without the key) as the functions above.

@@ -96,6 +96,8 @@ private:
     std::unique_ptr<vnd::TImportacaoXml> m_importacao;
     // Sales written before the user stopped the last local generation; -1 when it ran to its end.
     int m_canceladaApos = -1;
+    // Cancellation events of the last local generation rebuilt from columns, hence without a signature.
+    int m_semAssinatura = 0;
     // The server folder chosen last, offered again by the next server generation.
     QString m_ultimaPastaServidor;
 };

@@ -18,7 +18,11 @@ void TfrmGeraXml::vd_Check()
 bool TfrmGeraXml::geraXmlLocal(const QString &pasta)
 {
     vnd::BusyGuard ocupado;
-    return vnd::GeraXmlLocal(cdsNotas, pasta, boCompactado, &m_canceladaApos);
+    m_semAssinatura = 0;
+    vnd::ExportSummary resumo;
+    const bool gerado = vnd::GeraXmlLocal(cdsNotas, pasta, boCompactado, &m_canceladaApos, &resumo);
+    m_semAssinatura = int(resumo.unsignedEvents.size());
+    return gerado;
 }
 
 void TfrmGeraXml::sbtGeraXmlClick()
@@ -45,6 +49,7 @@ void TfrmGeraXml::sbtGeraXmlClick()
 
     bool gerado = false;
     m_canceladaApos = -1;
+    m_semAssinatura = 0;
     if (boServidor) {
         vnd::BusyGuard ocupado;
         // The whole list travels, every row with its tick: the server writes the ticked ones.
@@ -71,6 +76,9 @@ void TfrmGeraXml::sbtGeraXmlClick()
             .arg(marcadas.quantidade == 1 ? QStringLiteral("nota") : QStringLiteral("notas"))
             .arg(boServidor ? QStringLiteral("no servidor, na pasta") : QStringLiteral("na pasta"),
                  boServidor ? pasta : QDir::toNativeSeparators(pasta),
-                 boCompactado ? QStringLiteral(" (compactados)") : QString()));
+                 boCompactado ? QStringLiteral(" (compactados)") : QString()) +
+        (m_semAssinatura > 0 ? QStringLiteral("; %1 evento(s) de cancelamento reconstruído(s) sem assinatura")
+                                   .arg(m_semAssinatura)
+                             : QString()));
     Platform().Info(msgPadrao.Msg(QStringLiteral("Xml_Ok")));
 }

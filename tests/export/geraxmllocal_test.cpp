@@ -133,6 +133,28 @@ TEST(GeraXmlLocal, WritesTickedSalesIntoBranchRegisterDayFolders)
     EXPECT_EQ(cds.RecordCount(), 6);
 }
 
+TEST(GeraXmlLocal, EventsRebuiltWithoutSignatureAreCountedAndListed)
+{
+    TClientDataSet cds;
+    vnd::DefineCdsNotas(cds);
+    Add(cds, 1, {.status = "C"});                                            // no stored event: rebuilt
+    Add(cds, 2, {.status = "C", .cancelDoc = "<procEventoNFe>x</procEventoNFe>"}); // stored: as it is
+    Add(cds, 3, {.kind = "S", .status = "C", .cancelDoc = "<CFeCanc/>"});     // SAT: stored coupon
+    QTemporaryDir dir;
+    vnd::ExportSummary result;
+    ASSERT_TRUE(vnd::GeraXmlLocal(cds, dir.path(), false, nullptr, &result));
+    const QString rebuilt = QStringLiteral("NFCe") + QString::fromLatin1(Key(1)) + QStringLiteral("-pro-can.xml");
+    EXPECT_EQ(result.unsignedEvents, QStringList{rebuilt});
+    const QStringList summaries = Summaries(dir.path());
+    ASSERT_EQ(summaries.size(), 1);
+    const QString text = QString::fromUtf8(ReadAll(dir.filePath(summaries.first())));
+    EXPECT_TRUE(text.contains(QStringLiteral("reconstruídos sem assinatura"))) << text.toStdString();
+    // Listed after the count: the rebuilt one only.
+    const QString listed = text.section(QStringLiteral("sem assinatura"), 1);
+    EXPECT_TRUE(listed.contains(rebuilt)) << text.toStdString();
+    EXPECT_FALSE(listed.contains(QString::fromLatin1(Key(2)))) << text.toStdString();
+}
+
 TEST(GeraXmlLocal, NothingTickedWritesNothing)
 {
     TClientDataSet cds;
@@ -452,9 +474,12 @@ TEST(ExportCrash, AKilledExportHasNoSummaryAndTheNextRunClearsItsTemporaryFiles)
         EXPECT_EQ(lines[0], QString::fromUtf8("Exportação de arquivos XML concluída"));
         EXPECT_EQ(lines[2], QStringLiteral("Vendas: %1").arg(sales));
         QStringList named;
-        for (const QString &line : lines.mid(4))
+        for (const QString &line : lines.mid(4)) {
+            if (line.startsWith(QStringLiteral("Eventos de cancelamento")))
+                break; // the events rebuilt without a signature, named again
             if (!line.isEmpty())
                 named << (zip ? ZipNames(dir.filePath(line)) : QStringList{line.section(QLatin1Char('/'), -1)});
+        }
         named.sort();
         EXPECT_EQ(named.size(), whole.size());
         EXPECT_TRUE(named == whole);
