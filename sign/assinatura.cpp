@@ -45,7 +45,9 @@ void GuardaErroXml(void *, xmlError *erro)
 }
 void IgnoraErroGenerico(void *, const char *, ...) {}
 
-void Inicia()
+} // namespace
+
+void IniciaXmlSec()
 {
     static std::once_flag once;
     static const char *falha = nullptr;
@@ -64,6 +66,8 @@ void Inicia()
     if (falha)
         throw std::runtime_error(std::string("verificação de assinaturas indisponível: ") + falha + " falhou");
 }
+
+namespace {
 
 struct LiberaDoc
 {
@@ -258,7 +262,7 @@ ResultadoAssinatura VerificaUma(xmlDoc *doc, xmlNode *assinatura)
 
 QList<ResultadoAssinatura> VerificaAssinaturas(const QByteArray &documento)
 {
-    Inicia();
+    IniciaXmlSec();
     if (documento.size() > kMaxDocumentoAssinado)
         return {Resultado(EstadoAssinatura::Malformada, {},
                           QStringLiteral("documento grande demais para verificar (%1 bytes)").arg(documento.size()))};

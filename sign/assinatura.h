@@ -51,6 +51,11 @@ ResultadoAssinatura VerificaAssinatura(const QByteArray &documento);
 // document is readable and has none; one Malformada entry when the document cannot be read at all.
 QList<ResultadoAssinatura> VerificaAssinaturas(const QByteArray &documento);
 
+// Starts libxml2 and xmlsec (OpenSSL) once per process; the functions above call it themselves. Other
+// users of xmlsec in the same process call this instead of xmlSecInit, which must run only once.
+// std::runtime_error when the libraries cannot start.
+void IniciaXmlSec();
+
 // The largest document these functions read; larger ones are Malformada without being parsed.
 constexpr qsizetype kMaxDocumentoAssinado = 64 * 1024 * 1024;
 

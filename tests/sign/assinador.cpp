@@ -1,5 +1,7 @@
 #include "tests/sign/assinador.h"
 
+#include "sign/assinatura.h"
+
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <openssl/evp.h>
@@ -93,14 +95,8 @@ xmlNode *AchaId(xmlNode *no, const QByteArray &id)
 
 QByteArray Assina(const QByteArray &documento, const QString &id, Algoritmo algoritmo)
 {
-    // The verification under test starts the libraries itself; the signer needs them too and must work
-    // whichever runs first. xmlSecInit tolerates being called again.
-    static std::once_flag once;
-    std::call_once(once, [] {
-        xmlInitParser();
-        if (xmlSecInit() < 0 || xmlSecCryptoAppInit(nullptr) < 0 || xmlSecCryptoInit() < 0)
-            throw std::runtime_error("xmlsec");
-    });
+    // xmlsec starts once per process, whether the signer or the verification under test comes first.
+    vnd::IniciaXmlSec();
     std::unique_ptr<xmlDoc, LiberaDoc> doc(
         xmlReadMemory(documento.constData(), int(documento.size()), nullptr, nullptr, XML_PARSE_NONET));
     if (!doc)
