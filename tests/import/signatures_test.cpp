@@ -5,6 +5,9 @@
 #include "tests/sign/assinador.h"
 #include "tests/support/scripted_platform.h"
 
+#include "sign/assinatura.h"
+
+#include <QSqlQuery>
 #include <gtest/gtest.h>
 
 using namespace importtest;
@@ -72,6 +75,17 @@ QStringList AlertasDeAssinatura(vnd::TImportacaoXml &import)
     return rows;
 }
 
+// The document the server stored for the sale, as the export will write it.
+QByteArray StoredDocument(const QString &key)
+{
+    QSqlQuery q(Server().Database());
+    q.prepare(QStringLiteral("SELECT DSARQXMLNFCE FROM VENDA WHERE NRACESSONFCE = ?"));
+    q.addBindValue(key);
+    if (!q.exec() || !q.next())
+        return {};
+    return q.value(0).toByteArray();
+}
+
 } // namespace
 
 TEST(ImportSignatures, NfceOfBothLayoutsAlteredOrUnverifiableAreStoredWithAnAlert)
@@ -101,6 +115,9 @@ TEST(ImportSignatures, NfceOfBothLayoutsAlteredOrUnverifiableAreStoredWithAnAler
     EXPECT_TRUE(alertas[1].startsWith(QStringLiteral("c-gerada.xml|%1|%2|Assinatura inválida: certificado")
                                           .arg(Sp().code, gerada.accessKey)))
         << alertas[1].toStdString();
+    // What was stored is still what the issuer signed: the export checks the same signature later.
+    const vnd::ResultadoAssinatura guardada = vnd::VerificaAssinatura(StoredDocument(intacta.accessKey));
+    EXPECT_TRUE(guardada.Intacta()) << guardada.motivo.toStdString();
     EXPECT_EQ(batch.Where(QStringLiteral("b-alterada.xml")),
               QStringLiteral("Xml Processados/%1/b-alterada.xml").arg(Sp().code));
 }
@@ -132,4 +149,6 @@ TEST(ImportSignatures, EachCouponOfASatBatchIsCheckedOnItsOwn)
         << alertas[0].toStdString();
     EXPECT_EQ(alertas[1], QStringLiteral("lote.xml|%1|%2|Assinatura inválida: documento sem assinatura digital.")
                               .arg(Sp().code, cupons[2].StoredAccessKey()));
+    const vnd::ResultadoAssinatura guardado = vnd::VerificaAssinatura(StoredDocument(cupons[0].StoredAccessKey()));
+    EXPECT_TRUE(guardado.Intacta()) << guardado.motivo.toStdString();
 }

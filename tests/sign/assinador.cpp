@@ -75,6 +75,22 @@ struct LiberaDoc
     void operator()(xmlDoc *d) const { xmlFreeDoc(d); }
 };
 
+// The line breaks xmlsec's templates put between elements are taken out, as fiscal signers write them:
+// compact, since the product's document services do not keep whitespace between elements.
+void TiraEspacos(xmlNode *no)
+{
+    for (xmlNode *n = no->children; n;) {
+        xmlNode *proximo = n->next;
+        if (n->type == XML_TEXT_NODE && xmlIsBlankNode(n)) {
+            xmlUnlinkNode(n);
+            xmlFreeNode(n);
+        } else if (n->type == XML_ELEMENT_NODE) {
+            TiraEspacos(n);
+        }
+        n = proximo;
+    }
+}
+
 xmlNode *AchaId(xmlNode *no, const QByteArray &id)
 {
     for (xmlNode *n = no; n; n = n->next) {
@@ -127,6 +143,7 @@ QByteArray Assina(const QByteArray &documento, const QString &id, Algoritmo algo
     xmlSecTmplReferenceAddTransform(ref, xmlSecTransformInclC14NId);
     xmlNode *keyInfo = xmlSecTmplSignatureEnsureKeyInfo(assinatura, nullptr);
     xmlSecTmplX509DataAddCertificate(xmlSecTmplKeyInfoAddX509Data(keyInfo));
+    TiraEspacos(assinatura);
     xmlAddChild(pai, assinatura);
 
     const Chave &chave = ChaveDoTeste();
