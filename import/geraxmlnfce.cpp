@@ -87,6 +87,7 @@ void TImportacaoXml::geraXmlNfce(const IXMLNode &nfe, const IXMLNode &protNfe, b
     const QVariant pacoteVenda = QVariant::fromValue(cdsVendaXmlNfce.Data());
     QString empresa, caixa;
     DefineFilial(RespostaFilialNfce(pacoteVenda), true, empresa, caixa);
+    ConfereAssinatura(Atributo(infNFe, "Id"), cdsVendaXmlNfce.FieldByName(QStringLiteral("NRACESSONFCE")).AsString());
 
     const QVariantList argumentos = {pacoteVenda,
                                 QVariant::fromValue(cdsItensXmlNfce.Data()),

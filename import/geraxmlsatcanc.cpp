@@ -47,6 +47,7 @@ void TImportacaoXml::CancelaCupomSat(const IXMLNode &cfeCanc, bool &primeiroDoc,
     // Only the branch (1-4) of the answer counts here; the cash register comes from the fallback.
     const FilialSat filial = FilialDoCupom(filiais);
     m_globals.stCdcaixa = filial.caixa;
+    ConfereAssinatura(Atributo(infCFe, "Id"), Atributo(infCFe, "chCanc"));
 
     const QVariantList argumentos = {QVariant::fromValue(cdsVendaXmlSat.Data()), m_globals.stFilial,
                                      m_globals.stCdcaixa};

@@ -9,6 +9,7 @@
 #include "host/recordset.h"
 #include "import/importfiles.h"
 #include "import/importglobals.h"
+#include "sign/assinatura.h"
 #include "xml/xmldoc.h"
 
 #include <QHash>
@@ -142,6 +143,10 @@ private:
     // After a batch file: Exception saying how many of its documents were refused, when any was.
     static void ConfereLote(int recusados, int documentos, const char *tipo);
     void AbreVazio(TClientDataSet &cds);
+    // The signature of the document whose signed element has the Id given (NFC-e "NFe…", CF-e "CFe…"),
+    // as the reading of the file found it: a signature that does not verify, or none, becomes an alert
+    // row with the key; the sale is stored all the same. Call once the branch is known.
+    void ConfereAssinatura(const QString &id, const QString &chave);
 
     TNetConnection &m_net;
     const TMessages &m_msg;
@@ -151,6 +156,10 @@ private:
     // The first reason logged for the file being imported.
     QString m_motivoArquivo;
     QList<LinhaLocal> m_linhasLocais;
+    // Signatures of the file being imported, by the Id of the element each one signs; and the reason
+    // that holds for every document of the file when the file as a whole could not be checked.
+    QHash<QString, ResultadoAssinatura> m_assinaturas;
+    QString m_assinaturaDoArquivo;
 };
 
 } // namespace vnd

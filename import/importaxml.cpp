@@ -195,6 +195,14 @@ void TImportacaoXml::ImportaArquivo(const ArquivoLido &lido, bool &failed)
             std::rethrow_exception(lido.falha);
         const IXMLDocument &doc = lido.doc;
         stXmlArquivo = lido.xml;
+        m_assinaturas.clear();
+        m_assinaturaDoArquivo.clear();
+        for (const ResultadoAssinatura &r : lido.assinaturas) {
+            if (r.referencia.isEmpty())
+                m_assinaturaDoArquivo = r.motivo;
+            else
+                m_assinaturas.insert(r.referencia, r);
+        }
         const IXMLNode raiz = doc->DocumentElement();
         const IXMLNodeList filhos = raiz->ChildNodes();
         // Recognition order: the batches first, then the single coupon, then the NFC-e forms.
@@ -223,6 +231,24 @@ void TImportacaoXml::ImportaArquivo(const ArquivoLido &lido, bool &failed)
         RegistraFalha(QStringLiteral("Memória insuficiente para importar o arquivo."));
         failed = true;
     }
+}
+
+void TImportacaoXml::ConfereAssinatura(const QString &id, const QString &chave)
+{
+    QString motivo = m_assinaturaDoArquivo;
+    if (motivo.isEmpty()) {
+        const auto found = m_assinaturas.constFind(id);
+        if (found == m_assinaturas.constEnd())
+            motivo = QStringLiteral("documento sem assinatura digital");
+        else if (!found->Intacta())
+            motivo = found->motivo;
+    }
+    if (motivo.isEmpty())
+        return;
+    m_linhasLocais << LinhaLocal{QLatin1Char('A'), stNomeArqXml, m_globals.stFilial, chave,
+                                 QStringLiteral("Assinatura inválida: %1.").arg(motivo),
+                                 QStringLiteral("A venda foi gravada, mas o arquivo não é o que o emitente assinou. "
+                                                "Peça o XML original a quem o gerou antes de entregá-lo ao contador.")};
 }
 
 void TImportacaoXml::ContaGravacao(const QVariant &resposta)

@@ -314,7 +314,9 @@ TextoXmlImportado LeXmlImportacao(const QString &path)
     } catch (const Exception &e) {
         throw Exception(QStringLiteral("Arquivo \"%1\": %2").arg(path, e.Message()));
     }
-    TextoXmlImportado result{std::move(decoded.text), {}};
+    TextoXmlImportado result{std::move(decoded.text), {}, {}};
+    // Junk ahead of a document without a byte-order mark is dropped for the signature check as well.
+    result.bytes = decoded.skippedBytes > 0 && !decoded.byteOrderMark ? bytes.mid(decoded.skippedBytes) : bytes;
     if (decoded.encoding == QLatin1String("ISO-8859-1") || decoded.encoding == QLatin1String("windows-1252")) {
         const bool highBytes = std::any_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) >= 0x80; });
         if (highBytes) {

@@ -36,6 +36,9 @@ struct TextoXmlImportado
     // Set when the file declares an 8-bit encoding but its bytes form valid multi-byte UTF-8: the text
     // read is then not what the issuer wrote (the warning says so, in Portuguese).
     QString aviso;
+    // The file's bytes from the document's start (leading junk dropped), for the signature check, which
+    // must see what the issuer signed rather than text decoded and parsed again.
+    QByteArray bytes;
 };
 TextoXmlImportado LeXmlImportacao(const QString &path);
 // LeXmlImportacao(path).text.

@@ -7,6 +7,21 @@
 
 namespace vnd {
 
+namespace {
+
+// The signatures of a file that was read: a verification that cannot run at all (the libraries did not
+// start) is told as the verdict of the whole file, never as a failure of its import.
+QList<ResultadoAssinatura> ConfereAssinaturas(const QByteArray &bytes)
+{
+    try {
+        return VerificaAssinaturas(bytes);
+    } catch (const std::exception &e) {
+        return {ResultadoAssinatura{EstadoAssinatura::Malformada, {}, QString::fromUtf8(e.what())}};
+    }
+}
+
+} // namespace
+
 ArquivoLido::Identidade IdentidadeDoArquivo(const QString &path)
 {
     struct stat st;
@@ -33,7 +48,7 @@ void LeituraAntecipada::Pede(const QString &path, const IXMLDocument &doc)
     {
         std::lock_guard lock(m_mutex);
         m_path = path;
-        m_lido = ArquivoLido{doc, {}, {}, {}, {}};
+        m_lido = ArquivoLido{doc, {}, {}, {}, {}, {}};
         m_pedida = true;
         m_feita = false;
     }
@@ -65,12 +80,14 @@ void LeituraAntecipada::Trabalha()
         }
         QString xml, aviso;
         std::exception_ptr falha;
+        QList<ResultadoAssinatura> assinaturas;
         const ArquivoLido::Identidade identidade = IdentidadeDoArquivo(path);
         try {
             TextoXmlImportado texto = LeXmlImportacao(path);
             aviso = std::move(texto.aviso);
             doc->LoadFromXML(texto.text);
             xml = doc->XML();
+            assinaturas = ConfereAssinaturas(texto.bytes);
         } catch (...) {
             falha = std::current_exception();
         }
@@ -79,6 +96,7 @@ void LeituraAntecipada::Trabalha()
             m_lido.xml = std::move(xml);
             m_lido.aviso = std::move(aviso);
             m_lido.falha = falha;
+            m_lido.assinaturas = std::move(assinaturas);
             m_lido.identidade = identidade;
             m_feita = true;
         }

@@ -3,6 +3,7 @@
 // parsed on a thread of its own, so that the import waits on the server and the disk, not on both
 // in turn. Only the reading moves: files are still taken, sent and filed one by one, in order.
 
+#include "sign/assinatura.h"
 #include "xml/xmldoc.h"
 
 #include <QString>
@@ -22,6 +23,9 @@ struct ArquivoLido
     // The reading's warning about the file's encoding (LeXmlImportacao), empty when none.
     QString aviso;
     std::exception_ptr falha;
+    // The verdict of every XML signature of the file (VerificaAssinaturas), checked on the reading
+    // thread so that the import does not wait for it; empty also when the file could not be read.
+    QList<ResultadoAssinatura> assinaturas;
     // The file as it was when its reading began (device, inode, size, change time); all zero when it
     // could not be looked at.
     struct Identidade

@@ -118,6 +118,8 @@ TImportacaoXml::FilialSat TImportacaoXml::FilialDoCupom(QHash<QString, FilialSat
 
 void TImportacaoXml::EnviaCupomSat(const FilialSat &filial)
 {
+    const QString chave = cdsVendaXmlSat.FieldByName(QStringLiteral("NRACESSONFCE")).AsString();
+    ConfereAssinatura(chave, chave);
     const QVariantList argumentos = {QVariant::fromValue(cdsVendaXmlSat.Data()),
                                      QVariant::fromValue(cdsItensXmlSat.Data()),
                                      QVariant::fromValue(cdsMeioPgtoXmlSat.Data()),
