@@ -26,9 +26,6 @@ QByteArray Nfce(const QString &branch = {})
     return vnd::docgen::ProcessedNfce(Gen().MakeSale(o));
 }
 
-const QString kConfLog =
-    QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?");
-
 } // namespace
 
 TEST(ImportBatch, GeneratedFolderEndsAsItsManifestSays)

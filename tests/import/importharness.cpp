@@ -43,6 +43,39 @@ QString XmlProc(int notes, int files)
     return QStringLiteral("Foram importadas %1 notas de %2 arquivos/lotes de XML.").arg(notes).arg(files);
 }
 
+const QString kConfLog =
+    QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?");
+
+const vnd::docgen::Branch &Sp() { return Gen().Branches().first(); }
+
+vnd::docgen::Sale NfceSale(const QString &layout)
+{
+    vnd::docgen::SaleOptions o;
+    o.kind = vnd::docgen::DocKind::Nfce;
+    o.status = vnd::docgen::NfceStatus::Authorized;
+    o.branchCode = Sp().code;
+    o.layoutVersion = layout;
+    return Gen().MakeSale(o);
+}
+
+QList<vnd::docgen::Sale> SatSales(int n)
+{
+    const vnd::docgen::CashRegister *sat = nullptr;
+    for (const vnd::docgen::CashRegister &r : Gen().CashRegisters())
+        if (r.branchCode == Sp().code && !r.satSerial.isEmpty()) {
+            sat = &r;
+            break;
+        }
+    if (!sat)
+        throw std::runtime_error("no SAT register");
+    vnd::docgen::SaleOptions o;
+    o.kind = vnd::docgen::DocKind::Sat;
+    o.status = vnd::docgen::NfceStatus::Authorized;
+    o.branchCode = Sp().code;
+    o.registerCode = sat->code;
+    return Gen().MakeSales(n, o);
+}
+
 QString ComErros(const Batch &batch, int files)
 {
     return QStringLiteral("\n%1 arquivo(s) com erro em %2Xml Erro/").arg(files).arg(batch.Dir());

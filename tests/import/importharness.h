@@ -45,6 +45,15 @@ private:
     QTemporaryDir m_dir;
 };
 
+// The question asked when the batch's log has rows.
+extern const QString kConfLog;
+// The first branch of the master data, in São Paulo: it issues NFC-e and SAT coupons.
+const vnd::docgen::Branch &Sp();
+// An authorised NFC-e of that branch in the layout given.
+vnd::docgen::Sale NfceSale(const QString &layout);
+// n authorised SAT coupons of one SAT register of that branch.
+QList<vnd::docgen::Sale> SatSales(int n);
+
 // The line that follows "Xml_proc" when files of the batch failed: "\nN arquivo(s) com erro em <folder>".
 class Batch;
 QString ComErros(const Batch &batch, int files);

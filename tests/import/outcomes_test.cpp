@@ -22,39 +22,6 @@ using Match = vndtest::ScriptedPlatform::Match;
 
 namespace {
 
-const QString kConfLog =
-    QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?");
-
-const Branch &Sp() { return Gen().Branches().first(); }
-
-Sale NfceSale(const QString &layout)
-{
-    SaleOptions o;
-    o.kind = DocKind::Nfce;
-    o.status = NfceStatus::Authorized;
-    o.branchCode = Sp().code;
-    o.layoutVersion = layout;
-    return Gen().MakeSale(o);
-}
-
-QList<Sale> SatSales(int n)
-{
-    const CashRegister *sat = nullptr;
-    for (const CashRegister &r : Gen().CashRegisters())
-        if (r.branchCode == Sp().code && !r.satSerial.isEmpty()) {
-            sat = &r;
-            break;
-        }
-    if (!sat)
-        throw std::runtime_error("no SAT register");
-    SaleOptions o;
-    o.kind = DocKind::Sat;
-    o.status = NfceStatus::Authorized;
-    o.branchCode = Sp().code;
-    o.registerCode = sat->code;
-    return Gen().MakeSales(n, o);
-}
-
 // Payment rows stored for a key: "code=value" in order.
 QStringList StoredPayments(const QString &key)
 {

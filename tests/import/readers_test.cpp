@@ -15,8 +15,6 @@ using vndtest::ScopedPlatform;
 
 namespace {
 
-const Branch &Sp() { return Gen().Branches().first(); }
-
 const CashRegister &SatRegister()
 {
     for (const CashRegister &r : Gen().CashRegisters())

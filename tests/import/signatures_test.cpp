@@ -16,37 +16,6 @@ using vndtest::ScopedPlatform;
 
 namespace {
 
-const QString kConfLog =
-    QStringLiteral("Atenção! Existem problemas nos arquivos XML. Deseja consultar o log de erros?");
-
-const Branch &Sp() { return Gen().Branches().first(); }
-
-Sale NfceSale(const QString &layout)
-{
-    SaleOptions o;
-    o.kind = DocKind::Nfce;
-    o.status = NfceStatus::Authorized;
-    o.branchCode = Sp().code;
-    o.layoutVersion = layout;
-    return Gen().MakeSale(o);
-}
-
-QList<Sale> SatSales(int n)
-{
-    const CashRegister *sat = nullptr;
-    for (const CashRegister &r : Gen().CashRegisters())
-        if (r.branchCode == Sp().code && !r.satSerial.isEmpty())
-            sat = &r;
-    if (!sat)
-        throw std::runtime_error("no SAT register");
-    SaleOptions o;
-    o.kind = DocKind::Sat;
-    o.status = NfceStatus::Authorized;
-    o.branchCode = Sp().code;
-    o.registerCode = sat->code;
-    return Gen().MakeSales(n, o);
-}
-
 // The document with the first text of the element after the one with the Id given changed by one character.
 QByteArray AlteraDepois(const QByteArray &doc, const QString &id, const QByteArray &elemento)
 {
