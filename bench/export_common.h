@@ -6,6 +6,7 @@
 #include "server/docgen/docgen.h"
 
 #include <QProcess>
+#include <functional>
 #include <sys/resource.h>
 
 namespace benchutil {
@@ -38,8 +39,10 @@ inline void AddSale(TClientDataSet &cds, const vnd::docgen::Sale &s, vnd::docgen
     cds.Post();
 }
 
-// Fills cds with nfce NFC-e and sat SAT sales; returns the bytes of the stored documents.
-inline qint64 MakeSales(TClientDataSet &cds, int nfce, int sat)
+// Fills cds with nfce NFC-e and sat SAT sales; returns the bytes of the stored documents. prepare, when
+// given, changes each sale before it is stored (the export figure signs its documents).
+inline qint64 MakeSales(TClientDataSet &cds, int nfce, int sat,
+                        const std::function<void(vnd::docgen::Sale &)> &prepare = {})
 {
     using namespace vnd::docgen;
     vnd::DefineCdsNotas(cds);
@@ -54,7 +57,9 @@ inline qint64 MakeSales(TClientDataSet &cds, int nfce, int sat)
     for (int i = 0; i < nfce; ++i) {
         o.status = i % 10 == 0 ? NfceStatus::Cancelled : NfceStatus::Authorized;
         o.storeCancelEvent = i % 20 == 0;
-        const Sale s = gen.MakeSale(o);
+        Sale s = gen.MakeSale(o);
+        if (prepare)
+            prepare(s);
         bytes += s.nfe.size();
         AddSale(cds, s, forms[i % 3]);
     }
@@ -65,7 +70,9 @@ inline qint64 MakeSales(TClientDataSet &cds, int nfce, int sat)
     so.maxItems = 12;
     for (int i = 0; i < sat; ++i) {
         so.status = i % 10 == 0 ? NfceStatus::Cancelled : NfceStatus::Authorized;
-        const Sale s = gen.MakeSale(so);
+        Sale s = gen.MakeSale(so);
+        if (prepare)
+            prepare(s);
         bytes += s.cfe.size();
         AddSale(cds, s, NfceForm::BareDeclaration);
     }

@@ -4,14 +4,16 @@
 #include "bench/export_common.h"
 #include "export/core/geraxmllocal.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // The summary's PDF is drawn with Qt Gui, on the offscreen platform.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     TClientDataSet cds;
     benchutil::MakeSales(cds, 20000, 2000);
     QTemporaryDir out, copy;

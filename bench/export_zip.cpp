@@ -1,10 +1,13 @@
-// bench-libs: vnd_export_core vnd_docgen
+// bench-libs: vnd_export_core vnd_docgen vnd_assinatura PkgConfig::XMLSEC OpenSSL::Crypto
 // export_zip: the whole local export with compression, against `zip -9 -q -j` of the same output files
 // (in the same 1000-file archives) in the same run. Also reports the export's peak memory above the list.
+// The export includes what every export does: the signature check of each NFC-e and CF-e (the documents
+// are signed first with a key of the run, so that each check does its whole work) and the summary.
 #include "bench/export_common.h"
 #include "export/core/geraxmllocal.h"
+#include "tests/sign/assinador.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -13,9 +16,18 @@
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // The summary's PDF is drawn with Qt Gui, on the offscreen platform.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     TClientDataSet cds;
-    benchutil::MakeSales(cds, 20000, 2000);
+    benchutil::MakeSales(cds, 20000, 2000, [](vnd::docgen::Sale &s) {
+        if (s.kind == vnd::docgen::DocKind::Nfce)
+            s.nfe = vndtest::Assina(s.nfe, QStringLiteral("NFe") + s.accessKey);
+        else
+            s.cfe = vndtest::Assina(s.cfe, s.StoredAccessKey());
+        if (!s.cfeCanc.isEmpty())
+            s.cfeCanc = vndtest::Assina(s.cfeCanc, QStringLiteral("CFe") + s.cancelAccessKey);
+    });
     QTemporaryDir plain, zipped, baseline;
 
     // The loose files the baseline compresses: the export without compression.
@@ -30,8 +42,12 @@ int main(int argc, char **argv)
     const double rssBefore = benchutil::PeakRssMb();
     QElapsedTimer t;
     t.start();
-    vnd::GeraXmlLocal(cds, zipped.path(), true);
+    vnd::ExportSummary summary;
+    vnd::GeraXmlLocal(cds, zipped.path(), true, nullptr, &summary);
     const double ours = t.elapsed() / 1000.0;
+    if (summary.summaryFiles.size() != 2 || summary.invalidSignatures.size() != 0)
+        qFatal("export_zip: the summary is missing or %d signed documents did not verify",
+               int(summary.invalidSignatures.size()));
     const double rssAfter = benchutil::PeakRssMb();
 
     t.restart();

@@ -184,13 +184,17 @@ int ComandoExport(const QStringList &argv)
 {
     TArgs args(OpcoesConexao() + QStringList{"to", "branches", "registers", "from", "to-date", "situation",
                                              "invoice", "customers", "receipt-types", "keys"},
-               FlagsComuns() + QStringList{"zip", "on-server"});
+               FlagsComuns() + QStringList{"zip", "on-server", "summary-only"});
     args.Parse(argv);
     if (!args.Positional().isEmpty())
         throw EUsage(QStringLiteral("Argumento inesperado: %1").arg(args.Positional().first()));
     const QString destino = args.Value(QStringLiteral("to")).trimmed();
     if (destino.isEmpty())
         throw EUsage(QStringLiteral("Informe a pasta de destino com --to PASTA."));
+
+    const bool soResumo = args.Has(QStringLiteral("summary-only"));
+    if (soResumo && args.Has(QStringLiteral("on-server")))
+        throw EUsage(QStringLiteral("--summary-only grava o resumo nesta máquina e não se usa com --on-server."));
 
     // The session first: a one-branch operator's filter depends on it.
     AplicaSessao(args);
@@ -231,11 +235,22 @@ int ComandoExport(const QStringList &argv)
         if (!QDir().mkpath(destino))
             throw Exception(QStringLiteral("Não foi possível criar a pasta de destino: %1").arg(destino));
         BusyGuard ocupado;
-        gerado = GeraXmlLocal(cdsNotas, QDir(destino).absolutePath(), compacta, nullptr, &resumo);
+        gerado = GeraXmlLocal(cdsNotas, QDir(destino).absolutePath(), compacta, nullptr, &resumo, soResumo);
     }
     if (!gerado)
         MensErro(msg.Msg(QStringLiteral("Xml_Err")));
-    Platform().Info(msg.Msg(QStringLiteral("Xml_Ok")));
+    if (soResumo)
+        Platform().Info(QStringLiteral("Resumo de %1 venda(s) gravado, sem os arquivos XML: %2")
+                            .arg(resumo.sales)
+                            .arg(resumo.summaryFiles.join(QStringLiteral(", "))));
+    else
+        Platform().Info(msg.Msg(QStringLiteral("Xml_Ok")));
+    // A file whose signature does not verify is written all the same: the accountant must see it named.
+    if (!resumo.invalidSignatures.isEmpty()) {
+        Platform().Info(QStringLiteral("%1 arquivo(s) com assinatura inválida:").arg(resumo.invalidSignatures.size()));
+        for (const QString &item : resumo.invalidSignatures)
+            Platform().Info(QStringLiteral("  assinatura inválida: ") + item);
+    }
     // Nothing here holds the issuer's certificate: an event rebuilt from columns is not signed.
     if (!resumo.unsignedEvents.isEmpty())
         Platform().Info(QStringLiteral("%1 evento(s) de cancelamento reconstruído(s) sem assinatura (o XML "
@@ -261,6 +276,7 @@ QString AjudaExport()
         "  --customers C1,C2      clientes (padrão: todos)\n"
         "  --receipt-types T1,T2  tipos de recebimento (padrão: todos)\n"
         "  --keys ARQUIVO         gera só as chaves de acesso listadas (uma por linha)\n"
+        "  --summary-only         grava só o resumo (CSV e PDF) do que seria exportado, para conferência\n"
         "  --quiet                sem progresso\n");
 }
 

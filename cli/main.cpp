@@ -7,7 +7,7 @@
 #include "host/errors.h"
 #include "host/platform.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -38,7 +38,10 @@ void Escreve(std::FILE *f, const QString &text)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // The export summary is a PDF drawn with Qt Gui; the offscreen platform needs no display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h")) {
         Escreve(args.isEmpty() ? stderr : stdout, QString::fromUtf8(kAjudaGeral));

@@ -3,6 +3,7 @@
 // was generated.
 #include "server/autogen.h"
 
+#include "export/core/exportreport.h"
 #include "export/core/exportrun.h"
 #include "export/core/geraxmllocal.h"
 #include "export/core/nfceassembly.h"
@@ -14,6 +15,7 @@
 #include "server/notas.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
@@ -121,6 +123,7 @@ AutoGenReport RunAutoGeneration(const ServerDb &db, const QString &exportRoot, c
     if (params.compress)
         archives.emplace(db, lock, report.folder, params.folder, now, report);
     QSet<QString> folders; // sub-folders entered (and cleared of an earlier run's temporary files)
+    ExportReport summary;  // written last, when the run is over (exportreport.h)
 
     for (qsizetype start = 0; start < order.size(); start += kChunk) {
         TClientDataSet rows;
@@ -142,9 +145,12 @@ AutoGenReport RunAutoGeneration(const ServerDb &db, const QString &exportRoot, c
                 const QList<SaleFile> files = SaleFiles(row);
                 if (archives) {
                     QList<TZipMaster::MemoryFile> memory;
-                    for (const SaleFile &f : files)
+                    for (const SaleFile &f : files) {
                         memory.append({f.name, f.content + QByteArrayLiteral("\r\n")});
+                        summary.AddFile(f.name, f);
+                    }
                     archives->Add({sale.id, sale.status}, std::move(memory));
+                    summary.AddSale(row);
                     continue;
                 }
                 const QString dir = QDir(report.folder).filePath(SaleSubFolder(row));
@@ -156,6 +162,9 @@ AutoGenReport RunAutoGeneration(const ServerDb &db, const QString &exportRoot, c
                 }
                 for (const SaleFile &f : files)
                     WriteWholeFile(QDir(dir).filePath(f.name), f.content);
+                for (const SaleFile &f : files)
+                    summary.AddFile(SaleSubFolder(row) + QLatin1Char('/') + f.name, f);
+                summary.AddSale(row);
                 written.push_back({sale.id, sale.status});
             } catch (const EReservaPerdida &) {
                 throw;
@@ -180,6 +189,21 @@ AutoGenReport RunAutoGeneration(const ServerDb &db, const QString &exportRoot, c
     }
     if (archives)
         archives->Finish();
+    for (const QString &archive : report.archives)
+        summary.AddArchive(archive);
+    for (const QString &error : report.errors)
+        summary.AddFailure(QStringLiteral("geração automática"), error);
+    summary.Wait();
+    report.invalidSignatures = summary.InvalidSignatures();
+    // Last of the run, beside what it wrote; a run that wrote nothing leaves none.
+    if (report.generated > 0 || report.failed > 0) {
+        try {
+            report.summaryFiles = summary.Finish(report.folder, QDateTime::currentDateTime());
+        } catch (const Exception &e) {
+            report.errors << e.Message();
+            ++report.failed;
+        }
+    }
     return report;
 }
 
@@ -205,6 +229,10 @@ QString DescribeAutoGen(const AutoGenReport &r)
                        .arg(r.failed);
     if (!r.archives.isEmpty())
         text += QStringLiteral(", %1 arquivo(s) compactado(s)").arg(r.archives.size());
+    if (!r.invalidSignatures.isEmpty())
+        text += QStringLiteral(", %1 com assinatura inválida").arg(r.invalidSignatures.size());
+    if (!r.summaryFiles.isEmpty())
+        text += QStringLiteral(", resumo %1").arg(QFileInfo(r.summaryFiles.last()).fileName());
     if (r.archivesCompleted > 0 || r.archivesUndone > 0 || r.leftoversRemoved > 0)
         text += QStringLiteral("; da geração interrompida: %1 arquivo(s) compactado(s) concluído(s), %2 "
                                "desfeito(s), %3 temporário(s) removido(s)")

@@ -9,7 +9,7 @@
 #include "server/seed.h"
 #include "server/token.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -103,7 +103,10 @@ int main(int argc, char **argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    QCoreApplication app(argc, argv);
+    // The export summaries are PDF files drawn with Qt Gui; the offscreen platform needs no display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     try {
         QStringList args = app.arguments().mid(1);
         const AutoGenOptions autoGen = TakeAutoGenOptions(args);

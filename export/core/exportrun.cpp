@@ -68,34 +68,4 @@ void SyncFileSystem(const QString &folder)
     ::close(fd);
 }
 
-QString WriteExportSummary(const QString &folder, const ExportSummary &s)
-{
-    const QString stamp = s.finished.toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString path = QDir(folder).filePath(QStringLiteral("resumo-%1.txt").arg(stamp));
-    for (int n = 2; QFileInfo::exists(path); ++n)
-        path = QDir(folder).filePath(QStringLiteral("resumo-%1-%2.txt").arg(stamp).arg(n));
-
-    QStringList lines;
-    lines << QStringLiteral("Exportação de arquivos XML concluída")
-          << QStringLiteral("Data e hora: %1").arg(s.finished.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")))
-          << QStringLiteral("Vendas: %1").arg(s.sales);
-    if (!s.archives.isEmpty() || s.archivedFiles > 0) {
-        lines << QStringLiteral("Arquivos compactados: %1 com %2 arquivos").arg(s.archives.size()).arg(s.archivedFiles);
-        lines << s.archives;
-    } else {
-        lines << QStringLiteral("Arquivos: %1").arg(s.files.size());
-        lines << s.files;
-    }
-    if (!s.unsignedEvents.isEmpty()) {
-        lines << QStringLiteral("Eventos de cancelamento reconstruídos sem assinatura (o sistema não tem o certificado "
-                                "do emitente): %1")
-                     .arg(s.unsignedEvents.size());
-        lines << s.unsignedEvents;
-    }
-    WriteWholeFile(path, lines.join(QStringLiteral("\r\n")).toUtf8());
-    SyncFile(path);
-    SyncFile(folder);
-    return path;
-}
-
 } // namespace vnd

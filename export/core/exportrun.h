@@ -1,6 +1,6 @@
 #pragma once
 // What an export leaves in its folder besides the fiscal files: temporary names while files are being
-// written, and, last of all, the summary that says the run completed. A folder without a summary naming
+// written, and, last of all, the summary that says the run completed (exportreport.h). A folder without a summary naming
 // a file or archive holds the remains of an interrupted run.
 
 #include <QDateTime>
@@ -30,10 +30,9 @@ struct ExportSummary
     QStringList archives; // names of the archives, when compressed
     int archivedFiles = 0;
     QStringList unsignedEvents; // cancellation events rebuilt without a signature, by file name
+    // "<file>: <reason>" for each NFC-e, CF-e or stored event written whose signature does not verify
+    QStringList invalidSignatures;
+    QStringList summaryFiles; // paths of the run's summary (exportreport.h), PDF then CSV; empty when none
 };
-
-// Writes "resumo-<yyyyMMdd-HHmmss>.txt" into folder, whole, on disk: the last file of a run, so that
-// its presence means the run completed. Returns its path; Exception naming it when it cannot be written.
-QString WriteExportSummary(const QString &folder, const ExportSummary &summary);
 
 } // namespace vnd

@@ -1,5 +1,6 @@
 #include "export/core/geraxmllocal.h"
 
+#include "export/core/exportreport.h"
 #include "export/core/exportrun.h"
 #include "export/core/nfceassembly.h"
 #include "export/core/zipmaster.h"
@@ -293,7 +294,7 @@ QStringList ArchiveFiles(const QString &folder, const QStringList &paths, const 
 }
 
 bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress, int *cancelledAfter,
-                  ExportSummary *result)
+                  ExportSummary *result, bool summaryOnly)
 {
     if (cancelledAfter)
         *cancelledAfter = -1;
@@ -305,12 +306,16 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
     const int total = cdsNotas.RecordCount();
     if (total == 0)
         return true; // nothing ticked: nothing written, not even a summary
+    if (summaryOnly)
+        EnsureFolder(folder);
     RemoveStaleTemporaries(folder); // (the folder itself is made with the first sale's, which names its key)
     // Full batches of files are compressed while the next ones are assembled and written.
     std::optional<ArchiveQueue> archives;
-    if (compress)
+    if (compress && !summaryOnly)
         archives.emplace(folder, QDateTime::currentDateTime());
     ExportSummary summary;
+    ExportReport report; // checks signatures and hashes the files beside this thread
+    int added = 0;
     int n = 0;
     QString lastFolder;
     QSet<QString> folders; // sub-folders entered (and cleared of an earlier run's temporary files)
@@ -330,7 +335,7 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
                 const QString sub = compress ? QString() : SaleSubFolder(row);
                 const QString dir = compress ? folder : QDir(folder).filePath(sub);
                 // The list comes in branch, register and day order: most sales go where the last one went.
-                if (dir != lastFolder) {
+                if (!summaryOnly && dir != lastFolder) {
                     EnsureFolder(dir);
                     if (!compress && !folders.contains(dir)) {
                         RemoveStaleTemporaries(dir);
@@ -342,7 +347,12 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
                     const QString path = QDir(dir).filePath(file.name);
                     if (file.unsignedEvent)
                         summary.unsignedEvents << file.name;
-                    if (archives) {
+                    // Each archive holds the next kFilesPerArchive files added.
+                    report.AddFile(compress ? file.name : sub + QLatin1Char('/') + file.name, file,
+                                   compress ? added++ / ArchiveQueue::kFilesPerArchive : -1);
+                    if (summaryOnly) {
+                        continue;
+                    } else if (archives) {
                         archives->Add(path, file.content); // written loose only if its archive cannot be made
                         ++summary.archivedFiles;
                     } else {
@@ -350,6 +360,7 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
                         summary.files << sub + QLatin1Char('/') + file.name;
                     }
                 }
+                report.AddSale(row);
                 ++summary.sales;
             }
         } catch (const Exception &e) {
@@ -360,20 +371,25 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
         cdsNotas.Next();
     }
     if (archives) {
-        for (const QString &archive : archives->Finish())
+        for (const QString &archive : archives->Finish()) {
             summary.archives << QFileInfo(archive).fileName();
-    } else {
+            report.AddArchive(archive);
+        }
+    } else if (!summaryOnly) {
         // Loose files are not synced one by one; the summary must not reach the disk before them.
         SyncFileSystem(folder);
     }
+    report.Wait();
+    summary.invalidSignatures = report.InvalidSignatures();
     summary.finished = QDateTime::currentDateTime();
-    if (result)
-        *result = summary;
     // A run the user stopped did not export what was asked: its files are whole, but no summary says
     // that the export is complete.
-    if (cancelledAfter && *cancelledAfter >= 0)
-        return true;
-    WriteExportSummary(folder, summary);
+    if (!cancelledAfter || *cancelledAfter < 0) {
+        Platform().BusyProgress(QStringLiteral("gravando o resumo"));
+        summary.summaryFiles = report.Finish(folder, summary.finished);
+    }
+    if (result)
+        *result = summary;
     return true;
 }
 

@@ -28,9 +28,12 @@ namespace vnd {
 // The list ends unfiltered; ticks are unchanged. Progress goes to the platform's busy indicator.
 // With cancelledAfter, the run may be stopped from the busy indicator before any sale: it then ends as a
 // complete run would (archives made) and cancelledAfter holds the number of sales written; -1 when it
-// ran to the end. With result, it receives what the run wrote (its summary).
+// ran to the end. With result, it receives what the run wrote (its summary). Every NFC-e and CF-e
+// written has its signature checked: one that fails is written all the same and named in the summary.
+// With summaryOnly, the files are assembled, checked and hashed but not written: only the summary is,
+// into folder, for a check before the real export.
 bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress, int *cancelledAfter = nullptr,
-                  ExportSummary *result = nullptr);
+                  ExportSummary *result = nullptr, bool summaryOnly = false);
 
 // Writes content plus CR LF to path, whole or not at all (temporary file, then rename).
 void WriteWholeFile(const QString &path, const QByteArray &content);

@@ -84,6 +84,13 @@ SaleRow ReadSaleRow(TClientDataSet &cds)
     r.cancelReason = b("DSRAZAOCANCNFCE");
     r.cancelTime = cds.FieldByName(QStringLiteral("DTHRPROTOCOCANC")).AsDateTime();
     r.cancelProtocol = b("NRPROTOCOLOCANC");
+    auto index = [&cds](const char *name) { return cds.FieldIndex(QString::fromLatin1(name)); };
+    if (const int i = index("CDSERIE"); i >= 0)
+        r.series = cds.Fields(i).AsBytes().trimmed();
+    if (const int i = index("NRNOTAFISCALCE"); i >= 0)
+        r.number = cds.Fields(i).AsBytes().trimmed();
+    if (const int i = index("VRTOTVENDA"); i >= 0)
+        r.value = cds.Fields(i).Value().toDouble();
     return r;
 }
 

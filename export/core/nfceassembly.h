@@ -31,6 +31,9 @@ struct SaleRow
     QByteArray cancelReason;                        // DSRAZAOCANCNFCE
     QDateTime cancelTime;                           // DTHRPROTOCOCANC
     QByteArray cancelProtocol;                      // NRPROTOCOLOCANC
+    // For the run's summary; empty (0) when the list has no such column.
+    QByteArray series, number;                      // CDSERIE, NRNOTAFISCALCE
+    double value = 0;                               // VRTOTVENDA
 
     bool IsNfce() const { return kind == "N"; }
     bool IsCancelled() const { return status == "C"; }

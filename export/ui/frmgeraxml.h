@@ -98,6 +98,8 @@ private:
     int m_canceladaApos = -1;
     // Cancellation events of the last local generation rebuilt from columns, hence without a signature.
     int m_semAssinatura = 0;
+    // "<file>: <reason>" of the files of the last local generation whose signature does not verify.
+    QStringList m_assinaturaInvalida;
     // The server folder chosen last, offered again by the next server generation.
     QString m_ultimaPastaServidor;
 };

@@ -22,6 +22,7 @@ bool TfrmGeraXml::geraXmlLocal(const QString &pasta)
     vnd::ExportSummary resumo;
     const bool gerado = vnd::GeraXmlLocal(cdsNotas, pasta, boCompactado, &m_canceladaApos, &resumo);
     m_semAssinatura = int(resumo.unsignedEvents.size());
+    m_assinaturaInvalida = resumo.invalidSignatures;
     return gerado;
 }
 
@@ -50,6 +51,7 @@ void TfrmGeraXml::sbtGeraXmlClick()
     bool gerado = false;
     m_canceladaApos = -1;
     m_semAssinatura = 0;
+    m_assinaturaInvalida.clear();
     if (boServidor) {
         vnd::BusyGuard ocupado;
         // The whole list travels, every row with its tick: the server writes the ticked ones.
@@ -79,6 +81,15 @@ void TfrmGeraXml::sbtGeraXmlClick()
                  boCompactado ? QStringLiteral(" (compactados)") : QString()) +
         (m_semAssinatura > 0 ? QStringLiteral("; %1 evento(s) de cancelamento reconstruído(s) sem assinatura")
                                    .arg(m_semAssinatura)
-                             : QString()));
+                             : QString()) +
+        (!m_assinaturaInvalida.isEmpty()
+             ? QStringLiteral("; %1 arquivo(s) com assinatura inválida").arg(m_assinaturaInvalida.size())
+             : QString()));
     Platform().Info(msgPadrao.Msg(QStringLiteral("Xml_Ok")));
+    // Written all the same, and named in the run's summary: the user is told which ones and why.
+    if (!m_assinaturaInvalida.isEmpty())
+        Platform().Info(QStringLiteral("%1 arquivo(s) gravado(s) com assinatura inválida (veja o resumo da pasta):\n%2")
+                            .arg(m_assinaturaInvalida.size())
+                            .arg(m_assinaturaInvalida.mid(0, 20).join(QLatin1Char('\n')) +
+                                 (m_assinaturaInvalida.size() > 20 ? QStringLiteral("\n…") : QString())));
 }

@@ -25,6 +25,7 @@ struct TReportColumn {
     double width;  // points
     TReportFormat format = TReportFormat::Text;
     bool total = false; // summed on the subtotal and total lines
+    double fontSize = 8; // of the rows; long fixed texts such as digests are set smaller to fit whole
 };
 
 // Bars of the sum of each series per category, the categories in ascending order of their value.
@@ -34,6 +35,8 @@ struct TReportChart {
     TReportFormat categoryFormat = TReportFormat::Text;
     QStringList valueFields; // one series each, stacked
     QStringList seriesNames; // legend, one per value field
+    // One chart per group of the table (titled "<title> - <group caption>") instead of one for all rows.
+    bool perGroup = false;
 };
 
 struct TReportLayout {

@@ -56,8 +56,14 @@ double NiceStep(double max)
 class Builder
 {
   public:
-    Builder(const TReportDef &def, const TReportHeading &heading) : m_def(def), m_heading(heading)
+    explicit Builder(const TReportHeading &heading) : m_heading(heading) {}
+
+    // Starts a table of the definition on a new page.
+    void Begin(const TReportDef &def)
     {
+        m_def = &def;
+        m_x.clear();
+        m_w.clear();
         double total = 0;
         for (const TReportColumn &c : def.layout.columns)
             total += c.width;
@@ -73,8 +79,11 @@ class Builder
     }
 
     void Table(TClientDataSet &rows);
-    void Chart(TClientDataSet &rows);
-    TReportDocument Finish();
+    // The chart of every row, or, with a group key, of the rows of that group only, titled with caption.
+    void Chart(TClientDataSet &rows, const QString *groupKey = nullptr, const QString &caption = {});
+    // One chart per group, in the order the groups come.
+    void GroupCharts(TClientDataSet &rows);
+    TReportDocument Finish(const QString &title);
 
   private:
     void NewPage(bool withTitles);
@@ -118,7 +127,7 @@ class Builder
     void GroupLine(const QString &caption);
     QString Caption(const QString &pattern, TClientDataSet &rows) const;
 
-    const TReportDef &m_def;
+    const TReportDef *m_def = nullptr;
     const TReportHeading &m_heading;
     std::vector<double> m_x, m_w;
     double m_tableWidth = 0;
@@ -133,7 +142,7 @@ void Builder::NewPage(bool withTitles)
     m_target = m_pages.size() - 1;
     const double top = kMargin;
     Text(QRectF(kMargin, top, kContentWidth * 0.7, 18),
-         ElideReportText(m_def.name, 13, true, kContentWidth * 0.7), Qt::AlignLeft | Qt::AlignVCenter, 13,
+         ElideReportText(m_def->name, 13, true, kContentWidth * 0.7), Qt::AlignLeft | Qt::AlignVCenter, 13,
          true);
     const QString printed =
         QStringLiteral("Emitido em ") + m_heading.printedAt.toString(QStringLiteral("dd/MM/yyyy HH:mm"));
@@ -147,11 +156,11 @@ void Builder::NewPage(bool withTitles)
              8.5, false);
     Line(QPointF(kMargin, top + 37), QPointF(kMargin + kContentWidth, top + 37));
     m_y = top + 42;
-    if (!withTitles || m_def.layout.columns.empty())
+    if (!withTitles || m_def->layout.columns.empty())
         return;
     Box(QRectF(kMargin, m_y, m_tableWidth, kTitlesHeight), kTitlesFill);
-    for (size_t c = 0; c < m_def.layout.columns.size(); ++c) {
-        const TReportColumn &col = m_def.layout.columns[c];
+    for (size_t c = 0; c < m_def->layout.columns.size(); ++c) {
+        const TReportColumn &col = m_def->layout.columns[c];
         // A title too wide for its column is set smaller rather than cut.
         const QStringList lines = col.title.split(QLatin1Char('\n'));
         const auto fits = [&](double s) {
@@ -176,7 +185,7 @@ void Builder::Ensure(double height, bool withTitles)
 QString Builder::Caption(const QString &pattern, TClientDataSet &rows) const
 {
     QString text = pattern;
-    const QStringList &fields = m_def.layout.groupCaptionFields;
+    const QStringList &fields = m_def->layout.groupCaptionFields;
     // Backwards, so that %1 does not take the start of %10.
     for (qsizetype i = fields.size(); i > 0; --i)
         text.replace(QLatin1Char('%') + QString::number(i),
@@ -186,7 +195,7 @@ QString Builder::Caption(const QString &pattern, TClientDataSet &rows) const
 
 void Builder::TotalLine(const QString &caption, const std::vector<double> &sums, bool grand)
 {
-    const auto &columns = m_def.layout.columns;
+    const auto &columns = m_def->layout.columns;
     Ensure(kSubtotalHeight);
     if (grand)
         Box(QRectF(kMargin, m_y, m_tableWidth, kSubtotalHeight), kTotalFill);
@@ -223,7 +232,7 @@ void Builder::GroupLine(const QString &caption)
 
 void Builder::Table(TClientDataSet &rows)
 {
-    const TReportLayout &layout = m_def.layout;
+    const TReportLayout &layout = m_def->layout;
     const auto &columns = layout.columns;
     std::vector<double> group(columns.size(), 0.0), grand(columns.size(), 0.0);
     QString current;
@@ -271,8 +280,9 @@ void Builder::Table(TClientDataSet &rows)
                 grand[c] += value.toDouble();
             }
             const QString text = FormatReportValue(value, columns[c].format);
-            Text(Cell(int(c), kRowHeight), ElideReportText(text, 8, false, m_w[c] - 2 * kPad),
-                 Align(columns[c].format), 8, false);
+            const double size = columns[c].fontSize;
+            Text(Cell(int(c), kRowHeight), ElideReportText(text, size, false, m_w[c] - 2 * kPad),
+                 Align(columns[c].format), size, false);
         }
         m_y += kRowHeight;
     }
@@ -282,11 +292,28 @@ void Builder::Table(TClientDataSet &rows)
         TotalLine(layout.totalCaption, grand, true);
 }
 
-void Builder::Chart(TClientDataSet &rows)
+void Builder::GroupCharts(TClientDataSet &rows)
 {
-    const TReportChart &chart = *m_def.layout.chart;
+    const TReportLayout &layout = m_def->layout;
+    QStringList keys, captions;
+    for (rows.First(); !rows.Eof(); rows.Next()) {
+        const QString key = rows.FieldByName(layout.groupField).AsString();
+        if (keys.isEmpty() || keys.last() != key) {
+            keys << key;
+            captions << Caption(layout.groupCaption, rows);
+        }
+    }
+    for (qsizetype i = 0; i < keys.size(); ++i)
+        Chart(rows, &keys[i], captions[i]);
+}
+
+void Builder::Chart(TClientDataSet &rows, const QString *groupKey, const QString &caption)
+{
+    const TReportChart &chart = *m_def->layout.chart;
     QMap<QString, std::vector<double>> sums; // ordered by category
     for (rows.First(); !rows.Eof(); rows.Next()) {
+        if (groupKey && rows.FieldByName(m_def->layout.groupField).AsString() != *groupKey)
+            continue;
         std::vector<double> &v = sums[rows.FieldByName(chart.categoryField).AsString()];
         v.resize(chart.valueFields.size(), 0.0);
         for (int s = 0; s < chart.valueFields.size(); ++s)
@@ -297,7 +324,9 @@ void Builder::Chart(TClientDataSet &rows)
     m_y += 12;
     Ensure(kChartHeight, false);
     const double top = m_y;
-    Text(QRectF(kMargin, top, kContentWidth, 14), chart.title, Qt::AlignLeft | Qt::AlignVCenter, 10, true);
+    const QString title = caption.isEmpty() ? chart.title : chart.title + QStringLiteral(" - ") + caption;
+    Text(QRectF(kMargin, top, kContentWidth * 0.6, 14), ElideReportText(title, 10, true, kContentWidth * 0.6),
+         Qt::AlignLeft | Qt::AlignVCenter, 10, true);
     // Legend at the right of the title.
     double lx = kMargin + kContentWidth;
     for (int s = int(chart.seriesNames.size()) - 1; s >= 0; --s) {
@@ -353,7 +382,7 @@ void Builder::Chart(TClientDataSet &rows)
     m_y = top + kChartHeight;
 }
 
-TReportDocument Builder::Finish()
+TReportDocument Builder::Finish(const QString &title)
 {
     const int n = int(m_pages.size());
     for (int i = 0; i < n; ++i) {
@@ -366,7 +395,7 @@ TReportDocument Builder::Finish()
              kGrey);
     }
     TReportDocument doc;
-    doc.title = m_def.name;
+    doc.title = title;
     doc.pages = std::move(m_pages);
     return doc;
 }
@@ -375,22 +404,37 @@ TReportDocument Builder::Finish()
 
 TReportDocument LayoutReport(const TReportDef &def, TClientDataSet &rows, const TReportHeading &heading)
 {
-    QStringList needed;
-    for (const TReportColumn &c : def.layout.columns)
-        needed << c.field;
-    if (!def.layout.groupField.isEmpty())
-        needed << def.layout.groupField << def.layout.groupCaptionFields;
-    if (def.layout.chart)
-        needed << def.layout.chart->categoryField << def.layout.chart->valueFields;
-    for (const QString &field : needed)
-        if (rows.FieldIndex(field) < 0)
-            throw Exception(
-                QStringLiteral("A consulta do relatório \"%1\" não traz o campo %2.").arg(def.name, field));
-    Builder builder(def, heading);
-    builder.Table(rows);
-    if (def.layout.chart)
-        builder.Chart(rows);
-    return builder.Finish();
+    return LayoutReportSections(def.name, {{&def, &rows}}, heading);
+}
+
+TReportDocument LayoutReportSections(const QString &title, const std::vector<TReportSection> &sections,
+                                     const TReportHeading &heading)
+{
+    for (const TReportSection &section : sections) {
+        const TReportDef &def = *section.def;
+        QStringList needed;
+        for (const TReportColumn &c : def.layout.columns)
+            needed << c.field;
+        if (!def.layout.groupField.isEmpty())
+            needed << def.layout.groupField << def.layout.groupCaptionFields;
+        if (def.layout.chart)
+            needed << def.layout.chart->categoryField << def.layout.chart->valueFields;
+        for (const QString &field : needed)
+            if (section.rows->FieldIndex(field) < 0)
+                throw Exception(
+                    QStringLiteral("A consulta do relatório \"%1\" não traz o campo %2.").arg(def.name, field));
+    }
+    Builder builder(heading);
+    for (const TReportSection &section : sections) {
+        builder.Begin(*section.def);
+        builder.Table(*section.rows);
+        const TReportLayout &layout = section.def->layout;
+        if (layout.chart && layout.chart->perGroup && !layout.groupField.isEmpty())
+            builder.GroupCharts(*section.rows);
+        else if (layout.chart)
+            builder.Chart(*section.rows);
+    }
+    return builder.Finish(title);
 }
 
 } // namespace vnd

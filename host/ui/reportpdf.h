@@ -54,6 +54,15 @@ struct TReportHeading {
 // subtotals and grand total, then the chart. The rows are read from the first; the current row moves.
 TReportDocument LayoutReport(const TReportDef &def, TClientDataSet &rows, const TReportHeading &heading);
 
+// One part of a report of several tables, each laid out as LayoutReport does, starting on a new page
+// under its own name; the pages are numbered through the whole document.
+struct TReportSection {
+    const TReportDef *def;
+    TClientDataSet *rows;
+};
+TReportDocument LayoutReportSections(const QString &title, const std::vector<TReportSection> &sections,
+                                     const TReportHeading &heading);
+
 // Paints one page; scale is device pixels per point.
 void PaintReportPage(QPainter &painter, const TReportPage &page, double scale);
 // The page as an image at the given resolution (dots per inch), white background.

@@ -519,3 +519,49 @@ TEST_F(Cli, ReachesAServerOverTls)
 }
 
 } // namespace
+
+TEST_F(Cli, SummaryOnlyWritesTheSummaryOfTheFilterAndNothingElse)
+{
+    const QString pasta = Pasta(QStringLiteral("conferencia"));
+    const Saida s = Roda({QStringLiteral("export"), QStringLiteral("--to"), pasta, QStringLiteral("--from"), kDe,
+                          QStringLiteral("--to-date"), kAte, QStringLiteral("--summary-only"), QStringLiteral("--quiet")});
+    ASSERT_EQ(s.codigo, 0) << S(s);
+    EXPECT_TRUE(s.out.contains(QStringLiteral("sem os arquivos XML"))) << S(s);
+    EXPECT_FALSE(s.out.contains(QStringLiteral("Arquivo(s) Xml gerado(s) com sucesso."))) << S(s);
+    const QStringList escritos = QDir(pasta).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    ASSERT_EQ(escritos.size(), 2) << escritos.join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(escritos[0].startsWith(QLatin1String("resumo-")) && escritos[0].endsWith(QLatin1String(".csv")));
+    EXPECT_TRUE(escritos[1].startsWith(QLatin1String("resumo-")) && escritos[1].endsWith(QLatin1String(".pdf")));
+
+    // It names the very files, sizes and digests that the real export of the same filter writes, and
+    // counts every sale of them.
+    const Saida real = Roda({QStringLiteral("export"), QStringLiteral("--to"), Pasta(QStringLiteral("real")), QStringLiteral("--from"),
+                             kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--quiet")});
+    ASSERT_EQ(real.codigo, 0) << S(real);
+    const auto escritosDeVerdade = Arquivos(Pasta(QStringLiteral("real")));
+    QMap<QString, QByteArray> resumidos;
+    int vendas = 0;
+    for (const QString &linha :
+         QString::fromUtf8(vndtest::ReadFile(QDir(pasta).filePath(escritos[0]))).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+        const QStringList campos = linha.split(QLatin1Char(';'));
+        if (campos[0] == QLatin1String("movimento"))
+            vendas += campos[6].toInt() + campos[7].toInt();
+        else if (campos[0] == QLatin1String("arquivo"))
+            resumidos.insert(campos[12], QByteArray::fromHex(campos[15].toLatin1()));
+    }
+    EXPECT_EQ(resumidos, escritosDeVerdade);
+    int notas = 0;
+    for (const QString &f : escritosDeVerdade.keys()) {
+        const QString nome = QFileInfo(f).fileName();
+        notas += nome.endsWith(QLatin1String("-pro-rec.xml")) || (nome.startsWith(QLatin1String("AD")) && !nome.startsWith(QLatin1String("ADC")));
+    }
+    EXPECT_EQ(vendas, notas);
+    EXPECT_GT(vendas, 0);
+    // The demo documents carry no real signature: each one is named, and the count is told.
+    EXPECT_TRUE(s.out.contains(QStringLiteral("arquivo(s) com assinatura inválida:"))) << S(s);
+
+    const Saida remoto = Roda({QStringLiteral("export"), QStringLiteral("--to"), QStringLiteral("x"), QStringLiteral("--on-server"),
+                               QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte, QStringLiteral("--summary-only")});
+    EXPECT_EQ(remoto.codigo, 2) << S(remoto);
+    EXPECT_TRUE(remoto.err.contains(QStringLiteral("--summary-only"))) << S(remoto);
+}

@@ -165,6 +165,9 @@ TEST_P(MethodsTest, ServerGenerationStaysInsideTheExportRoot)
             }
         }
         ASSERT_FALSE(files.isEmpty()) << written.toStdString();
+        // The server writes the run's summary beside the files, PDF included, without a display.
+        EXPECT_EQ(QDir(written).entryList({QStringLiteral("resumo-*.csv")}, QDir::Files).size(), 1) << written.toStdString();
+        EXPECT_EQ(QDir(written).entryList({QStringLiteral("resumo-*.pdf")}, QDir::Files).size(), 1) << written.toStdString();
         if (compress == QLatin1String("S")) {
             // Archives, and last the run's summary.
             for (const QString &f : files)

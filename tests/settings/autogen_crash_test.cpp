@@ -99,6 +99,7 @@ struct Conteudo {
     QStringList arquivos; // entries and loose files, by name
     QStringList estranhos;
     int compactados = 0;
+    int resumos = 0;
 };
 
 Conteudo Le(const QString &pasta)
@@ -120,6 +121,9 @@ Conteudo Le(const QString &pasta)
             ++c.compactados;
         } else if (!nome.startsWith(QLatin1Char('.')) && nome.endsWith(QLatin1String(".xml"))) {
             c.arquivos << nome;
+        } else if (nome.startsWith(QLatin1String("resumo-")) &&
+                   (nome.endsWith(QLatin1String(".csv")) || nome.endsWith(QLatin1String(".pdf")))) {
+            ++c.resumos; // written whole, by rename, by each run that completed
         } else {
             c.estranhos << caminho;
         }

@@ -101,13 +101,24 @@ QStringList Esperados(vndtest::ServerFixture &s, bool compacta,
     return arquivos;
 }
 
-// Every file below the folder (hidden ones too), relative to it, sorted.
-QStringList Arquivos(const QString &pasta)
+// Every file below the folder (hidden ones too), relative to it, sorted; the runs' summaries
+// (resumo-*.csv and .pdf at the top) apart, counted in summaries.
+QStringList Arquivos(const QString &pasta, int *summaries = nullptr)
 {
     QStringList lista;
+    if (summaries)
+        *summaries = 0;
     QDirIterator it(pasta, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        lista << QDir(pasta).relativeFilePath(it.next());
+    while (it.hasNext()) {
+        const QString relativo = QDir(pasta).relativeFilePath(it.next());
+        if (relativo.startsWith(QLatin1String("resumo-")) &&
+            (relativo.endsWith(QLatin1String(".csv")) || relativo.endsWith(QLatin1String(".pdf")))) {
+            if (summaries)
+                ++*summaries;
+            continue;
+        }
+        lista << relativo;
+    }
     lista.sort();
     return lista;
 }
@@ -164,8 +175,11 @@ TEST_P(Geracao, WritesEachDueSaleOnceIntoItsBranchRegisterAndDayFolder)
     EXPECT_GT(primeira.generated, 10);
     EXPECT_EQ(primeira.generated, primeira.pending);
     EXPECT_EQ(primeira.folder, QDir(Destino()).canonicalPath());
-    EXPECT_EQ(Arquivos(Destino()), esperados)
+    int resumos = 0;
+    EXPECT_EQ(Arquivos(Destino(), &resumos), esperados)
         << "sales before the first day, pending and rejected are left out";
+    EXPECT_EQ(resumos, 2) << "the run's summary, CSV and PDF, beside its files";
+    EXPECT_EQ(primeira.summaryFiles.size(), 2);
 
     // Stamped in the past, the files must come out of a second run untouched.
     const QDateTime antigo(QDate(2020, 1, 1), QTime(0, 0));

@@ -177,6 +177,9 @@ TEST_F(GeracaoXml, TheLocalDestinationWritesTheTickedSalesFilesHere)
     Destino(false, false);
     platform->ExpectFolder(soltos.path());
     platform->ExpectInfo(QStringLiteral("Arquivo(s) Xml gerado(s) com sucesso."));
+    // The harness's documents carry no signature: written all the same, and the user is told which.
+    platform->ExpectInfo(QStringLiteral("2 arquivo(s) gravado(s) com assinatura inválida (veja o resumo da pasta):\n"),
+                         vndtest::ScriptedPlatform::Match::Contains);
     m_tela->sbtGeraXml->click();
     const QStringList arquivos = Arquivos(soltos.path());
     ASSERT_EQ(arquivos.size(), 2) << arquivos.join(QLatin1Char(' ')).toStdString();
@@ -186,6 +189,8 @@ TEST_F(GeracaoXml, TheLocalDestinationWritesTheTickedSalesFilesHere)
     Destino(false, true);
     platform->ExpectFolder(compactados.path());
     platform->ExpectInfo(QStringLiteral("Arquivo(s) Xml gerado(s) com sucesso."));
+    platform->ExpectInfo(QStringLiteral("2 arquivo(s) gravado(s) com assinatura inválida"),
+                         vndtest::ScriptedPlatform::Match::Contains);
     m_tela->sbtGeraXml->click();
     const QStringList arquivos2 = Arquivos(compactados.path());
     ASSERT_EQ(arquivos2.size(), 1);

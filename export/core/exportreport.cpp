@@ -1,0 +1,533 @@
+#include "export/core/exportreport.h"
+
+#include "export/core/exportrun.h"
+#include "export/core/geraxmllocal.h"
+#include "host/errors.h"
+#include "host/recordset.h"
+#include "host/ui/reportpdf.h"
+#include "sign/assinatura.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+
+namespace vnd {
+
+namespace {
+
+// Files waiting for their check: bounds the documents held in memory beside the writer.
+constexpr size_t kMaxQueued = 256;
+// Beyond this many files the PDF lists the archives or folders and leaves each file to the CSV.
+constexpr int kMaxPdfFiles = 1000;
+
+QString Digits(const QByteArray &text)
+{
+    QString out;
+    for (char c : text)
+        if (c >= '0' && c <= '9')
+            out += QLatin1Char(c);
+    return out;
+}
+
+qint64 ToNumber(const QString &digits)
+{
+    bool ok = false;
+    const qint64 n = digits.toLongLong(&ok);
+    return ok && !digits.isEmpty() ? n : -1;
+}
+
+QString Day(const assembly::SaleRow &row)
+{
+    const QDate d = QDate::fromString(QString::fromUtf8(row.saleDateText.left(10)), QStringLiteral("dd/MM/yyyy"));
+    return d.isValid() ? d.toString(Qt::ISODate) : QString::fromUtf8(row.saleDateText);
+}
+
+QString Money(qint64 cents)
+{
+    return QStringLiteral("%1%2.%3")
+        .arg(cents < 0 ? QStringLiteral("-") : QString())
+        .arg(std::abs(cents) / 100)
+        .arg(std::abs(cents) % 100, 2, 10, QLatin1Char('0'));
+}
+
+// One CSV field: quoted when it holds the separator, a quote or a line break.
+QString CsvField(const QString &text)
+{
+    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')) &&
+        !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+const QStringList &CsvColumns()
+{
+    static const QStringList columns{
+        QStringLiteral("tipo"),         QStringLiteral("filial"),         QStringLiteral("caixa"),
+        QStringLiteral("modelo"),       QStringLiteral("serie"),          QStringLiteral("data"),
+        QStringLiteral("autorizadas"),  QStringLiteral("canceladas"),     QStringLiteral("valor_total"),
+        QStringLiteral("numero_inicial"), QStringLiteral("numero_final"), QStringLiteral("quantidade"),
+        QStringLiteral("arquivo"),      QStringLiteral("arquivo_compactado"), QStringLiteral("tamanho"),
+        QStringLiteral("sha256"),       QStringLiteral("detalhe")};
+    return columns;
+}
+
+// A CSV row from column name to value; the columns not given stay empty.
+QString CsvRow(std::initializer_list<std::pair<const char *, QString>> values)
+{
+    QStringList fields(CsvColumns().size());
+    for (const auto &[name, value] : values)
+        fields[CsvColumns().indexOf(QLatin1String(name))] = CsvField(value);
+    return fields.join(QLatin1Char(';'));
+}
+
+QString ModelName(const QString &model)
+{
+    return model == QLatin1String("65") ? QStringLiteral("NFC-e 65")
+           : model == QLatin1String("59") ? QStringLiteral("SAT 59")
+                                          : model;
+}
+
+void WriteSynced(const QString &path, const QByteArray &content)
+{
+    // WriteWholeFile ends the text with CR LF, as every CSV row is ended.
+    WriteWholeFile(path, content);
+    SyncFile(path);
+}
+
+} // namespace
+
+SaleNumbering NumberingOf(const assembly::SaleRow &row)
+{
+    SaleNumbering n;
+    const QString key = Digits(row.accessKey);
+    const bool keyValid = key.size() == 44;
+    n.model = keyValid ? key.mid(20, 2) : QString(row.IsNfce() ? QStringLiteral("65") : QStringLiteral("59"));
+    const bool sat = n.model == QLatin1String("59");
+    n.series = !row.series.isEmpty() ? QString::fromUtf8(row.series)
+               : keyValid            ? (sat ? key.mid(22, 9) : QString::number(key.mid(22, 3).toInt()))
+                                     : QString();
+    n.number = !row.number.isEmpty() ? ToNumber(Digits(row.number))
+               : keyValid            ? ToNumber(sat ? key.mid(31, 6) : key.mid(25, 9))
+                                     : -1;
+    return n;
+}
+
+std::vector<NumberGap> NumberGaps(std::vector<qint64> numbers)
+{
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    std::vector<NumberGap> gaps;
+    for (size_t i = 1; i < numbers.size(); ++i)
+        if (numbers[i] > numbers[i - 1] + 1)
+            gaps.push_back({numbers[i - 1] + 1, numbers[i] - 1});
+    return gaps;
+}
+
+ExportReport::ExportReport() = default;
+
+ExportReport::~ExportReport()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+        m_jobs.clear();
+    }
+    m_wake.notify_all();
+    for (std::thread &t : m_workers)
+        t.join();
+}
+
+void ExportReport::AddSale(const assembly::SaleRow &row)
+{
+    const SaleNumbering n = NumberingOf(row);
+    const QString branch = QString::fromUtf8(row.branch).trimmed();
+    const QString reg = QString::fromUtf8(row.cashRegister).trimmed();
+    Movement &m = m_movements[{branch, reg, n.model, n.series, Day(row)}];
+    (row.IsCancelled() ? m.cancelled : m.authorised) += 1;
+    m.cents += qRound64(row.value * 100);
+    if (n.number >= 0) {
+        m.first = m.first < 0 ? n.number : std::min(m.first, n.number);
+        m.last = std::max(m.last, n.number);
+        m_numbers[{branch, reg, n.model, n.series}].push_back(n.number);
+    } else {
+        m_unknownNumbers << QString::fromUtf8(row.accessKey);
+    }
+    ++m_sales;
+}
+
+void ExportReport::AddFile(const QString &path, const assembly::SaleFile &file, int archive)
+{
+    if (m_workers.empty()) {
+        // Both cores: a check costs about as much as writing the file.
+        const unsigned n = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
+        for (unsigned i = 0; i < n; ++i)
+            m_workers.emplace_back([this] { Work(); });
+    }
+    std::unique_lock lock(m_mutex);
+    m_done.wait(lock, [this] { return m_jobs.size() < kMaxQueued; });
+    File f;
+    f.path = path;
+    f.archive = archive;
+    f.unsignedEvent = file.unsignedEvent;
+    m_files.push_back(f);
+    // The notes and coupons are checked; a cancellation event ("-pro-can.xml") is the authority's
+    // record of the cancellation, listed but not checked.
+    const bool verify = !file.unsignedEvent && !file.name.endsWith(QLatin1String("-pro-can.xml"));
+    m_jobs.push_back({m_files.size() - 1, file.content, verify});
+    lock.unlock();
+    m_wake.notify_one();
+}
+
+void ExportReport::AddArchive(const QString &path) { m_archives << path; }
+
+void ExportReport::AddFailure(const QString &key, const QString &reason)
+{
+    m_failures << key + QStringLiteral(": ") + reason;
+}
+
+void ExportReport::Work()
+{
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        m_wake.wait(lock, [this] { return !m_jobs.empty() || m_stop; });
+        if (m_stop)
+            return;
+        Job job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        ++m_busy;
+        lock.unlock();
+        m_done.notify_all(); // room in the queue
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        hash.addData(job.content);
+        hash.addData(QByteArrayView("\r\n"));
+        QString invalid;
+        if (job.verify) {
+            const ResultadoAssinatura r = VerificaAssinatura(job.content);
+            if (!r.Intacta())
+                invalid = r.motivo.isEmpty() ? QStringLiteral("assinatura ausente ou ilegível") : r.motivo;
+        }
+        lock.lock();
+        File &f = m_files[job.index];
+        f.size = job.content.size() + 2;
+        f.sha256 = hash.result().toHex();
+        f.invalid = invalid;
+        f.checked = job.verify;
+        --m_busy;
+        m_done.notify_all();
+    }
+}
+
+void ExportReport::Wait()
+{
+    std::unique_lock lock(m_mutex);
+    m_done.wait(lock, [this] { return m_jobs.empty() && m_busy == 0; });
+}
+
+QStringList ExportReport::InvalidSignatures() const
+{
+    std::lock_guard lock(m_mutex);
+    QStringList out;
+    for (const File &f : m_files)
+        if (!f.invalid.isEmpty())
+            out << QFileInfo(f.path).fileName() + QStringLiteral(": ") + f.invalid;
+    return out;
+}
+
+QByteArray ExportReport::Csv(const QDateTime &finished, const std::vector<Archive> &archives) const
+{
+    QStringList rows;
+    rows << CsvColumns().join(QLatin1Char(';'));
+    int authorised = 0, cancelled = 0;
+    qint64 cents = 0;
+    for (const auto &[key, m] : m_movements) {
+        const auto &[branch, reg, model, series, day] = key;
+        rows << CsvRow({{"tipo", QStringLiteral("movimento")},
+                        {"filial", branch},
+                        {"caixa", reg},
+                        {"modelo", model},
+                        {"serie", series},
+                        {"data", day},
+                        {"autorizadas", QString::number(m.authorised)},
+                        {"canceladas", QString::number(m.cancelled)},
+                        {"valor_total", Money(m.cents)},
+                        {"numero_inicial", m.first < 0 ? QString() : QString::number(m.first)},
+                        {"numero_final", m.last < 0 ? QString() : QString::number(m.last)}});
+        authorised += m.authorised;
+        cancelled += m.cancelled;
+        cents += m.cents;
+    }
+    for (const auto &[key, numbers] : m_numbers) {
+        const auto &[branch, reg, model, series] = key;
+        for (const NumberGap &gap : NumberGaps(numbers)) {
+            const qint64 count = gap.last - gap.first + 1;
+            rows << CsvRow({{"tipo", QStringLiteral("lacuna")},
+                            {"filial", branch},
+                            {"caixa", reg},
+                            {"modelo", model},
+                            {"serie", series},
+                            {"numero_inicial", QString::number(gap.first)},
+                            {"numero_final", QString::number(gap.last)},
+                            {"quantidade", QString::number(count)},
+                            {"detalhe", count == 1 ? QStringLiteral("número %1 sem nota").arg(gap.first)
+                                                   : QStringLiteral("números %1 a %2 sem nota").arg(gap.first).arg(gap.last)}});
+        }
+    }
+    for (const QString &key : m_unknownNumbers)
+        rows << CsvRow({{"tipo", QStringLiteral("número desconhecido")},
+                        {"detalhe", QStringLiteral("venda sem número de nota nem chave legível: %1").arg(key)}});
+    for (const Archive &a : archives)
+        rows << CsvRow({{"tipo", QStringLiteral("arquivo compactado")},
+                        {"arquivo", a.name},
+                        {"quantidade", QString::number(a.files)},
+                        {"tamanho", QString::number(a.size)},
+                        {"sha256", QString::fromLatin1(a.sha256)}});
+    for (const File &f : m_files) {
+        const QString archive = f.archive >= 0 && size_t(f.archive) < archives.size() ? archives[f.archive].name : QString();
+        const QString detail = f.unsignedEvent ? QStringLiteral("evento sem assinatura")
+                               : !f.invalid.isEmpty() ? QStringLiteral("assinatura inválida: ") + f.invalid
+                                                      : QStringLiteral("assinatura válida");
+        rows << CsvRow({{"tipo", QStringLiteral("arquivo")},
+                        {"arquivo", f.path},
+                        {"arquivo_compactado", archive},
+                        {"tamanho", QString::number(f.size)},
+                        {"sha256", QString::fromLatin1(f.sha256)},
+                        {"detalhe", detail}});
+    }
+    for (const File &f : m_files)
+        if (!f.invalid.isEmpty())
+            rows << CsvRow({{"tipo", QStringLiteral("assinatura inválida")}, {"arquivo", f.path}, {"detalhe", f.invalid}});
+    for (const File &f : m_files)
+        if (f.unsignedEvent)
+            rows << CsvRow({{"tipo", QStringLiteral("evento sem assinatura")},
+                            {"arquivo", f.path},
+                            {"detalhe", QStringLiteral("evento de cancelamento reconstruído sem assinatura (o sistema "
+                                                       "não tem o certificado do emitente)")}});
+    for (const QString &failure : m_failures)
+        rows << CsvRow({{"tipo", QStringLiteral("falha")}, {"detalhe", failure}});
+    rows << CsvRow({{"tipo", QStringLiteral("total")},
+                    {"data", finished.toString(Qt::ISODate)},
+                    {"autorizadas", QString::number(authorised)},
+                    {"canceladas", QString::number(cancelled)},
+                    {"valor_total", Money(cents)},
+                    {"quantidade", QString::number(m_files.size())},
+                    {"detalhe", QStringLiteral("%1 venda(s), %2 arquivo(s)").arg(m_sales).arg(m_files.size())}});
+    return rows.join(QStringLiteral("\r\n")).toUtf8();
+}
+
+QStringList ExportReport::Finish(const QString &folder, const QDateTime &finished)
+{
+    Wait();
+    std::vector<Archive> archives;
+    for (const QString &path : m_archives) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            throw Exception(QStringLiteral("Não foi possível ler o arquivo compactado %1 para o resumo: %2")
+                                .arg(QDir::toNativeSeparators(path), f.errorString()));
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        hash.addData(&f);
+        archives.push_back({QFileInfo(path).fileName(), f.size(), hash.result().toHex(), 0});
+    }
+    for (const File &f : m_files)
+        if (f.archive >= 0 && size_t(f.archive) < archives.size())
+            ++archives[f.archive].files;
+
+    const QString stamp = finished.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString base = QDir(folder).filePath(QStringLiteral("resumo-") + stamp);
+    for (int n = 2; QFileInfo::exists(base + QStringLiteral(".csv")) || QFileInfo::exists(base + QStringLiteral(".pdf")); ++n)
+        base = QDir(folder).filePath(QStringLiteral("resumo-%1-%2").arg(stamp).arg(n));
+    const QString pdf = base + QStringLiteral(".pdf"), csv = base + QStringLiteral(".csv");
+    // Drawn under a temporary name that a later run clears if this one is killed, then put in place.
+    const QString temp = TemporaryPath(pdf);
+    try {
+        WritePdf(temp, finished, archives);
+        SyncFile(temp);
+    } catch (...) {
+        QFile::remove(temp);
+        throw;
+    }
+    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(pdf).constData()) != 0) {
+        const int err = errno;
+        QFile::remove(temp);
+        throw Exception(QStringLiteral("Não foi possível gravar o resumo %1: %2")
+                            .arg(QDir::toNativeSeparators(pdf), QString::fromLocal8Bit(std::strerror(err))));
+    }
+    // The CSV last: a folder with it holds a complete run and its complete summary.
+    WriteSynced(csv, Csv(finished, archives));
+    SyncFile(folder);
+    return {pdf, csv};
+}
+
+void ExportReport::WritePdf(const QString &path, const QDateTime &finished, const std::vector<Archive> &archives) const
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        throw Exception(QStringLiteral("Não foi possível gravar o resumo %1: o programa foi iniciado sem o "
+                                       "suporte a gráficos (QGuiApplication) que o PDF exige.")
+                            .arg(QDir::toNativeSeparators(path)));
+    using F = TReportFormat;
+    auto table = [](TClientDataSet &cds, std::initializer_list<std::pair<const char *, TFieldType>> fields) {
+        for (const auto &[name, type] : fields)
+            cds.AddField(QString::fromLatin1(name), type, type == TFieldType::String ? 255 : 0);
+        cds.CreateDataSet();
+    };
+    auto row = [](TClientDataSet &cds, const std::vector<QVariant> &values) {
+        cds.Append();
+        for (size_t i = 0; i < values.size(); ++i)
+            cds.Fields(int(i)).SetValue(values[i]);
+        cds.Post();
+    };
+    std::vector<TReportSection> sections;
+
+    // Movement per branch, with a chart of each branch's days.
+    TReportDef movement;
+    movement.name = QStringLiteral("Resumo da exportação de arquivos XML");
+    movement.layout.columns = {{QStringLiteral("CDCAIXA"), QStringLiteral("Caixa"), 40},
+                               {QStringLiteral("DSMODELO"), QStringLiteral("Modelo"), 55},
+                               {QStringLiteral("CDSERIE"), QStringLiteral("Série"), 60},
+                               {QStringLiteral("DTDIA"), QStringLiteral("Dia"), 55, F::Date},
+                               {QStringLiteral("QTAUTORIZADA"), QStringLiteral("Autori-\nzadas"), 45, F::Integer, true},
+                               {QStringLiteral("QTCANCELADA"), QStringLiteral("Cance-\nladas"), 45, F::Integer, true},
+                               {QStringLiteral("VRTOTAL"), QStringLiteral("Valor total"), 75, F::Money, true},
+                               {QStringLiteral("NRPRIMEIRA"), QStringLiteral("Primeira\nnota"), 74, F::Text},
+                               {QStringLiteral("NRULTIMA"), QStringLiteral("Última\nnota"), 74, F::Text}};
+    movement.layout.groupField = QStringLiteral("CDFILIAL");
+    movement.layout.groupCaption = QStringLiteral("Filial %1");
+    movement.layout.groupCaptionFields = {QStringLiteral("CDFILIAL")};
+    movement.layout.subtotalCaption = QStringLiteral("Total da filial %1");
+    movement.layout.totalCaption = QStringLiteral("Total geral");
+    movement.layout.chart = TReportChart{QStringLiteral("Notas por dia"), QStringLiteral("DTDIA"), F::Date,
+                                         {QStringLiteral("QTAUTORIZADA"), QStringLiteral("QTCANCELADA")},
+                                         {QStringLiteral("Autorizadas"), QStringLiteral("Canceladas")}, true};
+    TClientDataSet moves;
+    table(moves, {{"CDFILIAL", TFieldType::String}, {"CDCAIXA", TFieldType::String}, {"DSMODELO", TFieldType::String},
+                  {"CDSERIE", TFieldType::String}, {"DTDIA", TFieldType::String}, {"QTAUTORIZADA", TFieldType::Integer},
+                  {"QTCANCELADA", TFieldType::Integer}, {"VRTOTAL", TFieldType::Float}, {"NRPRIMEIRA", TFieldType::String},
+                  {"NRULTIMA", TFieldType::String}});
+    for (const auto &[key, m] : m_movements) {
+        const auto &[branch, reg, model, series, day] = key;
+        row(moves, {branch, reg, ModelName(model), series, day, m.authorised, m.cancelled, double(m.cents) / 100.0,
+                    m.first < 0 ? QString() : QString::number(m.first), m.last < 0 ? QString() : QString::number(m.last)});
+    }
+    sections.push_back({&movement, &moves});
+
+    // Gaps in the numbering.
+    TReportDef gapsDef;
+    gapsDef.name = QStringLiteral("Lacunas de numeração");
+    gapsDef.layout.columns = {{QStringLiteral("CDFILIAL"), QStringLiteral("Filial"), 45},
+                              {QStringLiteral("CDCAIXA"), QStringLiteral("Caixa"), 40},
+                              {QStringLiteral("DSMODELO"), QStringLiteral("Modelo"), 55},
+                              {QStringLiteral("CDSERIE"), QStringLiteral("Série"), 60},
+                              {QStringLiteral("DSLACUNA"), QStringLiteral("Números sem nota"), 263},
+                              {QStringLiteral("QTLACUNA"), QStringLiteral("Quantidade"), 60, F::Integer, true}};
+    gapsDef.layout.totalCaption = QStringLiteral("Total de números sem nota");
+    TClientDataSet gaps;
+    table(gaps, {{"CDFILIAL", TFieldType::String}, {"CDCAIXA", TFieldType::String}, {"DSMODELO", TFieldType::String},
+                 {"CDSERIE", TFieldType::String}, {"DSLACUNA", TFieldType::String}, {"QTLACUNA", TFieldType::Integer}});
+    for (const auto &[key, numbers] : m_numbers) {
+        const auto &[branch, reg, model, series] = key;
+        for (const NumberGap &g : NumberGaps(numbers))
+            row(gaps, {branch, reg, ModelName(model), series,
+                       g.first == g.last ? QStringLiteral("lacuna: %1").arg(g.first)
+                                         : QStringLiteral("lacuna: %1 a %2").arg(g.first).arg(g.last),
+                       g.last - g.first + 1});
+    }
+    sections.push_back({&gapsDef, &gaps});
+
+    // Files whose signature fails, events without one, sales not written.
+    TReportDef problemsDef;
+    problemsDef.name = QStringLiteral("Assinaturas e ocorrências");
+    problemsDef.layout.columns = {{QStringLiteral("DSTIPO"), QStringLiteral("Ocorrência"), 110},
+                                  {QStringLiteral("NMARQUIVO"), QStringLiteral("Arquivo"), 233, F::Text, false, 6.5},
+                                  {QStringLiteral("DSMOTIVO"), QStringLiteral("Motivo"), 180, F::Text, false, 7}};
+    TClientDataSet problems;
+    table(problems, {{"DSTIPO", TFieldType::String}, {"NMARQUIVO", TFieldType::String}, {"DSMOTIVO", TFieldType::String}});
+    for (const File &f : m_files)
+        if (!f.invalid.isEmpty())
+            row(problems, {QStringLiteral("assinatura inválida"), QFileInfo(f.path).fileName(), f.invalid});
+    for (const File &f : m_files)
+        if (f.unsignedEvent)
+            row(problems, {QStringLiteral("evento sem assinatura"), QFileInfo(f.path).fileName(),
+                           QStringLiteral("reconstruído sem o certificado do emitente")});
+    for (const QString &failure : m_failures)
+        row(problems, {QStringLiteral("falha"), QString(), failure});
+    sections.push_back({&problemsDef, &problems});
+
+    // What was written: every file when they are few, else the archives or the folders.
+    TReportDef filesDef;
+    filesDef.layout.totalCaption = QStringLiteral("Total");
+    TClientDataSet written;
+    const bool each = int(m_files.size()) <= kMaxPdfFiles;
+    if (each) {
+        filesDef.name = QStringLiteral("Arquivos gravados");
+        filesDef.layout.columns = {{QStringLiteral("NMARQUIVO"), QStringLiteral("Arquivo"), 215, F::Text, false, 6},
+                                   {QStringLiteral("QTTAMANHO"), QStringLiteral("Bytes"), 48, F::Integer, true, 7},
+                                   {QStringLiteral("DSSHA256"), QStringLiteral("SHA-256"), 260, F::Text, false, 5.5}};
+        table(written, {{"NMARQUIVO", TFieldType::String}, {"QTTAMANHO", TFieldType::Integer}, {"DSSHA256", TFieldType::String}});
+        for (const Archive &a : archives)
+            row(written, {a.name, a.size, QString::fromLatin1(a.sha256)});
+        for (const File &f : m_files)
+            row(written, {f.archive >= 0 && size_t(f.archive) < archives.size()
+                              ? archives[f.archive].name + QLatin1Char('/') + f.path
+                              : f.path,
+                          f.size, QString::fromLatin1(f.sha256)});
+    } else {
+        filesDef.name = archives.empty() ? QStringLiteral("Arquivos gravados por pasta (cada arquivo com seu SHA-256 no CSV)")
+                                         : QStringLiteral("Arquivos compactados (cada arquivo com seu SHA-256 no CSV)");
+        filesDef.layout.columns = {{QStringLiteral("NMARQUIVO"), QStringLiteral("Arquivo ou pasta"), 175, F::Text, false, 6.5},
+                                   {QStringLiteral("QTARQUIVOS"), QStringLiteral("Arquivos"), 40, F::Integer, true, 7},
+                                   {QStringLiteral("QTTAMANHO"), QStringLiteral("Bytes"), 55, F::Integer, true, 7},
+                                   {QStringLiteral("DSSHA256"), QStringLiteral("SHA-256"), 253, F::Text, false, 5.5}};
+        table(written, {{"NMARQUIVO", TFieldType::String}, {"QTARQUIVOS", TFieldType::Integer},
+                        {"QTTAMANHO", TFieldType::Integer}, {"DSSHA256", TFieldType::String}});
+        if (!archives.empty()) {
+            for (const Archive &a : archives)
+                row(written, {a.name, a.files, a.size, QString::fromLatin1(a.sha256)});
+        } else {
+            std::map<QString, std::pair<int, qint64>> folders;
+            for (const File &f : m_files) {
+                auto &[count, bytes] = folders[QFileInfo(f.path).path()];
+                ++count;
+                bytes += f.size;
+            }
+            for (const auto &[name, totals] : folders)
+                row(written, {name, totals.first, totals.second, QString()});
+        }
+    }
+    sections.push_back({&filesDef, &written});
+
+    int invalid = 0, unsignedEvents = 0;
+    for (const File &f : m_files) {
+        invalid += f.invalid.isEmpty() ? 0 : 1;
+        unsignedEvents += f.unsignedEvent ? 1 : 0;
+    }
+    qint64 gapCount = 0;
+    for (gaps.First(); !gaps.Eof(); gaps.Next())
+        gapCount += gaps.FieldByName(QStringLiteral("QTLACUNA")).Value().toLongLong();
+    TReportHeading heading;
+    heading.reportCode = QStringLiteral("VND04400");
+    heading.printedAt = finished;
+    heading.criteria = QStringLiteral("%1 venda(s), %2 arquivo(s); %3 número(s) sem nota; %4 assinatura(s) inválida(s); "
+                                      "%5 evento(s) sem assinatura")
+                           .arg(m_sales)
+                           .arg(m_files.size())
+                           .arg(gapCount)
+                           .arg(invalid)
+                           .arg(unsignedEvents);
+    heading.footer = QFileInfo(path).fileName().section(QStringLiteral(".part-"), 0, 0);
+    // One PDF at a time in the process: the server writes them from its request threads.
+    static std::mutex painting;
+    std::lock_guard lock(painting);
+    WriteReportPdf(LayoutReportSections(movement.name, sections, heading), path);
+}
+
+} // namespace vnd
