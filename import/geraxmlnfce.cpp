@@ -100,10 +100,7 @@ void TImportacaoXml::geraXmlNfce(const IXMLNode &nfe, const IXMLNode &protNfe, b
                                 QStringLiteral("N"),
                                 stNrSeqValidXml};
     CriaPastasFilial();
-    CheckResultServ(Chama(QStringLiteral("setValidaXml"), {QVariant(argumentos)}));
-    if (!m_globals.stFilial.isEmpty()) {
-        ContaGravacao(CheckResultServ(Chama(QStringLiteral("setVendasNfce"), {QVariant(argumentos)})));
-    }
+    ValidaEGrava(argumentos);
 }
 
 void TImportacaoXml::AcrescentaPagamentoNfce(const QString &tipo, double valor)

@@ -110,6 +110,9 @@ private:
     TServerResult Chama(const QString &method, const QVariantList &params = {});
     // Counts the answer of a store method: 1 a sale stored, 0 one the server already held.
     void ContaGravacao(const QVariant &resposta);
+    // Has the server validate the sale of the array into the batch's log and, when its branch is known,
+    // store it and counts it: both in one call (setValidaGravaVenda), or setValidaXml alone without a branch.
+    void ValidaEGrava(const QVariantList &argumentos);
     void AcrescentaLinhasLocais();
     // The end of a batch: Xml_proc (or Xml_n_Enc), then what else the user must know; cancelados >= 0 when
     // the user stopped the batch with that many files left.

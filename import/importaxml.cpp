@@ -260,6 +260,18 @@ void TImportacaoXml::ContaGravacao(const QVariant &resposta)
         ++inQtdeNotasJaImp;
 }
 
+void TImportacaoXml::ValidaEGrava(const QVariantList &argumentos)
+{
+    if (m_globals.stFilial.isEmpty()) {
+        // Without a branch the sale is only validated: the log tells the user why it was not stored.
+        CheckResultServ(Chama(QStringLiteral("setValidaXml"), {QVariant(argumentos)}));
+        return;
+    }
+    // The validation and the store in one round trip: the log gets the same rows, and a refused sale
+    // comes back with the store's message.
+    ContaGravacao(CheckResultServ(Chama(QStringLiteral("setValidaGravaVenda"), {QVariant(argumentos)})));
+}
+
 bool TImportacaoXml::FileArquivo(const QString &name, bool failed, QString &pasta)
 {
     const QString &filial = m_globals.stFilial;

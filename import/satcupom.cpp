@@ -131,10 +131,7 @@ void TImportacaoXml::EnviaCupomSat(const FilialSat &filial)
                                      QStringLiteral("S"),
                                      stNrSeqValidXml};
     CriaPastasFilial();
-    CheckResultServ(Chama(QStringLiteral("setValidaXml"), {QVariant(argumentos)}));
-    if (!m_globals.stFilial.isEmpty()) {
-        ContaGravacao(CheckResultServ(Chama(QStringLiteral("setVendas"), {QVariant(argumentos)})));
-    }
+    ValidaEGrava(argumentos);
 }
 
 void TImportacaoXml::AnotaSerieSat(const QString &serie, bool &primeiroDoc)

@@ -1,6 +1,7 @@
 // The import's validation log: batch numbers, the checks of a sale, the batch's rows and their removal.
 #include "host/errors.h"
 #include "server/rdm.h"
+#include "server/salestore.h"
 #include "server/validation.h"
 
 namespace vnd::server {
@@ -84,34 +85,59 @@ MethodResult setDelPreValidXml(const RdmGeraXml &rdm, const Args &args)
     return MethodResult{true, removed};
 }
 
-MethodResult setValidaXml(const RdmGeraXml &rdm, const Args &args)
+// The sale array of a validation: its batch names the log the problems go into.
+ImportedSale ValidationArray(const Args &args)
 {
     args.ExpectCount(1);
-    const ImportedSale sale = ReadSaleArray(args.List(0, "vetor da venda"));
+    ImportedSale sale = ReadSaleArray(args.List(0, "vetor da venda"));
     if (sale.batch <= 0)
         throw Exception(QStringLiteral("Lote de validação não informado no vetor da venda (item 10)."));
+    return sale;
+}
+
+// The problems the checks found, as rows of the sale's batch; inside the caller's transaction.
+void WriteProblems(const ServerDb &db, const ImportedSale &sale, const SaleResolution &checks)
+{
+    if (checks.problems.isEmpty())
+        return;
+    const QString registerCode = checks.registerCode.isEmpty() ? sale.registerCode : checks.registerCode;
+    QSqlQuery &insert = db.Cached(
+        QStringLiteral("INSERT INTO PREVALIDXML (NRSEQVALIDXML, IDTPVALIDXML, NMARQXML, CDFILIAL, CDCAIXA, "
+                       "NRNOTAFISCALCE, NRACESSONFCE, CDPRODUTO, NMPRODUTO, DSERROXML, DSAJUDAXML, DTHRREGISTRO) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, %1)")
+            .arg(db.DateTimeParam()),
+        "gravar o log de validação");
+    const QVariant now = ServerDb::DateTimeValue(QDateTime::currentDateTime());
+    for (const Problem &p : checks.problems)
+        db.Run(insert,
+               {sale.batch, QString(QChar::fromLatin1(p.type)), sale.fileName.left(150), sale.branch.left(4),
+                registerCode.left(3), sale.invoice.left(9), sale.key.left(50), p.product.left(30),
+                p.productName.left(50), p.description.left(300), p.help.left(300), now},
+               "gravar o log de validação");
+}
+
+MethodResult setValidaXml(const RdmGeraXml &rdm, const Args &args)
+{
+    const ImportedSale sale = ValidationArray(args);
     SaleResolution checks;
     rdm.Db().ReadTogether([&] { checks = CheckSale(rdm.Db(), sale); });
     if (checks.problems.isEmpty())
         return MethodResult{true, 0};
-    const ServerDb &db = rdm.Db();
-    const QString registerCode = checks.registerCode.isEmpty() ? sale.registerCode : checks.registerCode;
-    db.WriteDeferredSync([&] {
-        QSqlQuery &insert = db.Cached(
-            QStringLiteral("INSERT INTO PREVALIDXML (NRSEQVALIDXML, IDTPVALIDXML, NMARQXML, CDFILIAL, CDCAIXA, "
-                           "NRNOTAFISCALCE, NRACESSONFCE, CDPRODUTO, NMPRODUTO, DSERROXML, DSAJUDAXML, DTHRREGISTRO) "
-                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, %1)")
-                .arg(db.DateTimeParam()),
-            "gravar o log de validação");
-        const QVariant now = ServerDb::DateTimeValue(QDateTime::currentDateTime());
-        for (const Problem &p : checks.problems)
-            db.Run(insert,
-                   {sale.batch, QString(QChar::fromLatin1(p.type)), sale.fileName.left(150), sale.branch.left(4),
-                    registerCode.left(3), sale.invoice.left(9), sale.key.left(50), p.product.left(30),
-                    p.productName.left(50), p.description.left(300), p.help.left(300), now},
-                   "gravar o log de validação");
-    });
+    rdm.Db().WriteDeferredSync([&] { WriteProblems(rdm.Db(), sale, checks); });
     return MethodResult{true, int(checks.problems.size())};
+}
+
+// setValidaXml followed by the store of setVendasNfce or setVendas (by item 9), answered in one call: the
+// problems go into the batch's log in the store's transaction, a sale with an error is refused with the
+// store's own message after its rows are committed, and the answer is the store's (1 stored, 0 already
+// held). The import sends a sale here when it knows the sale's branch; the two methods stay for others.
+MethodResult setValidaGravaVenda(const RdmGeraXml &rdm, const Args &args)
+{
+    const ImportedSale sale = ValidationArray(args);
+    const bool stored = StoreImportedSale(rdm.Db(), sale, [&](const SaleResolution &checks) {
+        WriteProblems(rdm.Db(), sale, checks);
+    });
+    return MethodResult{stored ? 1 : 0, stored ? 1 : 0};
 }
 
 } // namespace
@@ -122,6 +148,7 @@ void AddValidationMethods(QHash<QString, RdmGeraXml::Method> &methods)
     methods.insert(QStringLiteral("getPreValidXml"), getPreValidXml);
     methods.insert(QStringLiteral("setDelPreValidXml"), setDelPreValidXml);
     methods.insert(QStringLiteral("setValidaXml"), setValidaXml);
+    methods.insert(QStringLiteral("setValidaGravaVenda"), setValidaGravaVenda);
 }
 
 } // namespace vnd::server

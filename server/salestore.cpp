@@ -114,12 +114,15 @@ bool InsertVenda(const ServerDb &db, const VendaRow &s, const QList<VendaItemRow
 
 namespace {
 
-// The store of a checked sale, inside the caller's transaction.
+Exception Refusal(const ImportedSale &sale, const SaleResolution &checks)
+{
+    return Exception(QStringLiteral("A venda %1 não foi gravada: %2")
+                         .arg(sale.key.isEmpty() ? QStringLiteral("sem chave") : sale.key, checks.ErrorSummary()));
+}
+
+// The store of a checked sale without errors, inside the caller's transaction.
 bool InsertImportedSale(const ServerDb &db, const ImportedSale &sale, const SaleResolution &checks)
 {
-    if (checks.HasErrors())
-        throw Exception(QStringLiteral("A venda %1 não foi gravada: %2")
-                            .arg(sale.key.isEmpty() ? QStringLiteral("sem chave") : sale.key, checks.ErrorSummary()));
     if (checks.alreadyStored)
         return false;
 
@@ -174,10 +177,39 @@ bool InsertImportedSale(const ServerDb &db, const ImportedSale &sale, const Sale
 
 bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale)
 {
+    return StoreImportedSale(db, sale, [](const SaleResolution &) {});
+}
+
+bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale,
+                       const std::function<void(const SaleResolution &)> &logProblems)
+{
     // Checked and stored in one transaction: a sale that another host stores meanwhile is seen as stored,
     // never stored twice, and the branch and products checked are the ones the sale is stored against.
-    bool stored = false;
-    db.Write([&] { stored = InsertImportedSale(db, sale, CheckSale(db, sale)); });
+    bool stored = false, checked = false;
+    SaleResolution checks;
+    try {
+        db.Write([&] {
+            checked = false; // a busy database runs the whole transaction again
+            checks = CheckSale(db, sale);
+            checked = true;
+            logProblems(checks);
+            if (!checks.HasErrors())
+                stored = InsertImportedSale(db, sale, checks);
+        });
+    } catch (...) {
+        // The sale's rows failed on the database and took the log's rows with them: these go in alone,
+        // so that what the checks found is still told. The failure of the store is the one reported.
+        if (checked && !checks.problems.isEmpty()) {
+            try {
+                db.Write([&] { logProblems(checks); });
+            } catch (const std::exception &) {
+            }
+        }
+        throw;
+    }
+    // A refused sale's problems are committed to the log before the refusal is told.
+    if (checks.HasErrors())
+        throw Refusal(sale, checks);
     return stored;
 }
 

@@ -6,6 +6,7 @@
 #include "server/serverdb.h"
 #include "server/validation.h"
 
+#include <functional>
 #include <optional>
 
 namespace vnd::server {
@@ -48,6 +49,12 @@ bool InsertVenda(const ServerDb &db, const VendaRow &sale, const QList<VendaItem
 // Checks and stores an imported sale in one transaction. Exception with the errors when the checks found
 // any; false when the key was already stored (nothing written, the call is idempotent); true when stored.
 bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale);
+
+// The same, handing what the checks found to logProblems inside the store's transaction first (the
+// validation log's rows): they are committed with the sale, and also when the sale is refused for its
+// errors or fails on the database (then in a transaction of their own).
+bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale,
+                       const std::function<void(const SaleResolution &)> &logProblems);
 
 // Marks the sale of the cancelled key as cancelled and keeps the cancellation document. Exception naming
 // the key when no sale has it.

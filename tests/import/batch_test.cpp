@@ -182,7 +182,7 @@ TEST(ImportBatch, FilesRemovedOrRewrittenWhileTheBatchRunsAreNeverFiledUnimporte
     const QByteArray rewritten = Nfce();
     int stores = 0;
     import.onRemoteCall = [&](const QString &method) {
-        if (method != QLatin1String("setVendasNfce"))
+        if (method != QLatin1String("setValidaGravaVenda"))
             return;
         ++stores;
         if (stores == 1)
@@ -225,7 +225,7 @@ TEST(ImportBatch, LostConnectionEndsTheBatchAndLeavesTheFileInPlace)
     batch.Write(QStringLiteral("b.xml"), Nfce());
     int checks = 0;
     import.onRemoteCall = [&](const QString &method) {
-        if (method == QLatin1String("setValidaXml") && ++checks == 2)
+        if (method == QLatin1String("setValidaGravaVenda") && ++checks == 2)
             own.Stop();
     };
     import.stDirXml = batch.Dir();

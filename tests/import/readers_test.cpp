@@ -115,6 +115,7 @@ TEST(ImportReaders, NfceLiteralFillsTheSetsAsWrittenAndWithoutBranchStoresNothin
     EXPECT_EQ(batch.calls.value(QStringLiteral("getFilialNFce")), 1);
     EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaXml")), 1);
     EXPECT_EQ(batch.calls.value(QStringLiteral("setVendasNfce")), 0);
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaGravaVenda")), 0);
     EXPECT_EQ(batch.Where(QStringLiteral("nota.xml")), QStringLiteral("Xml Erro/nota.xml"));
 }
 
@@ -160,6 +161,7 @@ TEST(ImportReaders, SatCouponValuesChangeDiscountsAndSurcharges)
     EXPECT_EQ(batch.calls.value(QStringLiteral("getFilial")), 1);
     EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaXml")), 1);
     EXPECT_EQ(batch.calls.value(QStringLiteral("setVendas")), 0);
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaGravaVenda")), 0);
     EXPECT_EQ(batch.Where(QStringLiteral("AD-cupom.xml")), QStringLiteral("Xml Erro/AD-cupom.xml"));
 
     // No change: only the MP rows.
@@ -190,8 +192,10 @@ TEST(ImportReaders, SatBatchSendsEachCouponOnceAndLooksUpOncePerSerial)
         batch.Run();
     }
     EXPECT_EQ(batch.calls.value(QStringLiteral("getFilial")), 1);
-    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaXml")), 3);
-    EXPECT_EQ(batch.calls.value(QStringLiteral("setVendas")), 3);
+    // Each coupon validated and stored in one call.
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaGravaVenda")), 3);
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaXml")), 0);
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setVendas")), 0);
     for (const Sale &s : sales)
         EXPECT_EQ(Stored(s.StoredAccessKey()), QStringLiteral("O|%1|%2").arg(Sp().code, SatRegister().code));
     EXPECT_EQ(batch.Where(QStringLiteral("lote.xml")), QStringLiteral("Xml Processados/%1/lote.xml").arg(Sp().code));
@@ -367,6 +371,7 @@ TEST(ImportReaders, BranchThatWouldLeaveItsFolderCountsAsNone)
     }
     EXPECT_EQ(batch.globals.stFilial, QString());
     EXPECT_EQ(batch.calls.value(QStringLiteral("setVendasNfce")), 0);
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaGravaVenda")), 0);
     EXPECT_EQ(batch.Where(QStringLiteral("nota.xml")), QStringLiteral("Xml Erro/nota.xml"));
     EXPECT_EQ(QDir(batch.Dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               (QStringList{QStringLiteral("Xml Erro"), QStringLiteral("Xml Processados")}));

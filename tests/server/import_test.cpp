@@ -323,3 +323,91 @@ TEST_P(ImportTest, StoresAnswerWhatTheyStoredAndAbandonedLogsGoAway)
     EXPECT_TRUE(Log(batch).isEmpty());
     EXPECT_FALSE(Log(recent).isEmpty());
 }
+
+TEST_P(ImportTest, ValidationAndStoreInOneCallAnswerAsTheTwoCalls)
+{
+    // A sale with alerts: the same log rows as setValidaXml, stored as setVendasNfce stores it.
+    const Sale sale = Make(DocKind::Nfce);
+    const QVariantList alerts = WithSaleField(SaleArray(sale, Found(sale, QString())), QStringLiteral("VRTOTVENDA"),
+                                              sale.total / 100.0 + 50.0);
+    auto descriptions = [](const QList<LogRow> &rows) {
+        QStringList out;
+        for (const LogRow &r : rows)
+            out << r.type + QLatin1Char('|') + r.product + QLatin1Char('|') + r.description;
+        return out;
+    };
+    QVariantList apart = alerts, together = alerts;
+    apart[9] = NewBatch();
+    together[9] = NewBatch();
+    CheckResultServ(Send("setValidaXml", apart));
+    EXPECT_EQ(CheckResultServ(Send("setValidaGravaVenda", together)).toInt(), 1);
+    const QList<LogRow> logged = Log(together[9].toString());
+    EXPECT_TRUE(Has(logged, "A", "A soma dos itens"));
+    EXPECT_EQ(descriptions(logged), descriptions(Log(apart[9].toString())));
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE = ?"), {sale.accessKey}), 1);
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDAITEM I JOIN VENDA V ON V.IDVENDA = I.IDVENDA WHERE "
+                                   "V.NRACESSONFCE = ?"),
+                    {sale.accessKey}),
+              int(sale.items.size()));
+    // Sent again: 0, and the log says why it was not stored again.
+    together[9] = NewBatch();
+    EXPECT_EQ(CheckResultServ(Send("setValidaGravaVenda", together)).toInt(), 0);
+    EXPECT_TRUE(Has(Log(together[9].toString()), "A", "Venda já importada anteriormente"));
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE = ?"), {sale.accessKey}), 1);
+
+    // A SAT coupon goes the same way, by the kind of item 9.
+    const Sale coupon = Make(DocKind::Sat);
+    EXPECT_EQ(CheckResultServ(Send("setValidaGravaVenda", SaleArray(coupon, Found(coupon, NewBatch())))).toInt(), 1);
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE = ? AND IDTPEMISVEND = 'S'"),
+                    {coupon.StoredAccessKey()}),
+              1);
+}
+
+TEST_P(ImportTest, RefusedSaleInOneCallKeepsItsLogAndTheStoresMessage)
+{
+    const Sale sale = Make(DocKind::Nfce);
+    const QVariantList good = SaleArray(sale, Found(sale, NewBatch()));
+    const struct
+    {
+        const char *name;
+        QVariantList array;
+        const char *message;
+    } cases[] = {
+        {"produto", WithItemField(good, 0, QStringLiteral("CDPRODUTO"), QStringLiteral("NAOEXISTE")),
+         "Produto NAOEXISTE não cadastrado"},
+        {"filial desconhecida",
+         SaleArray(sale, [&] { ArrayOptions o = Found(sale, QStringLiteral("1")); o.branch = QStringLiteral("9999"); return o; }()),
+         "Filial 9999 não cadastrada"},
+        {"chave", WithSaleField(good, QStringLiteral("NRACESSONFCE"), QStringLiteral("123")), "Chave de acesso inválida"},
+        {"xml", WithSaleField(good, QStringLiteral("DSARQXMLNFCE"), QStringLiteral("<nfeProc><NFe>")),
+         "XML do documento mal formado"},
+        {"produto hostil", WithItemField(good, 0, QStringLiteral("CDPRODUTO"), QStringLiteral("'; DROP TABLE VENDA; --")),
+         "Produto '; DROP TABLE VENDA; -- não cadastrado"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QVariantList array = c.array;
+        array[9] = NewBatch();
+        const TServerResult before = Send("setVendasNfce", array);
+        const TServerResult together = Send("setValidaGravaVenda", array);
+        ASSERT_FALSE(before.ok);
+        ASSERT_FALSE(together.ok);
+        // Told exactly as the store told it, and the problems are in the batch's log all the same.
+        EXPECT_EQ(together.error, before.error);
+        EXPECT_THAT(together.error.toStdString(), testing::HasSubstr(c.message));
+        EXPECT_THAT(together.error.toStdString(), testing::HasSubstr("não foi gravada"));
+        EXPECT_TRUE(Has(Log(array[9].toString()), "E", c.message));
+    }
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE IN (?, '123')"), {sale.accessKey}), 0);
+
+    // Arrays the call cannot take are refused before anything is checked or written.
+    QVariantList noBatch = good;
+    noBatch[9] = QString();
+    EXPECT_THAT(Send("setValidaGravaVenda", noBatch).error.toStdString(),
+                testing::HasSubstr("Lote de validação não informado"));
+    const TServerResult shortArray = Send("setValidaGravaVenda", {QVariant(1)});
+    EXPECT_FALSE(shortArray.ok);
+    EXPECT_FALSE(shortArray.error.isEmpty());
+    EXPECT_FALSE(Net().Call(QStringLiteral("setValidaGravaVenda"), {}).ok);
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE = ?"), {sale.accessKey}), 0);
+}
