@@ -1,5 +1,6 @@
 #include "export/core/geraxmllocal.h"
 
+#include "export/core/documentsource.h"
 #include "export/core/exportrun.h"
 #include "export/core/nfceassembly.h"
 #include "export/core/zipmaster.h"
@@ -293,7 +294,7 @@ QStringList ArchiveFiles(const QString &folder, const QStringList &paths, const 
 }
 
 bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress, int *cancelledAfter,
-                  ExportSummary *result)
+                  ExportSummary *result, DocumentSource *documents)
 {
     if (cancelledAfter)
         *cancelledAfter = -1;
@@ -310,6 +311,9 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
     std::optional<ArchiveQueue> archives;
     if (compress)
         archives.emplace(folder, QDateTime::currentDateTime());
+    std::optional<DocumentFeed> feed;
+    if (documents)
+        feed.emplace(cdsNotas, *documents);
     ExportSummary summary;
     int n = 0;
     QString lastFolder;
@@ -326,7 +330,9 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
         try {
             if (cdsNotas.FieldByName(QStringLiteral("IDCHECK")).AsString() == QLatin1String("S")) {
                 Platform().BusyProgress(QStringLiteral("venda %1 de %2").arg(++n).arg(total));
-                const SaleRow row = ReadSaleRow(cdsNotas);
+                SaleRow row = ReadSaleRow(cdsNotas);
+                if (feed)
+                    feed->Fill(row);
                 const QString sub = compress ? QString() : SaleSubFolder(row);
                 const QString dir = compress ? folder : QDir(folder).filePath(sub);
                 // The list comes in branch, register and day order: most sales go where the last one went.

@@ -20,6 +20,8 @@ class TClientDataSet;
 
 namespace vnd {
 
+class DocumentSource;
+
 // Writes the files of every row of cdsNotas whose IDCHECK is "S" below folder (per branch, register and
 // day; directly into folder when compressing, then archived and the loose files removed), then, last,
 // the run's summary (exportrun.h), so that a run that stopped half-way is recognisable. Temporary files
@@ -29,8 +31,10 @@ namespace vnd {
 // With cancelledAfter, the run may be stopped from the busy indicator before any sale: it then ends as a
 // complete run would (archives made) and cancelledAfter holds the number of sales written; -1 when it
 // ran to the end. With result, it receives what the run wrote (its summary).
+// With documents, the stored documents of the sales are read from it by access key, a batch at a time
+// (documentsource.h), and not from the list, which may then hold its rows without them.
 bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress, int *cancelledAfter = nullptr,
-                  ExportSummary *result = nullptr);
+                  ExportSummary *result = nullptr, DocumentSource *documents = nullptr);
 
 // Writes content plus CR LF to path, whole or not at all (temporary file, then rename).
 void WriteWholeFile(const QString &path, const QByteArray &content);
