@@ -2,6 +2,7 @@
 // list_fetch: the main screen's list fetch of 100 000 sales (rows/s and peak memory) from a real vnd-server
 // on a seeded SQLite database, against a bare client that asks for the same pages and throws them away.
 // The database is seeded once and kept in the build folder (list_fetch.db) for later runs.
+#include "bench/list_common.h"
 #include "export/core/salelist.h"
 #include "export/ui/listanotas.h"
 #include "host/netconnection.h"
@@ -57,49 +58,7 @@ int PortaLivre()
     return porta;
 }
 
-// Peak resident memory of the process (kB); writing 5 to clear_refs starts a new peak.
-qint64 PicoKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &linha : f.readAll().split('\n'))
-        if (linha.startsWith("VmHWM:"))
-            return linha.mid(6).trimmed().split(' ').first().toLongLong();
-    return 0;
-}
-
-qint64 AtualKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &linha : f.readAll().split('\n'))
-        if (linha.startsWith("VmRSS:"))
-            return linha.mid(6).trimmed().split(' ').first().toLongLong();
-    return 0;
-}
-
-void ZeraPico()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
-
-void PreencheFiltro(TClientDataSet &filtro)
-{
-    vnd::DefineDadosFiltro(filtro);
-    filtro.Append();
-    for (const char *campo : {"FILIAL", "CAIXA", "CLIENTE", "TIPORECE", "NRNOTAFISCAL"})
-        filtro.FieldByName(QString::fromLatin1(campo)).SetAsString(QStringLiteral("T"));
-    filtro.FieldByName(QStringLiteral("DATAINI")).SetAsDateTime(QDateTime(kInicio, QTime(0, 0)));
-    filtro.FieldByName(QStringLiteral("DATAFIM")).SetAsDateTime(QDateTime(kFim, QTime(0, 0)));
-    filtro.FieldByName(QStringLiteral("SITUACAONF")).SetAsString(QStringLiteral("A_C"));
-    filtro.Post();
-}
-
-// The same pages as the screen asks for, thrown away as they arrive. Returns the rows seen.
+// The same pages as the screen asks for (its rows without their documents), thrown away as they arrive. Returns the rows seen.
 qint64 ClienteNu(TNetConnection &net, qint64 &bytes)
 {
     const QDateTime ini(kInicio, QTime(0, 0)), fim(kFim, QTime(0, 0));
@@ -107,7 +66,7 @@ qint64 ClienteNu(TNetConnection &net, qint64 &bytes)
     for (qint64 primeira = 0, ultima = vnd::kTamanhoPagina;; primeira = ultima + 1, ultima += vnd::kTamanhoPagina) {
         const QVariantList params{QString(), QStringLiteral("T"), QString(), QStringLiteral("T"), ini, fim, QString(), QStringLiteral("T"),
                                   QStringLiteral("A_C"), false, QString::number(primeira), QString::number(ultima), QString(),
-                                  QStringLiteral("T"), QString(), QStringLiteral("T")};
+                                  QStringLiteral("T"), QString(), QStringLiteral("T"), true};
         const TDataPacket pagina = vnd::rpc::ToPacket(CheckResultServ(net.Call(QStringLiteral("getNotas"), params)));
         bytes += pagina.json.size();
         // Rows are counted without building them: each row of the packet opens with "[".
@@ -217,15 +176,15 @@ int main(int argc, char **argv)
     TClientDataSet notas, temp, penRej, filtro;
     vnd::DefineCdsNotas(notas);
     vnd::DefineCdsNotas(temp);
-    PreencheFiltro(filtro);
+    vndbench::FillFilter(filtro, kInicio, kFim);
     vnd::TTextosGeraXml textos;
     vnd::TBuscaNotas busca(net, notas, temp, penRej);
-    const qint64 antesKb = AtualKb();
-    ZeraPico();
+    const qint64 antesKb = vndbench::ResidentKb();
+    vndbench::ResetPeak();
     t.restart();
     busca.BuscaPaginas(filtro, textos);
     const double segLista = t.elapsed() / 1000.0;
-    const qint64 picoMb = (PicoKb() - antesKb) / 1024;
+    const qint64 picoMb = (vndbench::PeakKb() - antesKb) / 1024;
     const qint64 linhas = notas.RecordCount();
     const double mbLinhas = BytesDasLinhas(notas) / (1024.0 * 1024.0);
 

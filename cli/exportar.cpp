@@ -3,6 +3,7 @@
 #include "cli/cliargs.h"
 #include "cli/conexao.h"
 #include "cli/mensagens.h"
+#include "export/core/documentsource.h"
 #include "export/core/geraxmllocal.h"
 #include "export/core/salelist.h"
 #include "export/ui/listanotas.h"
@@ -226,8 +227,8 @@ int ComandoExport(const QStringList &argv)
     ExportSummary resumo;
     if (args.Has(QStringLiteral("on-server"))) {
         BusyGuard ocupado;
-        // The whole list travels, every row with its tick: the server writes the ticked ones.
-        const QVariantList params{QVariant::fromValue(cdsNotas.Data()), destino, iif(compacta, "S", "N"),
+        // Only the ticked rows' keys travel: the server reads everything else from its own database.
+        const QVariantList params{QVariant::fromValue(TickedKeysPacket(cdsNotas)), destino, iif(compacta, "S", "N"),
                                   false};
         gerado = CheckResultServ(net->Call(QStringLiteral("geraXml"), params)).toBool();
     } else {
@@ -235,7 +236,10 @@ int ComandoExport(const QStringList &argv)
         if (!QDir().mkpath(destino))
             throw Exception(QStringLiteral("Não foi possível criar a pasta de destino: %1").arg(destino));
         BusyGuard ocupado;
-        gerado = GeraXmlLocal(cdsNotas, QDir(destino).absolutePath(), compacta, nullptr, &resumo, soResumo);
+        // The list holds its rows without their documents: they are read from the server in batches.
+        RemoteDocumentSource documentos(*net);
+        gerado = GeraXmlLocal(cdsNotas, QDir(destino).absolutePath(), compacta, nullptr, &resumo, soResumo,
+                              &documentos);
     }
     if (!gerado)
         MensErro(msg.Msg(QStringLiteral("Xml_Err")));

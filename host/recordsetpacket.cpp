@@ -9,6 +9,31 @@ using namespace vnd::recordset;
 
 // ---- packets ----
 
+namespace {
+
+// Short texts repeat down a column (branch, register, series, statuses, the issuer, the tick): the rows
+// read from one packet share one copy of each of the last few seen, instead of holding a copy per row.
+struct RecentTexts
+{
+    static constexpr qsizetype kLongest = 128;
+    QByteArray texts[4];
+    int next = 0;
+
+    QVariant Shared(const QByteArray &bytes)
+    {
+        if (bytes.size() > kLongest)
+            return QVariant(bytes);
+        for (const QByteArray &t : texts)
+            if (t.size() == bytes.size() && !t.isNull() && t == bytes)
+                return QVariant(t);
+        texts[next] = bytes;
+        next = (next + 1) % 4;
+        return QVariant(bytes);
+    }
+};
+
+} // namespace
+
 // One normalised value of a field of this definition.
 static void WriteValue(vnd::JsonWriter &w, const TFieldDef &def, const QVariant &v)
 {
@@ -276,6 +301,7 @@ void TClientDataSet::ReadRows(const QByteArray &json, bool appendAsInserted)
             if (!haveFields)
                 r.Fail("\"fields\" deve vir antes de \"rows\"");
             r.ExpectArrayBegin();
+            std::vector<RecentTexts> recent(m_defs.size());
             while (r.NextElement()) {
                 Row row;
                 row.values.assign(m_defs.size(), QVariant());
@@ -312,8 +338,10 @@ void TClientDataSet::ReadRows(const QByteArray &json, bool appendAsInserted)
                                 ftype == TFieldType::Memo) &&
                                v.typeId() == QMetaType::QByteArray) {
                         const QByteArray bytes = v.toByteArray();
-                        if (ftype == TFieldType::Memo || m_defs[field].size <= 0 || bytes.size() <= m_defs[field].size)
+                        if (ftype == TFieldType::Memo)
                             row.values[field] = std::move(v);
+                        else if (m_defs[field].size <= 0 || bytes.size() <= m_defs[field].size)
+                            row.values[field] = recent[size_t(field)].Shared(bytes);
                         else
                             row.values[field] = Normalise(field, bytes);
                     } else {

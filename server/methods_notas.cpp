@@ -1,4 +1,5 @@
 // getNotas, getNotasPedRej and geraXml: the sale list and the server-side generation.
+#include "export/core/documentsource.h"
 #include "export/core/geraxmllocal.h"
 #include "host/errors.h"
 #include "server/exportpath.h"
@@ -25,7 +26,11 @@ qint64 RowNumber(const Args &args, int i, const char *name)
 
 MethodResult getNotas(const RdmGeraXml &rdm, const Args &args)
 {
-    args.ExpectCount(16);
+    // A 17th argument, true, leaves the two documents out of the rows: the list of the screens reads
+    // them by key when it writes the files (getDocumentosNotas). Callers of 16 get them as always.
+    if (args.Count() != 17)
+        args.ExpectCount(16);
+    const bool withDocuments = args.Count() == 17 ? !args.Bool(16, "sem documentos") : true;
     SaleFilter f;
     f.branches = ParseListFilter(args.Text(0, "filiais"), args.Text(1, "todas as filiais"), QStringLiteral("filiais"));
     f.registers = ParseListFilter(args.Text(2, "caixas"), args.Text(3, "todos os caixas"), QStringLiteral("caixas"));
@@ -46,8 +51,25 @@ MethodResult getNotas(const RdmGeraXml &rdm, const Args &args)
                             .arg(quint64(last - first) + 1)
                             .arg(kMaxPageRows));
     int rows = 0;
-    TDataPacket page = NotasPagePacket(rdm.Db(), f, first, last, rows);
+    TDataPacket page = NotasPagePacket(rdm.Db(), f, first, last, rows, withDocuments);
     return MethodResult{QVariant::fromValue(std::move(page)), rows};
+}
+
+// The stored documents of a batch of sales, by access key (a list of texts).
+MethodResult getDocumentosNotas(const RdmGeraXml &rdm, const Args &args)
+{
+    args.ExpectCount(1);
+    const Args list = args.List(0, "chaves de acesso");
+    QStringList keys;
+    keys.reserve(list.Count());
+    for (int i = 0; i < list.Count(); ++i) {
+        const QString key = list.Text(i, "chave de acesso").trimmed();
+        if (key.isEmpty())
+            throw Exception(QStringLiteral("Chave de acesso vazia no item %1 da lista.").arg(i + 1));
+        keys << key;
+    }
+    TDataPacket packet = QueryDocumentosNotas(rdm.Db(), keys);
+    return MethodResult{QVariant::fromValue(std::move(packet)), int(keys.size())};
 }
 
 MethodResult getNotasPedRej(const RdmGeraXml &rdm, const Args &args)
@@ -64,8 +86,28 @@ MethodResult getNotasPedRej(const RdmGeraXml &rdm, const Args &args)
     return PacketResult(rows);
 }
 
+// The documents of the sales this server writes, read from its database a batch at a time.
+class StoredDocuments : public DocumentSource
+{
+public:
+    explicit StoredDocuments(const ServerDb &db) : m_db(db) {}
+    QHash<QByteArray, SaleDocuments> Fetch(const QList<QByteArray> &keys) override
+    {
+        QStringList texts;
+        texts.reserve(keys.size());
+        for (const QByteArray &key : keys)
+            texts << QString::fromUtf8(key);
+        return ReadDocumentsPacket(QueryDocumentosNotas(m_db, texts), keys);
+    }
+    // The connection belongs to the thread of the call.
+    bool FetchAhead() const override { return false; }
+
+private:
+    const ServerDb &m_db;
+};
+
 // The same assembly as the local export writes the rows this server fetched, every one of them ticked.
-bool WriteNotasFiles(TClientDataSet &rows, const QString &folder, bool compress)
+bool WriteNotasFiles(const ServerDb &db, TClientDataSet &rows, const QString &folder, bool compress)
 {
     rows.DisableControls();
     for (rows.First(); !rows.Eof(); rows.Next()) {
@@ -74,7 +116,8 @@ bool WriteNotasFiles(TClientDataSet &rows, const QString &folder, bool compress)
         rows.Post();
     }
     rows.EnableControls();
-    return GeraXmlLocal(rows, folder, compress);
+    StoredDocuments documents(db);
+    return GeraXmlLocal(rows, folder, compress, nullptr, nullptr, false, &documents);
 }
 
 MethodResult geraXml(const RdmGeraXml &rdm, const Args &args)
@@ -102,9 +145,10 @@ MethodResult geraXml(const RdmGeraXml &rdm, const Args &args)
             throw Exception(QStringLiteral("Venda marcada sem chave de acesso na linha %1 da lista.").arg(list.RecNo() + 1));
         keys << key;
     }
+    // Every key is checked before anything is written; the documents are read a batch at a time.
     TClientDataSet rows;
-    QueryNotasByKeys(rdm.Db(), keys, rows);
-    return MethodResult{WriteNotasFiles(rows, folder, compress == QLatin1String("S")), rows.RowCount()};
+    QueryNotasByKeys(rdm.Db(), keys, rows, false);
+    return MethodResult{WriteNotasFiles(rdm.Db(), rows, folder, compress == QLatin1String("S")), rows.RowCount()};
 }
 
 } // namespace
@@ -113,6 +157,7 @@ void AddNotasMethods(QHash<QString, RdmGeraXml::Method> &methods)
 {
     methods.insert(QStringLiteral("getNotas"), getNotas);
     methods.insert(QStringLiteral("getNotasPedRej"), getNotasPedRej);
+    methods.insert(QStringLiteral("getDocumentosNotas"), getDocumentosNotas);
     methods.insert(QStringLiteral("geraXml"), geraXml);
 }
 

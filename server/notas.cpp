@@ -102,7 +102,8 @@ void ReadRows(QSqlQuery &q, TClientDataSet &out)
 }
 
 // The statement of a page: its number in the page order (N, from first + 1) and every column but IDCHECK.
-void PageQuery(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, QString &sql, QVariantList &binds)
+void PageQuery(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, QString &sql, QVariantList &binds,
+               bool withDocuments = true)
 {
     // The page is chosen and numbered on the short columns alone, then joined to its rows: sorting whole
     // rows would drag every matching sale's documents through the sorter just to skip to the page.
@@ -113,7 +114,7 @@ void PageQuery(const ServerDb &db, const SaleFilter &filter, qint64 first, qint6
     binds << (last - first + 1) << first;
     // SQLite keeps the left side of a CROSS JOIN outside: the rows then come in the page's order.
     const QString join = db.dialect() == Dialect::SQLite ? QStringLiteral("CROSS JOIN") : QStringLiteral("JOIN");
-    sql = SelectList(db, true)
+    sql = SelectList(db, withDocuments)
               .replace(QStringLiteral("SELECT "), QStringLiteral("SELECT P.N, "))
               .replace(QStringLiteral(" FROM VENDA V"),
                        QStringLiteral(" FROM (%1) P %2 VENDA V ON V.IDVENDA = P.ID").arg(page, join));
@@ -121,11 +122,12 @@ void PageQuery(const ServerDb &db, const SaleFilter &filter, qint64 first, qint6
 
 // The page written from SQLite's own values as they come; false (and the writer spoilt) when a row comes
 // out of the page's order, which the caller then takes the general way.
-bool WriteSqlitePage(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, TPacketWriter &packet)
+bool WriteSqlitePage(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, bool withDocuments,
+                     TPacketWriter &packet)
 {
     QString sql;
     QVariantList binds;
-    PageQuery(db, filter, first, last, sql, binds);
+    PageQuery(db, filter, first, last, sql, binds, withDocuments);
     qint64 expected = first + 1;
     bool inOrder = true;
     db.ForEachSqliteRow(sql, binds, "ler as vendas", [&](sqlite3_stmt *row) {
@@ -159,7 +161,8 @@ bool WriteSqlitePage(const ServerDb &db, const SaleFilter &filter, qint64 first,
 
 // The page's rows in order: per row, the value of every column but IDCHECK as the engine gives it, with
 // the date-times read.
-std::vector<std::vector<QVariant>> ReadPage(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last)
+std::vector<std::vector<QVariant>> ReadPage(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last,
+                                            bool withDocuments = true)
 {
     if (first < 0)
         throw Exception(QStringLiteral("Primeira linha da página inválida: %1.").arg(first));
@@ -167,7 +170,7 @@ std::vector<std::vector<QVariant>> ReadPage(const ServerDb &db, const SaleFilter
         return {};
     QString sql;
     QVariantList binds;
-    PageQuery(db, filter, first, last, sql, binds);
+    PageQuery(db, filter, first, last, sql, binds, withDocuments);
     std::vector<std::vector<QVariant>> rows;
     QSqlQuery q = db.Exec(sql, binds, "ler as vendas");
     while (q.next()) {
@@ -205,7 +208,8 @@ void QueryNotasPage(const ServerDb &db, const SaleFilter &filter, qint64 first, 
     out.EnableControls();
 }
 
-TDataPacket NotasPagePacket(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, int &rowCount)
+TDataPacket NotasPagePacket(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, int &rowCount,
+                            bool withDocuments)
 {
     static const std::vector<TFieldDef> defs = [] {
         TClientDataSet shape;
@@ -213,13 +217,13 @@ TDataPacket NotasPagePacket(const ServerDb &db, const SaleFilter &filter, qint64
         return shape.FieldDefs();
     }();
     if (db.dialect() == Dialect::SQLite && first >= 0 && last >= first) {
-        TPacketWriter packet(defs, std::min<qint64>(last - first + 1, 1000) * 8 * 1024);
-        if (WriteSqlitePage(db, filter, first, last, packet)) {
+        TPacketWriter packet(defs, std::min<qint64>(last - first + 1, 1000) * (withDocuments ? 8 * 1024 : 1024));
+        if (WriteSqlitePage(db, filter, first, last, withDocuments, packet)) {
             rowCount = packet.RowCount();
             return packet.Finish();
         }
     }
-    const std::vector<std::vector<QVariant>> rows = ReadPage(db, filter, first, last);
+    const std::vector<std::vector<QVariant>> rows = ReadPage(db, filter, first, last, withDocuments);
     qsizetype bytes = 0;
     for (const std::vector<QVariant> &row : rows)
         for (const QVariant &v : row)
@@ -247,7 +251,7 @@ void QueryNotasPendingRejected(const ServerDb &db, const SaleFilter &filter, TCl
     ReadRows(q, out);
 }
 
-void QueryNotasByKeys(const ServerDb &db, const QStringList &keys, TClientDataSet &out)
+void QueryNotasByKeys(const ServerDb &db, const QStringList &keys, TClientDataSet &out, bool withDocuments)
 {
     QStringList unique = keys;
     unique.removeDuplicates();
@@ -270,7 +274,7 @@ void QueryNotasByKeys(const ServerDb &db, const QStringList &keys, TClientDataSe
             marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
             binds << unique[i];
         }
-        QSqlQuery q = db.Exec(SelectList(db, true) + QStringLiteral(" WHERE V.NRACESSONFCE IN (%1)").arg(marks) +
+        QSqlQuery q = db.Exec(SelectList(db, withDocuments) + QStringLiteral(" WHERE V.NRACESSONFCE IN (%1)").arg(marks) +
                                   QLatin1String(kOrder),
                               binds, "ler as vendas marcadas");
         ReadRows(q, rows);
@@ -282,6 +286,52 @@ void QueryNotasByKeys(const ServerDb &db, const QStringList &keys, TClientDataSe
             throw Exception(QStringLiteral("Venda não encontrada no servidor: chave de acesso %1.").arg(key));
     }
     out.SetData(rows.Data());
+}
+
+TDataPacket QueryDocumentosNotas(const ServerDb &db, const QStringList &keys)
+{
+    static const std::vector<TFieldDef> defs = [] {
+        TClientDataSet shape;
+        shape.AddField(QStringLiteral("NRACESSONFCE"), TFieldType::String, 50);
+        shape.AddField(QStringLiteral("DSARQXMLNFCE"), TFieldType::Memo);
+        shape.AddField(QStringLiteral("DSARQXMLCANCNFCE"), TFieldType::Memo);
+        return shape.FieldDefs();
+    }();
+    QStringList unique = keys;
+    unique.removeDuplicates();
+    if (unique.size() > kMaxDocumentKeys)
+        throw Exception(QStringLiteral("Chaves de acesso demais em uma chamada: %1 (o máximo é %2).")
+                            .arg(unique.size())
+                            .arg(kMaxDocumentKeys));
+    TPacketWriter packet(defs, qsizetype(unique.size()) * 8 * 1024 + 256);
+    if (unique.isEmpty())
+        return packet.Finish();
+    QString marks;
+    QVariantList binds;
+    for (const QString &key : unique) {
+        marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
+        binds << key;
+    }
+    // As in the page: SQLite hands the document's own UTF-8 bytes when asked for a blob.
+    const bool sqlite = db.dialect() == Dialect::SQLite;
+    const QString document = sqlite ? QStringLiteral("CAST(V.DSARQXMLNFCE AS BLOB)") : QStringLiteral("V.DSARQXMLNFCE");
+    const QString cancel = sqlite ? QStringLiteral("CAST(V.DSARQXMLCANCNFCE AS BLOB)") : QStringLiteral("V.DSARQXMLCANCNFCE");
+    QSqlQuery q = db.Exec(QStringLiteral("SELECT V.NRACESSONFCE, %1, %2 FROM VENDA V WHERE V.NRACESSONFCE IN (%3)")
+                                  .arg(document, cancel, marks) +
+                              QLatin1String(kOrder),
+                          binds, "ler os documentos das vendas");
+    QSet<QString> found;
+    std::vector<QVariant> row(3);
+    while (q.next()) {
+        for (int c = 0; c < 3; ++c)
+            row[size_t(c)] = q.value(c);
+        found.insert(row[0].toString());
+        packet.AddRow(row);
+    }
+    for (const QString &key : unique)
+        if (!found.contains(key))
+            throw Exception(QStringLiteral("Venda não encontrada no servidor: chave de acesso %1.").arg(key));
+    return packet.Finish();
 }
 
 } // namespace vnd::server

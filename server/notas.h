@@ -14,15 +14,25 @@ void DefineNotasFields(TClientDataSet &cds);
 // branch, register, sale date, sale number; IDCHECK is "N" on every row. An empty page past the end.
 void QueryNotasPage(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, TClientDataSet &out);
 // The same page as a data packet, written from the rows without a record set in between (what getNotas
-// answers); rowCount receives the number of rows.
-TDataPacket NotasPagePacket(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, int &rowCount);
+// answers); rowCount receives the number of rows. Without documents, DSARQXMLNFCE and DSARQXMLCANCNFCE
+// are null on every row (the export then reads them by key, see QueryDocumentosNotas).
+TDataPacket NotasPagePacket(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, int &rowCount,
+                            bool withDocuments = true);
 
 // The NFC-e sales of the filter awaiting or refused by the tax authority. Only their number matters to
 // the screen, so the two stored documents are left out of the rows.
 void QueryNotasPendingRejected(const ServerDb &db, const SaleFilter &filter, TClientDataSet &out);
 
 // The stored rows of the sales with these access keys, in the stable order. Exception naming the first
-// key that is not stored.
-void QueryNotasByKeys(const ServerDb &db, const QStringList &keys, TClientDataSet &out);
+// key that is not stored. Without documents, as NotasPagePacket.
+void QueryNotasByKeys(const ServerDb &db, const QStringList &keys, TClientDataSet &out, bool withDocuments = true);
+
+// Most keys QueryDocumentosNotas takes in one call.
+inline constexpr int kMaxDocumentKeys = 1000;
+
+// The stored documents of the sales with these access keys (at most kMaxDocumentKeys): a packet of
+// NRACESSONFCE, DSARQXMLNFCE and DSARQXMLCANCNFCE, one row per sale found, in the stable order. Exception
+// naming the first key that is not stored.
+TDataPacket QueryDocumentosNotas(const ServerDb &db, const QStringList &keys);
 
 } // namespace vnd::server

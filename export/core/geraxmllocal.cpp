@@ -1,5 +1,6 @@
 #include "export/core/geraxmllocal.h"
 
+#include "export/core/documentsource.h"
 #include "export/core/exportreport.h"
 #include "export/core/exportrun.h"
 #include "export/core/nfceassembly.h"
@@ -294,7 +295,7 @@ QStringList ArchiveFiles(const QString &folder, const QStringList &paths, const 
 }
 
 bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress, int *cancelledAfter,
-                  ExportSummary *result, bool summaryOnly)
+                  ExportSummary *result, bool summaryOnly, DocumentSource *documents)
 {
     if (cancelledAfter)
         *cancelledAfter = -1;
@@ -313,6 +314,9 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
     std::optional<ArchiveQueue> archives;
     if (compress && !summaryOnly)
         archives.emplace(folder, QDateTime::currentDateTime());
+    std::optional<DocumentFeed> feed;
+    if (documents)
+        feed.emplace(cdsNotas, *documents);
     ExportSummary summary;
     ExportReport report; // checks signatures and hashes the files beside this thread
     int added = 0;
@@ -331,7 +335,9 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
         try {
             if (cdsNotas.FieldByName(QStringLiteral("IDCHECK")).AsString() == QLatin1String("S")) {
                 Platform().BusyProgress(QStringLiteral("venda %1 de %2").arg(++n).arg(total));
-                const SaleRow row = ReadSaleRow(cdsNotas);
+                SaleRow row = ReadSaleRow(cdsNotas);
+                if (feed)
+                    feed->Fill(row);
                 const QString sub = compress ? QString() : SaleSubFolder(row);
                 const QString dir = compress ? folder : QDir(folder).filePath(sub);
                 // The list comes in branch, register and day order: most sales go where the last one went.

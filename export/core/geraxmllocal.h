@@ -20,6 +20,8 @@ class TClientDataSet;
 
 namespace vnd {
 
+class DocumentSource;
+
 // Writes the files of every row of cdsNotas whose IDCHECK is "S" below folder (per branch, register and
 // day; directly into folder when compressing, then archived and the loose files removed), then, last,
 // the run's summary (exportrun.h), so that a run that stopped half-way is recognisable. Temporary files
@@ -32,8 +34,10 @@ namespace vnd {
 // written has its signature checked: one that fails is written all the same and named in the summary.
 // With summaryOnly, the files are assembled, checked and hashed but not written: only the summary is,
 // into folder, for a check before the real export.
+// With documents, the stored documents of the sales are read from it by access key, a batch at a time
+// (documentsource.h), and not from the list, which may then hold its rows without them.
 bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress, int *cancelledAfter = nullptr,
-                  ExportSummary *result = nullptr, bool summaryOnly = false);
+                  ExportSummary *result = nullptr, bool summaryOnly = false, DocumentSource *documents = nullptr);
 
 // Writes content plus CR LF to path, whole or not at all (temporary file, then rename).
 void WriteWholeFile(const QString &path, const QByteArray &content);

@@ -1,4 +1,5 @@
 // "Gerar Xml": the ticked sales' files, written on this machine or by the application server.
+#include "export/core/documentsource.h"
 #include "export/core/geraxmllocal.h"
 #include "export/ui/frmendarqxml.h"
 #include "export/ui/frmgeraxml.h"
@@ -20,7 +21,10 @@ bool TfrmGeraXml::geraXmlLocal(const QString &pasta)
     vnd::BusyGuard ocupado;
     m_semAssinatura = 0;
     vnd::ExportSummary resumo;
-    const bool gerado = vnd::GeraXmlLocal(cdsNotas, pasta, boCompactado, &m_canceladaApos, &resumo);
+    // The list holds its rows without their documents: they are read from the server a batch at a time.
+    vnd::RemoteDocumentSource documentos(netGeraXml);
+    const bool gerado = vnd::GeraXmlLocal(cdsNotas, pasta, boCompactado, &m_canceladaApos, &resumo, false,
+                                           &documentos);
     m_semAssinatura = int(resumo.unsignedEvents.size());
     m_assinaturaInvalida = resumo.invalidSignatures;
     return gerado;
@@ -54,8 +58,8 @@ void TfrmGeraXml::sbtGeraXmlClick()
     m_assinaturaInvalida.clear();
     if (boServidor) {
         vnd::BusyGuard ocupado;
-        // The whole list travels, every row with its tick: the server writes the ticked ones.
-        const QVariantList params{QVariant::fromValue(cdsNotas.Data()), pasta, compacta, false};
+        // Only the ticked rows' keys travel: the server reads everything else from its own database.
+        const QVariantList params{QVariant::fromValue(vnd::TickedKeysPacket(cdsNotas)), pasta, compacta, false};
         gerado = CheckResultServ(Chama(QStringLiteral("geraXml"), params)).toBool();
     } else {
         gerado = geraXmlLocal(pasta);

@@ -159,11 +159,13 @@ void TBuscaNotas::BuscaPaginas(TClientDataSet &cdsDadosFiltro, TTextosGeraXml &t
     qint64 primeira = 0;
     qint64 ultima = kTamanhoPagina;
     for (;;) {
-        const QVariantList params{t.stCdFilial,     t.stTCdFilial,     t.stCdcaixa,   t.stTCdCaixa,
-                                  dataIni,          dataFim,           t.stNrNotaFiscal, t.stTNrNotafiscal,
-                                  situacao,         false,             QString::number(primeira),
-                                  QString::number(ultima),             t.stCdCliente, t.stTCdCliente,
-                                  t.stCdTipoRece,   t.stTCdTipoRece};
+        QVariantList params{t.stCdFilial,     t.stTCdFilial,     t.stCdcaixa,   t.stTCdCaixa,
+                            dataIni,          dataFim,           t.stNrNotaFiscal, t.stTNrNotafiscal,
+                            situacao,         false,             QString::number(primeira),
+                            QString::number(ultima),             t.stCdCliente, t.stTCdCliente,
+                            t.stCdTipoRece,   t.stTCdTipoRece};
+        if (!ComDocumentos)
+            params << true; // the rows without their two documents
         const TDataPacket pagina = rpc::ToPacket(CheckResultServ(Chama(QStringLiteral("getNotas"), params)),
                                                  "página da lista de vendas");
         m_temp.SetData(pagina);
@@ -223,22 +225,30 @@ void MarcaDesmarcaTodas(TClientDataSet &cdsNotas, int &marcadas)
     });
     TField marca = cdsNotas.FieldByName(QStringLiteral("IDCHECK"));
     const QString sim = QStringLiteral("S");
+    // A tick is a mark of the screen, never sent back as a change: the log is merged as the loop goes,
+    // or it would keep a copy of every row ticked (a million rows, a second list).
+    int editadas = 0;
+    const auto marcaLinha = [&](const QString &valor) {
+        cdsNotas.Edit();
+        marca.SetAsString(valor);
+        cdsNotas.Post();
+        if (++editadas % 8192 == 0)
+            cdsNotas.MergeChangeLog();
+    };
     if (marcadas <= 0) {
         for (cdsNotas.First(); !cdsNotas.Eof(); cdsNotas.Next()) {
-            cdsNotas.Edit();
-            marca.SetAsString(sim);
-            cdsNotas.Post();
+            marcaLinha(sim);
             ++marcadas;
         }
+        cdsNotas.MergeChangeLog();
         return;
     }
     for (cdsNotas.First(); !cdsNotas.Eof(); cdsNotas.Next()) {
         if (marca.AsString() != sim)
             continue;
-        cdsNotas.Edit();
-        marca.SetAsString(QStringLiteral("N"));
-        cdsNotas.Post();
+        marcaLinha(QStringLiteral("N"));
     }
+    cdsNotas.MergeChangeLog();
     marcadas = 0;
 }
 

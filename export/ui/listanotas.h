@@ -66,6 +66,9 @@ public:
 
     // Told the running row count after each page (the count label follows it).
     std::function<void(int rows)> OnPagina;
+    // Whether the rows come with their stored documents. Without them (the default) the list grows with
+    // its rows only; the export then reads the documents by key (RemoteDocumentSource).
+    bool ComDocumentos = false;
     // Told the short name and arguments of every remote call before it is made.
     std::function<void(const QString &method, const QVariantList &params)> OnChamada;
 

@@ -129,7 +129,9 @@ TEST_F(Cli, ExportWritesWhatTheScreenFreeLogicWrites)
     EXPECT_TRUE(s.out.contains(QStringLiteral("Arquivo(s) Xml gerado(s) com sucesso."))) << S(s);
     EXPECT_FALSE(s.out.contains(QStringLiteral("pendente/rejeitada")));
 
-    // The same filter through the list fetch and file assembly the main screen uses.
+    // The same filter through the list fetch and file assembly the main screen uses, with the documents
+    // in the list as it held them before: the command line reads them by key, in batches, and writes the
+    // same files.
     vnd::cli::TArgs args(vnd::cli::OpcoesConexao() + QStringList{"from", "to-date"}, {});
     args.Parse({QStringLiteral("--from"), kDe, QStringLiteral("--to-date"), kAte});
     TClientDataSet filtro, notas, temp, penRej;
@@ -139,6 +141,7 @@ TEST_F(Cli, ExportWritesWhatTheScreenFreeLogicWrites)
     vnd::DefineCdsNotas(temp);
     vnd::TTextosGeraXml textos;
     vnd::TBuscaNotas busca(Servidor().Connection(), notas, temp, penRej);
+    busca.ComDocumentos = true;
     busca.BuscaPaginas(filtro, textos);
     ASSERT_GT(notas.RecordCount(), 0);
     int marcadas = 0;
