@@ -15,11 +15,11 @@
 #include "export/core/salelist.h"
 #include "host/platform.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -191,7 +191,9 @@ bool ListAndExport(TNetConnection &net, const QDate &to, const QString &scratch,
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // The export's summary PDF is drawn with Qt Gui, on the offscreen platform.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     const int sales = Setting("VND_BENCH_SALES", 1000000);
     const int templates = Setting("VND_BENCH_TEMPLATES", 10000);
     const QString folder = BinaryDir() + QStringLiteral("/bench");

@@ -1,6 +1,8 @@
 // Signature verification over xmlsec1 (OpenSSL) and libxml2; see assinatura.h for what is proven.
 #include "sign/assinatura.h"
 
+#include "sign/verificadireta.h"
+
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/valid.h>
@@ -14,8 +16,6 @@
 #include <xmlsec/openssl/evp.h>
 
 #include <openssl/evp.h>
-
-#include <QHash>
 
 #include <memory>
 #include <mutex>
@@ -112,93 +112,36 @@ xmlSecKeysMngrPtr GerenciadorDaThread()
     return g.mngr;
 }
 
-// The public keys of the certificates seen last on this thread, by the certificate's text. Reading a
-// certificate (base64, DER, X.509, the key in it) costs most of a verification, and the documents of a
-// shop carry its one certificate: the same text gives the same key, so it is read once.
-class ChavesDaThread
+// An xmlsec key holding the key read before from that certificate text on this thread, or null.
+xmlSecKeyPtr ChaveJaLida(const QByteArray &certificado)
 {
-public:
-    ~ChavesDaThread() { Limpa(); }
-    // An xmlsec key holding the key of that certificate text, or null when it was not seen.
-    xmlSecKeyPtr Chave(const QByteArray &certificado) const
-    {
-        EVP_PKEY *pkey = m_chaves.value(certificado);
-        if (!pkey)
-            return nullptr;
-        EVP_PKEY *copia = xmlSecOpenSSLEvpKeyDup(pkey);
-        xmlSecKeyDataPtr dado = copia ? xmlSecOpenSSLEvpKeyAdopt(copia) : nullptr;
-        if (!dado) {
-            EVP_PKEY_free(copia);
-            return nullptr;
-        }
-        xmlSecKeyPtr chave = xmlSecKeyCreate();
-        if (!chave || xmlSecKeySetValue(chave, dado) < 0) {
-            xmlSecKeyDataDestroy(dado);
-            if (chave)
-                xmlSecKeyDestroy(chave);
-            return nullptr;
-        }
-        return chave;
+    EVP_PKEY *pkey = assinatura_interna::ChaveGuardada(certificado);
+    if (!pkey)
+        return nullptr;
+    EVP_PKEY *copia = xmlSecOpenSSLEvpKeyDup(pkey);
+    xmlSecKeyDataPtr dado = copia ? xmlSecOpenSSLEvpKeyAdopt(copia) : nullptr;
+    if (!dado) {
+        EVP_PKEY_free(copia);
+        return nullptr;
     }
-    // Keeps the key xmlsec read from that certificate text.
-    void Guarda(const QByteArray &certificado, xmlSecKeyPtr chave)
-    {
-        if (certificado.isEmpty() || !chave || m_chaves.contains(certificado))
-            return;
-        EVP_PKEY *pkey = xmlSecOpenSSLEvpKeyDataGetEvp(xmlSecKeyGetValue(chave));
-        EVP_PKEY *copia = pkey ? xmlSecOpenSSLEvpKeyDup(pkey) : nullptr;
-        if (!copia)
-            return;
-        if (m_chaves.size() >= kMaxChaves)
-            Limpa();
-        m_chaves.insert(certificado, copia);
+    xmlSecKeyPtr chave = xmlSecKeyCreate();
+    if (!chave || xmlSecKeySetValue(chave, dado) < 0) {
+        xmlSecKeyDataDestroy(dado);
+        if (chave)
+            xmlSecKeyDestroy(chave);
+        return nullptr;
     }
-
-private:
-    static constexpr qsizetype kMaxChaves = 64;
-    void Limpa()
-    {
-        for (EVP_PKEY *k : std::as_const(m_chaves))
-            EVP_PKEY_free(k);
-        m_chaves.clear();
-    }
-    QHash<QByteArray, EVP_PKEY *> m_chaves;
-};
-
-ChavesDaThread &Chaves()
-{
-    thread_local ChavesDaThread chaves;
-    return chaves;
+    return chave;
 }
 
-// The text of the signature's one X509Certificate (KeyInfo/X509Data), without white space; empty when
-// there is none or more than one (xmlsec then reads KeyInfo itself, every time).
-QByteArray CertificadoDaAssinatura(xmlNode *assinatura)
+// Keeps the key xmlsec read from that certificate text.
+void GuardaChaveLida(const QByteArray &certificado, xmlSecKeyPtr chave)
 {
-    xmlNode *info = xmlSecFindChild(assinatura, xmlSecNodeKeyInfo, xmlSecDSigNs);
-    if (!info)
-        return {};
-    QByteArray texto;
-    int achados = 0;
-    for (xmlNode *d = info->children; d; d = d->next) {
-        if (d->type != XML_ELEMENT_NODE)
-            continue;
-        if (!xmlStrEqual(d->name, xmlSecNodeX509Data) || !d->ns || !xmlStrEqual(d->ns->href, xmlSecDSigNs))
-            return {};
-        for (xmlNode *c = d->children; c; c = c->next) {
-            if (c->type != XML_ELEMENT_NODE)
-                continue;
-            if (!xmlStrEqual(c->name, xmlSecNodeX509Certificate) || ++achados > 1)
-                return {};
-            xmlChar *conteudo = xmlNodeGetContent(c);
-            texto = QByteArray(reinterpret_cast<const char *>(conteudo));
-            xmlFree(conteudo);
-        }
-    }
-    if (achados != 1)
-        return {};
-    texto.replace(' ', "").replace('\n', "").replace('\r', "").replace('\t', "");
-    return texto;
+    if (certificado.isEmpty() || !chave)
+        return;
+    EVP_PKEY *pkey = xmlSecOpenSSLEvpKeyDataGetEvp(xmlSecKeyGetValue(chave));
+    if (EVP_PKEY *copia = pkey ? xmlSecOpenSSLEvpKeyDup(pkey) : nullptr)
+        assinatura_interna::GuardaChave(certificado, copia);
 }
 
 QString Texto(const xmlChar *s) { return s ? QString::fromUtf8(reinterpret_cast<const char *>(s)) : QString(); }
@@ -311,6 +254,10 @@ ResultadoAssinatura VerificaUma(xmlDoc *doc, xmlNode *assinatura)
     QString id, motivo;
     if (!ConfereReferencias(doc, assinatura, id, motivo))
         return Resultado(EstadoAssinatura::Malformada, id, motivo);
+    // The common shape is proven without xmlsec's transform chain; anything else, and every failure,
+    // is xmlsec's to judge and explain.
+    if (assinatura_interna::IntactaPelaFormaComum(doc, assinatura))
+        return Resultado(EstadoAssinatura::Intacta, id, {});
 
     std::unique_ptr<xmlSecDSigCtx, LiberaCtx> ctx(xmlSecDSigCtxCreate(GerenciadorDaThread()));
     if (!ctx)
@@ -332,16 +279,16 @@ ResultadoAssinatura VerificaUma(xmlDoc *doc, xmlNode *assinatura)
         xmlSecDSigCtxEnableSignatureTransform(ctx.get(), t);
 
     // A certificate seen before on this thread: its key, read then; else xmlsec reads KeyInfo.
-    const QByteArray certificado = CertificadoDaAssinatura(assinatura);
+    const QByteArray certificado = assinatura_interna::CertificadoDaAssinatura(assinatura);
     if (!certificado.isEmpty())
-        ctx->signKey = Chaves().Chave(certificado);
+        ctx->signKey = ChaveJaLida(certificado);
     const bool lida = ctx->signKey != nullptr;
 
     t_erro = {};
     if (xmlSecDSigCtxVerify(ctx.get(), assinatura) < 0)
         return Resultado(EstadoAssinatura::Malformada, id, MotivoDoErro());
     if (!lida && !certificado.isEmpty())
-        Chaves().Guarda(certificado, ctx->signKey);
+        GuardaChaveLida(certificado, ctx->signKey);
     if (ctx->status == xmlSecDSigStatusSucceeded)
         return Resultado(EstadoAssinatura::Intacta, id, {});
 

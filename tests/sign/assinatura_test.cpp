@@ -2,6 +2,7 @@
 // signed here with a key of the test run (both NFC-e layouts, nfeProc, events, SAT), alterations of one
 // character, and hostile documents.
 #include "sign/assinatura.h"
+#include "sign/verificadireta.h"
 #include "tests/sign/assinador.h"
 #include "tests/support/testutil.h"
 
@@ -10,7 +11,11 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/valid.h>
 #include <atomic>
+#include <cstring>
+#include <functional>
 #include <thread>
 
 using namespace vnd;
@@ -69,6 +74,40 @@ QByteArray Envolve(const QByteArray &abre, QByteArray documento, const QByteArra
     return abre + documento + fecha;
 }
 
+// What the direct road (libxml2's C14N and OpenSSL, without xmlsec) says of each signature of the
+// document: true where it proves it intact. Ids registered as the verification does.
+QList<bool> PelaFormaComum(const QByteArray &documento)
+{
+    IniciaXmlSec();
+    QList<bool> out;
+    xmlDoc *doc = xmlReadMemory(documento.constData(), int(documento.size()), nullptr, nullptr,
+                                XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR);
+    if (!doc)
+        return out;
+    QList<xmlNode *> assinaturas;
+    std::function<void(xmlNode *)> percorre = [&](xmlNode *n) {
+        for (; n; n = n->next) {
+            if (n->type != XML_ELEMENT_NODE)
+                continue;
+            if (xmlHasProp(n, BAD_CAST "Id")) {
+                xmlAttr *a = xmlHasProp(n, BAD_CAST "Id");
+                xmlChar *v = xmlNodeListGetString(doc, a->children, 1);
+                xmlAddID(nullptr, doc, v, a);
+                xmlFree(v);
+            }
+            if (xmlStrEqual(n->name, BAD_CAST "Signature"))
+                assinaturas << n;
+            else
+                percorre(n->children);
+        }
+    };
+    percorre(xmlDocGetRootElement(doc));
+    for (xmlNode *a : assinaturas)
+        out << assinatura_interna::IntactaPelaFormaComum(doc, a);
+    xmlFreeDoc(doc);
+    return out;
+}
+
 void EsperaEstado(const ResultadoAssinatura &r, EstadoAssinatura esperado, const char *onde)
 {
     EXPECT_EQ(std::string(Nome(r.estado)), std::string(Nome(esperado))) << onde << ": " << r.motivo.toStdString();
@@ -115,7 +154,11 @@ TEST(AssinaturaAmostras, IntactasEAlteradasDepoisDeAssinadas)
     };
     for (const QString &f : intactas)
         EsperaEstado(VerificaAssinatura(Amostra(f)), EstadoAssinatura::Intacta, qPrintable(f));
+    // Every intact sample takes the direct road; it never proves an altered one.
+    for (const QString &f : intactas)
+        EXPECT_EQ(PelaFormaComum(Amostra(f)).value(0), true) << qPrintable(f);
     for (const QString &f : alteradas) {
+        EXPECT_FALSE(PelaFormaComum(Amostra(f)).contains(true)) << qPrintable(f);
         const ResultadoAssinatura r = VerificaAssinatura(Amostra(f));
         EsperaEstado(r, EstadoAssinatura::DigestDiverge, qPrintable(f));
         EXPECT_TRUE(r.motivo.contains(r.referencia)) << r.motivo.toStdString();
@@ -223,6 +266,21 @@ TEST(AssinaturaPropria, FormasDosDocumentos)
     EXPECT_EQ(lote[0].referencia, QString::fromLatin1(k1));
     EsperaEstado(lote[1], EstadoAssinatura::DigestDiverge, "coupon 2");
     EXPECT_EQ(lote[1].referencia, QString::fromLatin1(k2));
+
+    // Every shape above but the altered coupon is proven by the direct road, which judges the same bytes.
+    EXPECT_EQ(PelaFormaComum(nfe), QList<bool>{true});
+    EXPECT_EQ(PelaFormaComum(Assina(Nfce400(), "NFe" + kKey400, Algoritmo::RsaSha256)), QList<bool>{true});
+    EXPECT_EQ(PelaFormaComum(proc), QList<bool>{true});
+    EXPECT_EQ(PelaFormaComum(Troca(proc, "<vNF>25.00", "<vNF>26.00")), QList<bool>{false});
+    EXPECT_EQ(PelaFormaComum(procEvento), QList<bool>{true});
+    EXPECT_EQ(PelaFormaComum(Envolve("<envCFe><LoteCFe>", c1, "") + Envolve("", c2, "</LoteCFe></envCFe>")),
+              (QList<bool>{true, false}));
+    // A SignatureValue of one bit more: the digest holds, the value does not; left to the full check.
+    QByteArray valor = nfe;
+    const int at = valor.indexOf("<SignatureValue>") + int(strlen("<SignatureValue>")) + 5;
+    valor[at] = valor[at] == 'A' ? 'B' : 'A';
+    EXPECT_EQ(PelaFormaComum(valor), QList<bool>{false});
+    EsperaEstado(VerificaAssinatura(valor), EstadoAssinatura::ValorInvalido, "value");
 }
 
 // What the verification must refuse without fetching, expanding or crashing.
