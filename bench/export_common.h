@@ -4,40 +4,13 @@
 #include "export/core/salelist.h"
 #include "host/recordset.h"
 #include "server/docgen/docgen.h"
+#include "tests/support/salerow.h"
 
 #include <QProcess>
 #include <functional>
 #include <sys/resource.h>
 
 namespace benchutil {
-
-inline void AddSale(TClientDataSet &cds, const vnd::docgen::Sale &s, vnd::docgen::NfceForm form)
-{
-    cds.Append();
-    auto set = [&](int field, const QVariant &v) { cds.Fields(field).SetValue(v); };
-    set(0, QStringLiteral("S"));
-    set(1, s.branchCode);
-    set(2, s.registerCode);
-    set(4, s.saleNumber);
-    set(5, s.StoredDocument(form));
-    set(6, QDateTime(s.issuedAt.date(), QTime(0, 0)));
-    set(7, s.StoredAccessKey());
-    set(9, s.EmissionFlag());
-    set(11, s.SituationFlag());
-    set(12, s.protocolNumber);
-    set(13, s.authorizedAt);
-    set(14, s.environment);
-    set(15, s.StatusFlag());
-    set(16, s.issuerCnpj);
-    set(17, s.cancelReason);
-    set(18, s.cancelledAt);
-    set(19, s.cancelProtocolNumber);
-    set(21, s.StoredCancellation());
-    set(22, s.qrSiteUrl);
-    set(23, s.qrCode);
-    set(24, s.layoutVersion);
-    cds.Post();
-}
 
 // Fills cds with nfce NFC-e and sat SAT sales; returns the bytes of the stored documents. prepare, when
 // given, changes each sale before it is stored (the export figure signs its documents).
@@ -61,7 +34,7 @@ inline qint64 MakeSales(TClientDataSet &cds, int nfce, int sat,
         if (prepare)
             prepare(s);
         bytes += s.nfe.size();
-        AddSale(cds, s, forms[i % 3]);
+        vndtest::AppendSaleRow(cds, s, forms[i % 3]);
     }
     SaleOptions so;
     so.kind = DocKind::Sat;
@@ -74,7 +47,7 @@ inline qint64 MakeSales(TClientDataSet &cds, int nfce, int sat,
         if (prepare)
             prepare(s);
         bytes += s.cfe.size();
-        AddSale(cds, s, NfceForm::BareDeclaration);
+        vndtest::AppendSaleRow(cds, s, NfceForm::BareDeclaration);
     }
     cds.EnableControls();
     return bytes;

@@ -134,7 +134,7 @@ struct Run
 {
     qint64 rows = 0;
     double seconds = 0, listSeconds = 0;
-    qint64 peakMb = 0;
+    qint64 peakMb = 0, listPeakMb = 0;
     qint64 archiveMb = 0;
     int archives = 0;
 };
@@ -171,6 +171,7 @@ bool ListAndExport(TNetConnection &net, const QDate &to, const QString &scratch,
     vnd::MarcaDesmarcaTodas(notes, ticked);
     run.listSeconds = t.elapsed() / 1000.0;
     run.rows = notes.RecordCount();
+    run.listPeakMb = vndbench::PeakKb() / 1024;
     QTemporaryDir out(scratch + QStringLiteral("/export-XXXXXX"));
     vnd::RemoteDocumentSource documents(net);
     try {
@@ -182,8 +183,9 @@ bool ListAndExport(TNetConnection &net, const QDate &to, const QString &scratch,
     run.seconds = t.elapsed() / 1000.0;
     run.peakMb = vndbench::PeakKb() / 1024;
     run.archiveMb = FolderBytes(out.path(), run.archives) / (1024 * 1024);
-    std::fprintf(stderr, "list_fetch_1m: %lld sales: list %.1f s, export %.1f s, peak %lld MB (%lld MB before), %d archives, %lld MB\n",
-                 run.rows, run.listSeconds, run.seconds - run.listSeconds, run.peakMb, before / 1024, run.archives, run.archiveMb);
+    std::fprintf(stderr, "list_fetch_1m: %lld sales: list %.1f s (peak %lld MB), export %.1f s, peak %lld MB (%lld MB before), %d archives, %lld MB\n",
+                 run.rows, run.listSeconds, run.listPeakMb, run.seconds - run.listSeconds, run.peakMb, before / 1024, run.archives,
+                 run.archiveMb);
     return run.rows > 0 && run.archives > 0;
 }
 

@@ -2,9 +2,12 @@
 
 #include "host/errors.h"
 
+#include <QDateTime>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
+#include <mutex>
 #include <sqlite3.h>
 
 
@@ -39,6 +42,70 @@ const Column kColumns[] = {
 constexpr int kColumnCount = int(sizeof kColumns / sizeof kColumns[0]);
 
 const char *kOrder = " ORDER BY V.CDFILIAL, V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, V.IDVENDA";
+// The same columns, none of them ever NULL, as one value compared in the order of kOrder.
+const char *kOrderKey = "(V.CDFILIAL, V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, V.IDVENDA)";
+constexpr int kOrderKeyColumns = 5;
+
+// Where the next page of a listing starts. A page numbered by OFFSET costs the sort of every sale the
+// filter matches, page after page: a million sales listed 500 at a time would sort them 2 000 times.
+// After each full page on SQLite, the order key of its last row is kept under the filter and the number
+// of the row that follows; the page that starts there is read from the index onwards (keyset), in time
+// of its own size. A listing that starts again (first row 0) is numbered afresh and keeps its own keys.
+// Between two pages, sales stored or removed before the key no longer shift the pages (OFFSET would
+// repeat or skip rows then): the list goes on after the last row it handed out.
+class PageCursors
+{
+public:
+    static PageCursors &Instance()
+    {
+        static PageCursors cursors;
+        return cursors;
+    }
+    QVariantList Find(const QString &filter, qint64 next)
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_keys.constFind(Name(filter, next));
+        if (it == m_keys.constEnd() || it->kept.secsTo(QDateTime::currentDateTimeUtc()) > kKeptSeconds)
+            return {};
+        return it->key;
+    }
+    void Keep(const QString &filter, qint64 next, const QVariantList &key)
+    {
+        std::lock_guard lock(m_mutex);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        if (m_keys.size() >= kMaxKeys) {
+            for (auto it = m_keys.begin(); it != m_keys.end();)
+                it = it->kept.secsTo(now) > kKeptSeconds ? m_keys.erase(it) : std::next(it);
+            if (m_keys.size() >= kMaxKeys)
+                m_keys.clear();
+        }
+        m_keys.insert(Name(filter, next), Entry{key, now});
+    }
+
+private:
+    static constexpr int kMaxKeys = 1024;
+    static constexpr qint64 kKeptSeconds = 30 * 60;
+    struct Entry
+    {
+        QVariantList key;
+        QDateTime kept;
+    };
+    static QString Name(const QString &filter, qint64 next) { return filter + QLatin1Char('\x1f') + QString::number(next); }
+    std::mutex m_mutex;
+    QHash<QString, Entry> m_keys;
+};
+
+// The filter as a text that tells two filters apart: database, conditions and bound values.
+QString FilterName(const ServerDb &db, const SaleFilter &filter, bool withDocuments)
+{
+    QString conditions;
+    QVariantList binds;
+    AppendConditions(filter, db, conditions, binds);
+    QString name = db.Url() + QLatin1Char('\x1f') + conditions + (withDocuments ? QStringLiteral("\x1fD") : QString());
+    for (const QVariant &v : binds)
+        name += QLatin1Char('\x1f') + QString::fromLatin1(v.typeName()) + QLatin1Char(':') + v.toString();
+    return name;
+}
 
 // SELECT list of every column but IDCHECK; the documents are replaced by NULL when not wanted.
 QString SelectList(const ServerDb &db, bool withDocuments)
@@ -102,22 +169,41 @@ void ReadRows(QSqlQuery &q, TClientDataSet &out)
 }
 
 // The statement of a page: its number in the page order (N, from first + 1) and every column but IDCHECK.
+// With after (an order key, kOrderKeyColumns values), the page is the rows that follow that key, numbered
+// from first + 1; else the rows first..last of the order. The columns of the order key come last.
 void PageQuery(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, QString &sql, QVariantList &binds,
-               bool withDocuments = true)
+               bool withDocuments = true, const QVariantList &after = {})
 {
     // The page is chosen and numbered on the short columns alone, then joined to its rows: sorting whole
     // rows would drag every matching sale's documents through the sorter just to skip to the page.
-    QString page = QStringLiteral("SELECT V.IDVENDA AS ID, ROW_NUMBER() OVER (%1) AS N FROM VENDA V WHERE 1 = 1")
-                       .arg(QLatin1String(kOrder).trimmed());
-    AppendConditions(filter, db, page, binds);
-    page += QLatin1String(kOrder) + QStringLiteral(" LIMIT ? OFFSET ?");
-    binds << (last - first + 1) << first;
+    QString page;
+    if (after.size() == kOrderKeyColumns) {
+        // Limited first, numbered after: a window over the unlimited rows would number all of them.
+        page = QStringLiteral("SELECT ID, ? + ROW_NUMBER() OVER (ORDER BY K1, K2, K3, K4, ID) AS N FROM (SELECT V.IDVENDA AS ID, "
+                              "V.CDFILIAL AS K1, V.CDCAIXA AS K2, V.DTENTRVENDA AS K3, V.NRSEQVENDA AS K4 FROM VENDA V%1 "
+                              "WHERE 1 = 1")
+                   // SQLite would rather take the period's index and sort all of it; the order's index
+                   // starts at the key and stops after the page.
+                   .arg(db.dialect() == Dialect::SQLite ? QStringLiteral(" INDEXED BY VENDA_ORDEM") : QString());
+        binds << first;
+        AppendConditions(filter, db, page, binds);
+        page += QStringLiteral(" AND %1 > (?, ?, ?, ?, ?)").arg(QLatin1String(kOrderKey)) + QLatin1String(kOrder) +
+                QStringLiteral(" LIMIT ?) Q");
+        binds << after << (last - first + 1);
+    } else {
+        page = QStringLiteral("SELECT V.IDVENDA AS ID, ROW_NUMBER() OVER (%1) AS N FROM VENDA V WHERE 1 = 1")
+                   .arg(QLatin1String(kOrder).trimmed());
+        AppendConditions(filter, db, page, binds);
+        page += QLatin1String(kOrder) + QStringLiteral(" LIMIT ? OFFSET ?");
+        binds << (last - first + 1) << first;
+    }
     // SQLite keeps the left side of a CROSS JOIN outside: the rows then come in the page's order.
     const QString join = db.dialect() == Dialect::SQLite ? QStringLiteral("CROSS JOIN") : QStringLiteral("JOIN");
     sql = SelectList(db, withDocuments)
               .replace(QStringLiteral("SELECT "), QStringLiteral("SELECT P.N, "))
               .replace(QStringLiteral(" FROM VENDA V"),
-                       QStringLiteral(" FROM (%1) P %2 VENDA V ON V.IDVENDA = P.ID").arg(page, join));
+                       QStringLiteral(", %1 FROM (%2) P %3 VENDA V ON V.IDVENDA = P.ID")
+                           .arg(QLatin1String(kOrderKey).mid(1, int(qstrlen(kOrderKey)) - 2), page, join));
 }
 
 // The page written from SQLite's own values as they come; false (and the writer spoilt) when a row comes
@@ -125,15 +211,30 @@ void PageQuery(const ServerDb &db, const SaleFilter &filter, qint64 first, qint6
 bool WriteSqlitePage(const ServerDb &db, const SaleFilter &filter, qint64 first, qint64 last, bool withDocuments,
                      TPacketWriter &packet)
 {
+    const QString name = FilterName(db, filter, withDocuments);
+    const QVariantList after = first > 0 ? PageCursors::Instance().Find(name, first) : QVariantList();
     QString sql;
     QVariantList binds;
-    PageQuery(db, filter, first, last, sql, binds, withDocuments);
+    PageQuery(db, filter, first, last, sql, binds, withDocuments, after);
     qint64 expected = first + 1;
     bool inOrder = true;
+    QVariantList lastKey;
     db.ForEachSqliteRow(sql, binds, "ler as vendas", [&](sqlite3_stmt *row) {
         if (sqlite3_column_int64(row, 0) != expected++) {
             inOrder = false;
             return false;
+        }
+        lastKey.clear();
+        for (int c = kColumnCount; c < kColumnCount + kOrderKeyColumns; ++c) {
+            switch (sqlite3_column_type(row, c)) {
+            case SQLITE_INTEGER: lastKey << qint64(sqlite3_column_int64(row, c)); break;
+            case SQLITE_FLOAT: lastKey << sqlite3_column_double(row, c); break;
+            case SQLITE_TEXT:
+                lastKey << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(row, c)),
+                                             sqlite3_column_bytes(row, c));
+                break;
+            default: break; // (never NULL by the schema; a blob key is not kept)
+            }
         }
         packet.BeginRow();
         packet.Text("N", 1);
@@ -156,6 +257,9 @@ bool WriteSqlitePage(const ServerDb &db, const SaleFilter &filter, qint64 first,
         packet.EndRow();
         return true;
     });
+    // A full page: the next one starts after its last row.
+    if (inOrder && expected == last + 2 && lastKey.size() == kOrderKeyColumns)
+        PageCursors::Instance().Keep(name, last + 1, lastKey);
     return inOrder;
 }
 

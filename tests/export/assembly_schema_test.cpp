@@ -5,6 +5,7 @@
 #include "export/core/salelist.h"
 #include "host/recordset.h"
 #include "server/docgen/docgen.h"
+#include "tests/support/salerow.h"
 #include "tests/support/testutil.h"
 
 #include <QDir>
@@ -18,34 +19,6 @@
 namespace {
 
 using namespace vnd::docgen;
-
-void AddSale(TClientDataSet &cds, const Sale &s, NfceForm form)
-{
-    cds.Append();
-    auto set = [&](const char *f, const QVariant &v) { cds.FieldByName(QString::fromLatin1(f)).SetValue(v); };
-    set("IDCHECK", "S");
-    set("CDFILIAL", s.branchCode);
-    set("CDCAIXA", s.registerCode);
-    set("NRSEQVENDA", s.saleNumber);
-    set("DSARQXMLNFCE", s.StoredDocument(form));
-    set("DTENTRVENDA", QDateTime(s.issuedAt.date(), QTime(0, 0)));
-    set("NRACESSONFCE", s.StoredAccessKey());
-    set("IDTPEMISVEND", s.EmissionFlag());
-    set("IDSITUVENDA", s.SituationFlag());
-    set("NRPROTOCOLONFCE", s.protocolNumber);
-    set("DTHRPROTOCONFCE", s.authorizedAt);
-    set("IDTPAMBNFCE", s.environment);
-    set("IDSTATUSNFCE", s.StatusFlag());
-    set("NRINSJURIEST", s.issuerCnpj);
-    set("DSRAZAOCANCNFCE", s.cancelReason);
-    set("DTHRPROTOCOCANC", s.cancelledAt);
-    set("NRPROTOCOLOCANC", s.cancelProtocolNumber);
-    set("DSARQXMLCANCNFCE", s.StoredCancellation());
-    set("WSSITEUFQRCODENFC", s.qrSiteUrl);
-    set("DSQRCODENFCE", s.qrCode);
-    set("CDVERSAOXMLNFCE", s.layoutVersion);
-    cds.Post();
-}
 
 // Runs xmllint on the files; returns its error output (empty when every file validates).
 QString Validate(const QString &schema, const QStringList &files)
@@ -111,7 +84,7 @@ TEST(AssemblySchema, DemoSalesOfBothLayoutsValidateInEveryStoredForm)
                 o.storeCancelEvent = stored;
                 o.layoutVersion = layout;
                 for (const Sale &s : gen.MakeSales(8, o)) {
-                    AddSale(cds, s, forms[i++ % 4]);
+                    vndtest::AppendSaleRow(cds, s, forms[i++ % 4]);
                     alphanumeric += s.accessKey.mid(6, 14).contains(QRegularExpression(QStringLiteral("[A-Z]"))) ? 1 : 0;
                 }
             }
@@ -235,7 +208,7 @@ TEST(AssemblySchema, LayoutFourHundredGivesTheGoldenFilesInEveryStoredForm)
     for (const auto &[name, form] : forms) {
         TClientDataSet cds;
         vnd::DefineCdsNotas(cds);
-        AddSale(cds, s, form);
+        vndtest::AppendSaleRow(cds, s, form);
         cds.First();
         files.append({QStringLiteral("v400-%1-pro-rec.xml").arg(name), vnd::assembly::ProcessedNfce(vnd::assembly::ReadSaleRow(cds))});
         if (form == NfceForm::BareDeclaration)

@@ -7,6 +7,7 @@
 #include "host/recordset.h"
 #include "server/docgen/docgen.h"
 #include "tests/sign/assinador.h"
+#include "tests/support/salerow.h"
 #include "tests/support/testutil.h"
 
 #include <QCryptographicHash>
@@ -33,37 +34,6 @@ struct Month
     QStringList gaps;            // "branch|register|model|series|first|last"
     QStringList rebuiltEvents;   // file names
 };
-
-void AddRow(TClientDataSet &cds, const Sale &s)
-{
-    cds.Append();
-    auto set = [&](const char *f, const QVariant &v) { cds.FieldByName(QString::fromLatin1(f)).SetValue(v); };
-    set("IDCHECK", QStringLiteral("S"));
-    set("CDFILIAL", s.branchCode);
-    set("CDCAIXA", s.registerCode);
-    set("NRSEQVENDA", s.saleNumber);
-    set("DSARQXMLNFCE", s.StoredDocument());
-    set("DTENTRVENDA", QDateTime(s.issuedAt.date(), QTime(0, 0)));
-    set("NRACESSONFCE", s.StoredAccessKey());
-    set("CDSERIE", s.series);
-    set("IDTPEMISVEND", s.EmissionFlag());
-    set("NRNOTAFISCALCE", QString::number(s.number));
-    set("IDSITUVENDA", s.SituationFlag());
-    set("NRPROTOCOLONFCE", s.protocolNumber);
-    set("DTHRPROTOCONFCE", s.authorizedAt);
-    set("IDTPAMBNFCE", s.environment);
-    set("IDSTATUSNFCE", s.StatusFlag());
-    set("NRINSJURIEST", s.issuerCnpj);
-    set("DSRAZAOCANCNFCE", s.cancelReason);
-    set("DTHRPROTOCOCANC", s.cancelledAt);
-    set("NRPROTOCOLOCANC", s.cancelProtocolNumber);
-    set("DSARQXMLCANCNFCE", s.StoredCancellation());
-    set("WSSITEUFQRCODENFC", s.qrSiteUrl);
-    set("DSQRCODENFCE", s.qrCode);
-    set("CDVERSAOXMLNFCE", s.layoutVersion);
-    set("VRTOTVENDA", double(s.total) / 100.0);
-    cds.Post();
-}
 
 // NFC-e of two registers over three days and SAT coupons of a third, every document signed; numbers
 // left out of each series, cancelled notes (some events stored, some to be rebuilt) and one NFC-e altered
@@ -119,7 +89,7 @@ void MakeMonth(Month &m)
             }
             (s.status == NfceStatus::Cancelled ? m.cancelled : m.authorised) += 1;
             m.cents += s.total;
-            AddRow(m.cds, s);
+            vndtest::AppendSaleRow(m.cds, s);
         }
         // The gaps, as runs of consecutive left-out positions.
         const QString model = plan.kind == DocKind::Nfce ? QStringLiteral("65") : QStringLiteral("59");

@@ -63,6 +63,18 @@ TEST_P(NotasTest, ListsTheFilteredSalesInTheStableOrder)
         EXPECT_NE(id, 8);
 }
 
+// Full pages asked one after the other go on from the last row handed out (read from the index after
+// it); they give what one page gives, and a page asked again, or alone, gives the same rows.
+TEST_P(NotasTest, PagesInSequenceGiveTheWholeListOnce)
+{
+    const NotasQuery q = March();
+    const QList<int> whole = Page(q);
+    EXPECT_EQ(Page(q, 0, 1) + Page(q, 2, 3) + Page(q, 4, 5), whole);
+    EXPECT_EQ(Page(q, 2, 3), whole.mid(2, 2));
+    EXPECT_EQ(Page(q, 4, 500), whole.mid(4));
+    EXPECT_EQ(Page(q, 3, 4), whole.mid(3, 2)); // no page ended at row 2: numbered by its place
+}
+
 TEST_P(NotasTest, SituationSelectsAuthorisedCancelledOrBoth)
 {
     NotasQuery q = March();
