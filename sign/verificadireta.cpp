@@ -72,6 +72,17 @@ QList<xmlNode *> Filhos(xmlNode *n)
     return filhos;
 }
 
+// Drops the white space that base64 content may carry between its characters, in one pass.
+void SemEspacos(QByteArray &texto)
+{
+    char *d = texto.data();
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < texto.size(); ++i)
+        if (const char c = d[i]; c != ' ' && c != '\n' && c != '\r' && c != '\t')
+            d[n++] = c;
+    texto.truncate(n);
+}
+
 QByteArray Algoritmo(xmlNode *n)
 {
     xmlChar *a = xmlGetNoNsProp(n, BAD_CAST "Algorithm");
@@ -86,7 +97,7 @@ QByteArray Base64(xmlNode *n)
     xmlChar *c = xmlNodeGetContent(n);
     QByteArray texto(c ? reinterpret_cast<const char *>(c) : "");
     xmlFree(c);
-    texto.replace(' ', "").replace('\n', "").replace('\r', "").replace('\t', "");
+    SemEspacos(texto);
     const auto r = QByteArray::fromBase64Encoding(texto, QByteArray::AbortOnBase64DecodingErrors);
     return r ? r.decoded : QByteArray();
 }
@@ -150,6 +161,11 @@ bool Canoniza(xmlNode *apice, xmlOutputWriteCallback escreve, void *destino)
     std::unique_ptr<xmlDoc, LiberaDoc> proprio(xmlNewDoc(BAD_CAST "1.0"));
     if (!proprio)
         return false;
+    // The copy's names come from the document's dictionary instead of a copy of each.
+    if (apice->doc && apice->doc->dict) {
+        proprio->dict = apice->doc->dict;
+        xmlDictReference(proprio->dict);
+    }
     xmlNode *copia = xmlDocCopyNode(apice, proprio.get(), 1);
     if (!copia)
         return false;
@@ -226,7 +242,7 @@ QByteArray CertificadoDaAssinatura(xmlNode *assinatura)
     }
     if (achados != 1)
         return {};
-    texto.replace(' ', "").replace('\n', "").replace('\r', "").replace('\t', "");
+    SemEspacos(texto);
     return texto;
 }
 

@@ -8,7 +8,6 @@
 #include "sign/assinatura.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,9 +19,56 @@
 #include <cstring>
 #include <cstdlib>
 
+#include <openssl/evp.h>
+
 namespace vnd {
 
 namespace {
+
+// SHA-256 through OpenSSL (several times Qt's own on machines with the SHA instructions), in hex.
+struct LiberaMd
+{
+    void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
+};
+using Md = std::unique_ptr<EVP_MD_CTX, LiberaMd>;
+
+QByteArray Sha256Hex(Md &md)
+{
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    if (EVP_DigestFinal_ex(md.get(), out, &n) != 1)
+        throw Exception(QStringLiteral("Não foi possível calcular o SHA-256 do resumo."));
+    return QByteArray(reinterpret_cast<const char *>(out), int(n)).toHex();
+}
+
+Md NovoSha256()
+{
+    Md md(EVP_MD_CTX_new());
+    if (!md || EVP_DigestInit_ex(md.get(), EVP_sha256(), nullptr) != 1)
+        throw Exception(QStringLiteral("Não foi possível calcular o SHA-256 do resumo."));
+    return md;
+}
+
+QByteArray Sha256Hex(std::initializer_list<QByteArrayView> parts)
+{
+    Md md = NovoSha256();
+    for (QByteArrayView p : parts)
+        EVP_DigestUpdate(md.get(), p.data(), size_t(p.size()));
+    return Sha256Hex(md);
+}
+
+// The whole file from where it stands; empty when it cannot be read to its end.
+QByteArray Sha256Hex(QFile &file)
+{
+    Md md = NovoSha256();
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    qint64 n = 0;
+    while ((n = file.read(buffer.data(), buffer.size())) > 0)
+        EVP_DigestUpdate(md.get(), buffer.constData(), size_t(n));
+    if (n < 0 || !file.atEnd())
+        return {};
+    return Sha256Hex(md);
+}
 
 // Files waiting for their check: bounds the documents held in memory beside the writer.
 constexpr size_t kMaxQueued = 256;
@@ -208,9 +254,8 @@ void ExportReport::Work()
         ++m_busy;
         lock.unlock();
         m_done.notify_all(); // room in the queue
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        hash.addData(job.content);
-        hash.addData(QByteArrayView("\r\n"));
+        // The file as written: its content and the line end the writer adds.
+        const QByteArray sha256 = Sha256Hex({job.content, QByteArrayView("\r\n")});
         QString invalid;
         if (job.verify) {
             const ResultadoAssinatura r = VerificaAssinatura(job.content);
@@ -220,7 +265,7 @@ void ExportReport::Work()
         lock.lock();
         File &f = m_files[job.index];
         f.size = job.content.size() + 2;
-        f.sha256 = hash.result().toHex();
+        f.sha256 = sha256;
         f.invalid = invalid;
         f.checked = job.verify;
         --m_busy;
@@ -334,9 +379,11 @@ QStringList ExportReport::Finish(const QString &folder, const QDateTime &finishe
         if (!f.open(QIODevice::ReadOnly))
             throw Exception(QStringLiteral("Não foi possível ler o arquivo compactado %1 para o resumo: %2")
                                 .arg(QDir::toNativeSeparators(path), f.errorString()));
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        hash.addData(&f);
-        archives.push_back({QFileInfo(path).fileName(), f.size(), hash.result().toHex(), 0});
+        const QByteArray sha256 = Sha256Hex(f);
+        if (sha256.isEmpty())
+            throw Exception(QStringLiteral("Erro ao ler o arquivo compactado %1 para o resumo: %2")
+                                .arg(QDir::toNativeSeparators(path), f.errorString()));
+        archives.push_back({QFileInfo(path).fileName(), f.size(), sha256, 0});
     }
     for (const File &f : m_files)
         if (f.archive >= 0 && size_t(f.archive) < archives.size())
