@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <unistd.h>
 
 #include <openssl/evp.h>
 
@@ -144,11 +145,38 @@ QString ModelName(const QString &model)
                                           : model;
 }
 
-void WriteSynced(const QString &path, const QByteArray &content)
+// The CSV written row by row under a temporary name, each row ended by CR LF, made durable and then
+// put in place: a summary of a million files is never held whole in memory, and one under its final
+// name is always complete.
+void WriteCsvSynced(const QString &path, const std::function<void(const std::function<void(const QString &)> &)> &rows)
 {
-    // WriteWholeFile ends the text with CR LF, as every CSV row is ended.
-    WriteWholeFile(path, content);
-    SyncFile(path);
+    const QString temp = TemporaryPath(path);
+    QFile f(temp);
+    auto fail = [&](const QString &why) {
+        f.close();
+        QFile::remove(temp);
+        throw Exception(QStringLiteral("Não foi possível gravar o resumo %1: %2").arg(QDir::toNativeSeparators(path), why));
+    };
+    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        fail(f.errorString());
+    QByteArray buffer;
+    auto flush = [&] {
+        if (f.write(buffer) != buffer.size())
+            fail(f.errorString());
+        buffer.clear();
+    };
+    rows([&](const QString &row) {
+        buffer += row.toUtf8();
+        buffer += "\r\n";
+        if (buffer.size() >= (1 << 20))
+            flush();
+    });
+    flush();
+    if (!f.flush() || ::fsync(f.handle()) != 0)
+        fail(f.errorString());
+    f.close();
+    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0)
+        fail(QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 } // namespace
@@ -289,15 +317,15 @@ QStringList ExportReport::InvalidSignatures() const
     return out;
 }
 
-QByteArray ExportReport::Csv(const QDateTime &finished, const std::vector<Archive> &archives) const
+void ExportReport::Csv(const QDateTime &finished, const std::vector<Archive> &archives,
+                       const std::function<void(const QString &)> &row) const
 {
-    QStringList rows;
-    rows << CsvColumns().join(QLatin1Char(';'));
+    row(CsvColumns().join(QLatin1Char(';')));
     int authorised = 0, cancelled = 0;
     qint64 cents = 0;
     for (const auto &[key, m] : m_movements) {
         const auto &[branch, reg, model, series, day] = key;
-        rows << CsvRow({{"tipo", QStringLiteral("movimento")},
+        row(CsvRow({{"tipo", QStringLiteral("movimento")},
                         {"filial", branch},
                         {"caixa", reg},
                         {"modelo", model},
@@ -307,7 +335,7 @@ QByteArray ExportReport::Csv(const QDateTime &finished, const std::vector<Archiv
                         {"canceladas", QString::number(m.cancelled)},
                         {"valor_total", Money(m.cents)},
                         {"numero_inicial", m.first < 0 ? QString() : QString::number(m.first)},
-                        {"numero_final", m.last < 0 ? QString() : QString::number(m.last)}});
+                        {"numero_final", m.last < 0 ? QString() : QString::number(m.last)}}));
         authorised += m.authorised;
         cancelled += m.cancelled;
         cents += m.cents;
@@ -316,7 +344,7 @@ QByteArray ExportReport::Csv(const QDateTime &finished, const std::vector<Archiv
         const auto &[branch, reg, model, series] = key;
         for (const NumberGap &gap : NumberGaps(numbers)) {
             const qint64 count = gap.last - gap.first + 1;
-            rows << CsvRow({{"tipo", QStringLiteral("lacuna")},
+            row(CsvRow({{"tipo", QStringLiteral("lacuna")},
                             {"filial", branch},
                             {"caixa", reg},
                             {"modelo", model},
@@ -325,49 +353,48 @@ QByteArray ExportReport::Csv(const QDateTime &finished, const std::vector<Archiv
                             {"numero_final", QString::number(gap.last)},
                             {"quantidade", QString::number(count)},
                             {"detalhe", count == 1 ? QStringLiteral("número %1 sem nota").arg(gap.first)
-                                                   : QStringLiteral("números %1 a %2 sem nota").arg(gap.first).arg(gap.last)}});
+                                                   : QStringLiteral("números %1 a %2 sem nota").arg(gap.first).arg(gap.last)}}));
         }
     }
     for (const QString &key : m_unknownNumbers)
-        rows << CsvRow({{"tipo", QStringLiteral("número desconhecido")},
-                        {"detalhe", QStringLiteral("venda sem número de nota nem chave legível: %1").arg(key)}});
+        row(CsvRow({{"tipo", QStringLiteral("número desconhecido")},
+                        {"detalhe", QStringLiteral("venda sem número de nota nem chave legível: %1").arg(key)}}));
     for (const Archive &a : archives)
-        rows << CsvRow({{"tipo", QStringLiteral("arquivo compactado")},
+        row(CsvRow({{"tipo", QStringLiteral("arquivo compactado")},
                         {"arquivo", a.name},
                         {"quantidade", QString::number(a.files)},
                         {"tamanho", QString::number(a.size)},
-                        {"sha256", QString::fromLatin1(a.sha256)}});
+                        {"sha256", QString::fromLatin1(a.sha256)}}));
     for (const File &f : m_files) {
         const QString archive = f.archive >= 0 && size_t(f.archive) < archives.size() ? archives[f.archive].name : QString();
         const QString detail = f.unsignedEvent ? QStringLiteral("evento sem assinatura")
                                : !f.invalid.isEmpty() ? QStringLiteral("assinatura inválida: ") + f.invalid
                                                       : QStringLiteral("assinatura válida");
-        rows << CsvRow({{"tipo", QStringLiteral("arquivo")},
+        row(CsvRow({{"tipo", QStringLiteral("arquivo")},
                         {"arquivo", f.path},
                         {"arquivo_compactado", archive},
                         {"tamanho", QString::number(f.size)},
                         {"sha256", QString::fromLatin1(f.sha256)},
-                        {"detalhe", detail}});
+                        {"detalhe", detail}}));
     }
     for (const File &f : m_files)
         if (!f.invalid.isEmpty())
-            rows << CsvRow({{"tipo", QStringLiteral("assinatura inválida")}, {"arquivo", f.path}, {"detalhe", f.invalid}});
+            row(CsvRow({{"tipo", QStringLiteral("assinatura inválida")}, {"arquivo", f.path}, {"detalhe", f.invalid}}));
     for (const File &f : m_files)
         if (f.unsignedEvent)
-            rows << CsvRow({{"tipo", QStringLiteral("evento sem assinatura")},
+            row(CsvRow({{"tipo", QStringLiteral("evento sem assinatura")},
                             {"arquivo", f.path},
                             {"detalhe", QStringLiteral("evento de cancelamento reconstruído sem assinatura (o sistema "
-                                                       "não tem o certificado do emitente)")}});
+                                                       "não tem o certificado do emitente)")}}));
     for (const QString &failure : m_failures)
-        rows << CsvRow({{"tipo", QStringLiteral("falha")}, {"detalhe", failure}});
-    rows << CsvRow({{"tipo", QStringLiteral("total")},
+        row(CsvRow({{"tipo", QStringLiteral("falha")}, {"detalhe", failure}}));
+    row(CsvRow({{"tipo", QStringLiteral("total")},
                     {"data", finished.toString(Qt::ISODate)},
                     {"autorizadas", QString::number(authorised)},
                     {"canceladas", QString::number(cancelled)},
                     {"valor_total", Money(cents)},
                     {"quantidade", QString::number(m_files.size())},
-                    {"detalhe", QStringLiteral("%1 venda(s), %2 arquivo(s)").arg(m_sales).arg(m_files.size())}});
-    return rows.join(QStringLiteral("\r\n")).toUtf8();
+                    {"detalhe", QStringLiteral("%1 venda(s), %2 arquivo(s)").arg(m_sales).arg(m_files.size())}}));
 }
 
 QStringList ExportReport::Finish(const QString &folder, const QDateTime &finished)
@@ -410,7 +437,7 @@ QStringList ExportReport::Finish(const QString &folder, const QDateTime &finishe
                             .arg(QDir::toNativeSeparators(pdf), QString::fromLocal8Bit(std::strerror(err))));
     }
     // The CSV last: a folder with it holds a complete run and its complete summary.
-    WriteSynced(csv, Csv(finished, archives));
+    WriteCsvSynced(csv, [&](const std::function<void(const QString &)> &row) { Csv(finished, archives, row); });
     SyncFile(folder);
     return {pdf, csv};
 }

@@ -22,6 +22,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -111,7 +112,9 @@ private:
     };
 
     void Work();
-    QByteArray Csv(const QDateTime &finished, const std::vector<Archive> &archives) const;
+    // Every row of the CSV, header first, handed to row in order.
+    void Csv(const QDateTime &finished, const std::vector<Archive> &archives,
+             const std::function<void(const QString &)> &row) const;
     void WritePdf(const QString &path, const QDateTime &finished, const std::vector<Archive> &archives) const;
 
     std::map<MovementKey, Movement> m_movements;
