@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
-#include <unistd.h>
 
 #include <openssl/evp.h>
 
@@ -150,33 +149,18 @@ QString ModelName(const QString &model)
 // name is always complete.
 void WriteCsvSynced(const QString &path, const std::function<void(const std::function<void(const QString &)> &)> &rows)
 {
-    const QString temp = TemporaryPath(path);
-    QFile f(temp);
-    auto fail = [&](const QString &why) {
-        f.close();
-        QFile::remove(temp);
-        throw Exception(QStringLiteral("Não foi possível gravar o resumo %1: %2").arg(QDir::toNativeSeparators(path), why));
-    };
-    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        fail(f.errorString());
-    QByteArray buffer;
-    auto flush = [&] {
-        if (f.write(buffer) != buffer.size())
-            fail(f.errorString());
-        buffer.clear();
-    };
-    rows([&](const QString &row) {
-        buffer += row.toUtf8();
-        buffer += "\r\n";
-        if (buffer.size() >= (1 << 20))
-            flush();
+    WriteInPlace(path, true, [&](const std::function<void(QByteArrayView)> &write) {
+        QByteArray buffer;
+        rows([&](const QString &row) {
+            buffer += row.toUtf8();
+            buffer += "\r\n";
+            if (buffer.size() >= (1 << 20)) {
+                write(buffer);
+                buffer.clear();
+            }
+        });
+        write(buffer);
     });
-    flush();
-    if (!f.flush() || ::fsync(f.handle()) != 0)
-        fail(f.errorString());
-    f.close();
-    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0)
-        fail(QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 } // namespace

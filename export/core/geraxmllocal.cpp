@@ -53,9 +53,20 @@ namespace {
 // head then tail into path, whole or not at all.
 void WriteFileAtomically(const QString &path, const QByteArray &head, const QByteArray &tail)
 {
-    // Written beside the target under a temporary name and renamed over it, so a reader never sees half
-    // a file. An export can always be made again from the database, so loose files are not synced one by one;
+    // An export can always be made again from the database, so loose files are not synced one by one;
     // archives are, before the loose files they replace are deleted.
+    WriteInPlace(path, false, [&](const std::function<void(QByteArrayView)> &write) {
+        write(head);
+        write(tail);
+    });
+}
+
+} // namespace
+
+void WriteInPlace(const QString &path, bool sync, const std::function<void(const std::function<void(QByteArrayView)> &)> &content)
+{
+    // Written beside the target under a temporary name and renamed over it, so a reader never sees half
+    // a file.
     const QString temp = TemporaryPath(path);
     QFile f(temp);
     auto fail = [&](const QString &why) {
@@ -65,14 +76,23 @@ void WriteFileAtomically(const QString &path, const QByteArray &head, const QByt
     };
     if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         fail(f.errorString());
-    if (f.write(head) != head.size() || f.write(tail) != tail.size() || !f.flush())
+    try {
+        content([&](QByteArrayView bytes) {
+            if (f.write(bytes.data(), bytes.size()) != bytes.size())
+                fail(f.errorString());
+        });
+    } catch (...) {
+        // Whatever stopped the content, nothing of it stays.
+        f.close();
+        QFile::remove(temp);
+        throw;
+    }
+    if (!f.flush() || (sync && ::fsync(f.handle()) != 0))
         fail(f.errorString());
     f.close();
     if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0)
         fail(QString::fromLocal8Bit(std::strerror(errno)));
 }
-
-} // namespace
 
 void WriteWholeFile(const QString &path, const QByteArray &content) { WriteFileAtomically(path, content, QByteArrayLiteral("\r\n")); }
 

@@ -12,6 +12,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -41,6 +42,9 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
 
 // Writes content plus CR LF to path, whole or not at all (temporary file, then rename).
 void WriteWholeFile(const QString &path, const QByteArray &content);
+// Writes what content hands to its writer under a temporary name beside path, then renames it into
+// place (after an fsync when sync): a file under its final name is always whole.
+void WriteInPlace(const QString &path, bool sync, const std::function<void(const std::function<void(QByteArrayView)> &)> &content);
 
 // Flushes one file (or folder) to disk; Exception naming it when that fails.
 void SyncFile(const QString &path);
