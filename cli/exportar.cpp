@@ -250,10 +250,13 @@ int ComandoExport(const QStringList &argv)
     else
         Platform().Info(msg.Msg(QStringLiteral("Xml_Ok")));
     // A file whose signature does not verify is written all the same: the accountant must see it named.
-    if (!resumo.invalidSignatures.isEmpty()) {
-        Platform().Info(QStringLiteral("%1 arquivo(s) com assinatura inválida:").arg(resumo.invalidSignatures.size()));
+    if (resumo.invalidSignatureCount > 0) {
+        Platform().Info(QStringLiteral("%1 arquivo(s) com assinatura inválida:").arg(resumo.invalidSignatureCount));
         for (const QString &item : resumo.invalidSignatures)
             Platform().Info(QStringLiteral("  assinatura inválida: ") + item);
+        if (resumo.invalidSignatureCount > resumo.invalidSignatures.size())
+            Platform().Info(QStringLiteral("  e mais %1; o resumo CSV da pasta nomeia todos.")
+                                .arg(resumo.invalidSignatureCount - resumo.invalidSignatures.size()));
     }
     // Nothing here holds the issuer's certificate: an event rebuilt from columns is not signed.
     if (!resumo.unsignedEvents.isEmpty())

@@ -195,6 +195,7 @@ AutoGenReport RunAutoGeneration(const ServerDb &db, const QString &exportRoot, c
         summary.AddFailure(QStringLiteral("geração automática"), error);
     summary.Wait();
     report.invalidSignatures = summary.InvalidSignatures();
+    report.invalidSignatureCount = summary.InvalidSignatureCount();
     // Last of the run, beside what it wrote; a run that wrote nothing leaves none.
     if (report.generated > 0 || report.failed > 0) {
         try {
@@ -229,8 +230,8 @@ QString DescribeAutoGen(const AutoGenReport &r)
                        .arg(r.failed);
     if (!r.archives.isEmpty())
         text += QStringLiteral(", %1 arquivo(s) compactado(s)").arg(r.archives.size());
-    if (!r.invalidSignatures.isEmpty())
-        text += QStringLiteral(", %1 com assinatura inválida").arg(r.invalidSignatures.size());
+    if (r.invalidSignatureCount > 0)
+        text += QStringLiteral(", %1 com assinatura inválida").arg(r.invalidSignatureCount);
     if (!r.summaryFiles.isEmpty())
         text += QStringLiteral(", resumo %1").arg(QFileInfo(r.summaryFiles.last()).fileName());
     if (r.archivesCompleted > 0 || r.archivesUndone > 0 || r.leftoversRemoved > 0)

@@ -43,7 +43,8 @@ struct AutoGenReport {
     int failed = 0;    // sales left for the next run
     QStringList archives;
     QStringList errors; // one line per failure, naming the sale's branch, register and access key
-    QStringList invalidSignatures; // "<file>: <reason>" of the files written whose signature fails
+    QStringList invalidSignatures; // "<file>: <reason>" of the first files written whose signature fails
+    int invalidSignatureCount = 0; // all of them
     QStringList summaryFiles;      // the run's summary (PDF, CSV), written last; empty when none
     // What the run found of an interrupted one: archives recorded but not yet in place that it put in
     // place, ones whose file was gone (their sales generated again), temporary files removed.

@@ -32,14 +32,21 @@ struct LiberaMd
 };
 using Md = std::unique_ptr<EVP_MD_CTX, LiberaMd>;
 
-QByteArray Sha256Hex(Md &md)
+std::array<unsigned char, 32> Sha256(Md &md)
 {
-    unsigned char out[EVP_MAX_MD_SIZE];
+    std::array<unsigned char, 32> out{};
     unsigned int n = 0;
-    if (EVP_DigestFinal_ex(md.get(), out, &n) != 1)
+    if (EVP_MD_CTX_get_size(md.get()) != int(out.size()) || EVP_DigestFinal_ex(md.get(), out.data(), &n) != 1)
         throw Exception(QStringLiteral("Não foi possível calcular o SHA-256 do resumo."));
-    return QByteArray(reinterpret_cast<const char *>(out), int(n)).toHex();
+    return out;
 }
+
+QByteArray Hex(const std::array<unsigned char, 32> &digest)
+{
+    return QByteArray::fromRawData(reinterpret_cast<const char *>(digest.data()), qsizetype(digest.size())).toHex();
+}
+
+QByteArray Sha256Hex(Md &md) { return Hex(Sha256(md)); }
 
 Md NovoSha256()
 {
@@ -49,12 +56,12 @@ Md NovoSha256()
     return md;
 }
 
-QByteArray Sha256Hex(std::initializer_list<QByteArrayView> parts)
+std::array<unsigned char, 32> Sha256(std::initializer_list<QByteArrayView> parts)
 {
     Md md = NovoSha256();
     for (QByteArrayView p : parts)
         EVP_DigestUpdate(md.get(), p.data(), size_t(p.size()));
-    return Sha256Hex(md);
+    return Sha256(md);
 }
 
 // The whole file from where it stands; empty when it cannot be read to its end.
@@ -192,6 +199,8 @@ std::vector<NumberGap> NumberGaps(std::vector<qint64> numbers)
     return gaps;
 }
 
+QString ExportReport::File::Sha256Hex() const { return QString::fromLatin1(Hex(sha256)); }
+
 ExportReport::ExportReport() = default;
 
 ExportReport::~ExportReport()
@@ -235,7 +244,7 @@ void ExportReport::AddFile(const QString &path, const assembly::SaleFile &file, 
     std::unique_lock lock(m_mutex);
     m_done.wait(lock, [this] { return m_jobs.size() < kMaxQueued; });
     File f;
-    f.path = path;
+    f.path = path.toUtf8();
     f.archive = archive;
     f.unsignedEvent = file.unsignedEvent;
     m_files.push_back(f);
@@ -267,7 +276,7 @@ void ExportReport::Work()
         lock.unlock();
         m_done.notify_all(); // room in the queue
         // The file as written: its content and the line end the writer adds.
-        const QByteArray sha256 = Sha256Hex({job.content, QByteArrayView("\r\n")});
+        const std::array<unsigned char, 32> sha256 = Sha256({job.content, QByteArrayView("\r\n")});
         QString invalid;
         if (job.verify) {
             const ResultadoAssinatura r = VerificaAssinatura(job.content);
@@ -278,7 +287,15 @@ void ExportReport::Work()
         File &f = m_files[job.index];
         f.size = job.content.size() + 2;
         f.sha256 = sha256;
-        f.invalid = invalid;
+        if (!invalid.isEmpty()) {
+            // The reasons repeat from file to file: each text is held once.
+            auto found = m_reasonIndex.constFind(invalid);
+            if (found == m_reasonIndex.constEnd()) {
+                m_reasons << invalid;
+                found = m_reasonIndex.insert(invalid, quint32(m_reasons.size()));
+            }
+            f.reason = *found;
+        }
         f.checked = job.verify;
         --m_busy;
         m_done.notify_all();
@@ -291,15 +308,26 @@ void ExportReport::Wait()
     m_done.wait(lock, [this] { return m_jobs.empty() && m_busy == 0; });
 }
 
-QStringList ExportReport::InvalidSignatures() const
+QStringList ExportReport::InvalidSignatures(int max) const
 {
     std::lock_guard lock(m_mutex);
     QStringList out;
-    for (const File &f : m_files)
-        if (!f.invalid.isEmpty())
-            out << QFileInfo(f.path).fileName() + QStringLiteral(": ") + f.invalid;
+    for (const File &f : m_files) {
+        if (out.size() >= max)
+            break;
+        if (f.reason)
+            out << QFileInfo(f.Path()).fileName() + QStringLiteral(": ") + Reason(f);
+    }
     return out;
 }
+
+int ExportReport::InvalidSignatureCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return int(std::count_if(m_files.begin(), m_files.end(), [](const File &f) { return f.reason != 0; }));
+}
+
+QString ExportReport::Reason(const File &f) const { return f.reason ? m_reasons.at(qsizetype(f.reason) - 1) : QString(); }
 
 void ExportReport::Csv(const QDateTime &finished, const std::vector<Archive> &archives,
                        const std::function<void(const QString &)> &row) const
@@ -352,22 +380,22 @@ void ExportReport::Csv(const QDateTime &finished, const std::vector<Archive> &ar
     for (const File &f : m_files) {
         const QString archive = f.archive >= 0 && size_t(f.archive) < archives.size() ? archives[f.archive].name : QString();
         const QString detail = f.unsignedEvent ? QStringLiteral("evento sem assinatura")
-                               : !f.invalid.isEmpty() ? QStringLiteral("assinatura inválida: ") + f.invalid
+                               : f.reason ? QStringLiteral("assinatura inválida: ") + Reason(f)
                                                       : QStringLiteral("assinatura válida");
         row(CsvRow({{"tipo", QStringLiteral("arquivo")},
-                        {"arquivo", f.path},
+                        {"arquivo", f.Path()},
                         {"arquivo_compactado", archive},
                         {"tamanho", QString::number(f.size)},
-                        {"sha256", QString::fromLatin1(f.sha256)},
+                        {"sha256", f.Sha256Hex()},
                         {"detalhe", detail}}));
     }
     for (const File &f : m_files)
-        if (!f.invalid.isEmpty())
-            row(CsvRow({{"tipo", QStringLiteral("assinatura inválida")}, {"arquivo", f.path}, {"detalhe", f.invalid}}));
+        if (f.reason)
+            row(CsvRow({{"tipo", QStringLiteral("assinatura inválida")}, {"arquivo", f.Path()}, {"detalhe", Reason(f)}}));
     for (const File &f : m_files)
         if (f.unsignedEvent)
             row(CsvRow({{"tipo", QStringLiteral("evento sem assinatura")},
-                            {"arquivo", f.path},
+                            {"arquivo", f.Path()},
                             {"detalhe", QStringLiteral("evento de cancelamento reconstruído sem assinatura (o sistema "
                                                        "não tem o certificado do emitente)")}}));
     for (const QString &failure : m_failures)
@@ -509,13 +537,32 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
                                   {QStringLiteral("DSMOTIVO"), QStringLiteral("Motivo"), 180, F::Text, false, 7}};
     TClientDataSet problems;
     table(problems, {{"DSTIPO", TFieldType::String}, {"NMARQUIVO", TFieldType::String}, {"DSMOTIVO", TFieldType::String}});
-    for (const File &f : m_files)
-        if (!f.invalid.isEmpty())
-            row(problems, {QStringLiteral("assinatura inválida"), QFileInfo(f.path).fileName(), f.invalid});
-    for (const File &f : m_files)
-        if (f.unsignedEvent)
-            row(problems, {QStringLiteral("evento sem assinatura"), QFileInfo(f.path).fileName(),
+    // Each kind up to kMaxPdfFiles lines, then one that counts the rest: the CSV names every file.
+    int listed = 0, left = 0;
+    const auto more = [&](const QString &kind) {
+        if (left > 0)
+            row(problems, {kind, QString(), QStringLiteral("e mais %1 arquivo(s), todos no resumo CSV").arg(left)});
+        listed = left = 0;
+    };
+    for (const File &f : m_files) {
+        if (!f.reason)
+            continue;
+        if (listed++ < kMaxPdfFiles)
+            row(problems, {QStringLiteral("assinatura inválida"), QFileInfo(f.Path()).fileName(), Reason(f)});
+        else
+            ++left;
+    }
+    more(QStringLiteral("assinatura inválida"));
+    for (const File &f : m_files) {
+        if (!f.unsignedEvent)
+            continue;
+        if (listed++ < kMaxPdfFiles)
+            row(problems, {QStringLiteral("evento sem assinatura"), QFileInfo(f.Path()).fileName(),
                            QStringLiteral("reconstruído sem o certificado do emitente")});
+        else
+            ++left;
+    }
+    more(QStringLiteral("evento sem assinatura"));
     for (const QString &failure : m_failures)
         row(problems, {QStringLiteral("falha"), QString(), failure});
     sections.push_back({&problemsDef, &problems});
@@ -535,9 +582,9 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
             row(written, {a.name, a.size, QString::fromLatin1(a.sha256)});
         for (const File &f : m_files)
             row(written, {f.archive >= 0 && size_t(f.archive) < archives.size()
-                              ? archives[f.archive].name + QLatin1Char('/') + f.path
-                              : f.path,
-                          f.size, QString::fromLatin1(f.sha256)});
+                              ? archives[f.archive].name + QLatin1Char('/') + f.Path()
+                              : f.Path(),
+                          f.size, f.Sha256Hex()});
     } else {
         filesDef.name = archives.empty() ? QStringLiteral("Arquivos gravados por pasta (cada arquivo com seu SHA-256 no CSV)")
                                          : QStringLiteral("Arquivos compactados (cada arquivo com seu SHA-256 no CSV)");
@@ -553,7 +600,7 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
         } else {
             std::map<QString, std::pair<int, qint64>> folders;
             for (const File &f : m_files) {
-                auto &[count, bytes] = folders[QFileInfo(f.path).path()];
+                auto &[count, bytes] = folders[QFileInfo(f.Path()).path()];
                 ++count;
                 bytes += f.size;
             }
@@ -565,7 +612,7 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
 
     int invalid = 0, unsignedEvents = 0;
     for (const File &f : m_files) {
-        invalid += f.invalid.isEmpty() ? 0 : 1;
+        invalid += f.reason ? 1 : 0;
         unsignedEvents += f.unsignedEvent ? 1 : 0;
     }
     qint64 gapCount = 0;

@@ -17,9 +17,11 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -52,6 +54,9 @@ std::vector<NumberGap> NumberGaps(std::vector<qint64> numbers);
 class ExportReport
 {
 public:
+    // Files named one by one in a run's result (the screen, the command line); the summary names all.
+    static constexpr int kMaxListed = 200;
+
     ExportReport();
     ~ExportReport();
     ExportReport(const ExportReport &) = delete;
@@ -71,22 +76,27 @@ public:
 
     // Waits for the checks of the files added so far.
     void Wait();
-    // After Wait: "<file>: <reason>" for every file whose signature does not verify, in the order added.
-    QStringList InvalidSignatures() const;
+    // After Wait: "<file>: <reason>" for the first `max` files whose signature does not verify, in the
+    // order added (the summary names every one), and how many there are in all.
+    QStringList InvalidSignatures(int max = kMaxListed) const;
+    int InvalidSignatureCount() const;
 
     // Waits, then writes the PDF and, last, the CSV into folder, each whole and on disk; returns their
     // paths. Exception naming the file that could not be written (nothing half-written stays).
     QStringList Finish(const QString &folder, const QDateTime &finished);
 
 private:
+    // One per file written, kept to the end of the run: a million of them must stay small.
     struct File
     {
-        QString path;
-        int archive = -1;
-        bool unsignedEvent = false, checked = false;
+        QByteArray path; // UTF-8, relative to the folder or to the archive
         qint64 size = 0;
-        QByteArray sha256; // hex
-        QString invalid;   // reason, empty when the signature verifies or is not checked
+        std::array<unsigned char, 32> sha256{};
+        int archive = -1;
+        quint32 reason = 0; // 1 + its index in m_reasons when the signature fails, else 0
+        bool unsignedEvent = false, checked = false;
+        QString Path() const { return QString::fromUtf8(path); }
+        QString Sha256Hex() const;
     };
     struct Job
     {
@@ -112,6 +122,7 @@ private:
     };
 
     void Work();
+    QString Reason(const File &f) const; // why its signature failed; empty when it did not
     // Every row of the CSV, header first, handed to row in order.
     void Csv(const QDateTime &finished, const std::vector<Archive> &archives,
              const std::function<void(const QString &)> &row) const;
@@ -123,6 +134,8 @@ private:
     std::deque<File> m_files;     // guarded by m_mutex while workers run
     QStringList m_archives;
     QStringList m_failures;
+    QStringList m_reasons;            // the distinct reasons of failed signatures, shared by the files
+    QHash<QString, quint32> m_reasonIndex;
     int m_sales = 0;
 
     std::deque<Job> m_jobs;

@@ -30,8 +30,10 @@ struct ExportSummary
     QStringList archives; // names of the archives, when compressed
     int archivedFiles = 0;
     QStringList unsignedEvents; // cancellation events rebuilt without a signature, by file name
-    // "<file>: <reason>" for each NFC-e, CF-e or stored event written whose signature does not verify
+    // "<file>: <reason>" for the first NFC-e, CF-e or stored events written whose signature does not
+    // verify (at most ExportReport::kMaxListed), and how many there are in all
     QStringList invalidSignatures;
+    int invalidSignatureCount = 0;
     QStringList summaryFiles; // paths of the run's summary (exportreport.h), PDF then CSV; empty when none
 };
 

@@ -127,7 +127,7 @@ ArchiveQueue::~ArchiveQueue()
     // holds are written loose now, so that each one is somewhere, once.
     for (Job &job : m_jobs) {
         // (An archive that also holds files from memory stays: they have no other copy.)
-        if (!job.files.isEmpty() && job.memoryPaths.isEmpty())
+        if (!job.files.isEmpty() && !job.holdsMemory)
             QFile::remove(job.archive);
         if (!job.archived) {
             const QString error = WriteLoose(job);
@@ -195,7 +195,8 @@ void ArchiveQueue::QueuePending()
         std::unique_lock lock(m_mutex);
         // Batches in memory are a few megabytes each: past one batch waiting behind the workers, wait.
         m_progress.wait(lock, [&] { return m_jobs.size() - m_done <= cores; });
-        m_jobs.push_back({name, std::move(m_pending), std::move(m_pendingMemoryPaths), std::move(m_pendingMemory), {}});
+        const bool holdsMemory = !m_pendingMemory.isEmpty();
+        m_jobs.push_back({name, std::move(m_pending), std::move(m_pendingMemoryPaths), std::move(m_pendingMemory), holdsMemory, {}});
     }
     m_pending.clear();
     m_pendingMemoryPaths.clear();
@@ -235,7 +236,9 @@ void ArchiveQueue::Work()
             error = QString::fromUtf8(e.what());
         }
         if (error.isEmpty()) {
-            job.memory.clear(); // the archive holds them now
+            // The archive holds them now; a million sales' paths would otherwise stay to the end.
+            job.memory.clear();
+            job.memoryPaths.clear();
         } else {
             QFile::remove(temp);
             // The files of the failed archive are written loose instead, so none is lost.
@@ -407,6 +410,7 @@ bool GeraXmlLocal(TClientDataSet &cdsNotas, const QString &folder, bool compress
     }
     report.Wait();
     summary.invalidSignatures = report.InvalidSignatures();
+    summary.invalidSignatureCount = report.InvalidSignatureCount();
     summary.finished = QDateTime::currentDateTime();
     // A run the user stopped did not export what was asked: its files are whole, but no summary says
     // that the export is complete.

@@ -89,6 +89,7 @@ private:
         QStringList files;       // on disk
         QStringList memoryPaths; // where the files held in memory go if they must be written loose
         QList<TZipMaster::MemoryFile> memory;
+        bool holdsMemory = false; // some of its files had no other copy (memoryPaths go once archived)
         QString error;
         bool archived = false;
     };

@@ -99,7 +99,8 @@ private:
     // Cancellation events of the last local generation rebuilt from columns, hence without a signature.
     int m_semAssinatura = 0;
     // "<file>: <reason>" of the files of the last local generation whose signature does not verify.
-    QStringList m_assinaturaInvalida;
+    QStringList m_assinaturaInvalida; // the first ones, by name
+    int m_assinaturasInvalidas = 0;   // all of them
     // The server folder chosen last, offered again by the next server generation.
     QString m_ultimaPastaServidor;
 };

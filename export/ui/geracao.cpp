@@ -27,6 +27,7 @@ bool TfrmGeraXml::geraXmlLocal(const QString &pasta)
                                            &documentos);
     m_semAssinatura = int(resumo.unsignedEvents.size());
     m_assinaturaInvalida = resumo.invalidSignatures;
+    m_assinaturasInvalidas = resumo.invalidSignatureCount;
     return gerado;
 }
 
@@ -56,6 +57,7 @@ void TfrmGeraXml::sbtGeraXmlClick()
     m_canceladaApos = -1;
     m_semAssinatura = 0;
     m_assinaturaInvalida.clear();
+    m_assinaturasInvalidas = 0;
     if (boServidor) {
         vnd::BusyGuard ocupado;
         // Only the ticked rows' keys travel: the server reads everything else from its own database.
@@ -86,14 +88,14 @@ void TfrmGeraXml::sbtGeraXmlClick()
         (m_semAssinatura > 0 ? QStringLiteral("; %1 evento(s) de cancelamento reconstruído(s) sem assinatura")
                                    .arg(m_semAssinatura)
                              : QString()) +
-        (!m_assinaturaInvalida.isEmpty()
-             ? QStringLiteral("; %1 arquivo(s) com assinatura inválida").arg(m_assinaturaInvalida.size())
+        (m_assinaturasInvalidas > 0
+             ? QStringLiteral("; %1 arquivo(s) com assinatura inválida").arg(m_assinaturasInvalidas)
              : QString()));
     Platform().Info(msgPadrao.Msg(QStringLiteral("Xml_Ok")));
     // Written all the same, and named in the run's summary: the user is told which ones and why.
-    if (!m_assinaturaInvalida.isEmpty())
+    if (m_assinaturasInvalidas > 0)
         Platform().Info(QStringLiteral("%1 arquivo(s) gravado(s) com assinatura inválida (veja o resumo da pasta):\n%2")
-                            .arg(m_assinaturaInvalida.size())
+                            .arg(m_assinaturasInvalidas)
                             .arg(m_assinaturaInvalida.mid(0, 20).join(QLatin1Char('\n')) +
-                                 (m_assinaturaInvalida.size() > 20 ? QStringLiteral("\n…") : QString())));
+                                 (m_assinaturasInvalidas > 20 ? QStringLiteral("\n…") : QString())));
 }

@@ -355,3 +355,39 @@ TEST(ExportSummary, SummaryOnlyWritesTheSummaryAndNoFiscalFile)
     CheckContents(csv, m);
     EXPECT_TRUE(csv.Of(QStringLiteral("arquivo compactado")).empty());
 }
+
+// A run where most files fail their check (a copy of a database whose documents were edited): the
+// result names the first ones and counts all, the PDF stays a few pages, the CSV names every file.
+TEST(ExportSummary, ManyInvalidSignaturesAreCountedAndTheCsvNamesThemAll)
+{
+    const int files = 1003;
+    QTemporaryDir dir;
+    QStringList paths;
+    {
+        vnd::ExportReport report;
+        for (int i = 0; i < files; ++i) {
+            vnd::assembly::SaleFile file;
+            file.name = QStringLiteral("nota%1-nfce.xml").arg(i, 4, 10, QLatin1Char('0'));
+            file.content = "<NFe><infNFe Id=\"NFe" + QByteArray::number(i) + "\"/></NFe>";
+            report.AddFile(file.name, file);
+        }
+        report.Wait();
+        EXPECT_EQ(report.InvalidSignatureCount(), files);
+        EXPECT_EQ(report.InvalidSignatures().size(), vnd::ExportReport::kMaxListed);
+        const QStringList two = report.InvalidSignatures(2);
+        ASSERT_EQ(two.size(), 2);
+        EXPECT_TRUE(two[1].startsWith(QLatin1String("nota0001-nfce.xml: "))) << two[1].toStdString();
+        paths = report.Finish(dir.path(), QDateTime(QDate(2026, 12, 1), QTime(10, 0)));
+    }
+    ASSERT_EQ(paths.size(), 2);
+    const Csv csv = ReadCsv(dir.path());
+    EXPECT_EQ(csv.Of(QStringLiteral("assinatura inválida")).size(), size_t(files));
+    for (const QStringList &r : csv.Of(QStringLiteral("arquivo")))
+        EXPECT_TRUE(csv.Field(r, "detalhe").startsWith(QStringLiteral("assinatura inválida: "))) << r.join(';').toStdString();
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        GTEST_SKIP() << "pdftotext (poppler-utils) not found: the PDF's text is not checked";
+    const QString text = PdfText(dir.path());
+    EXPECT_TRUE(text.contains(QStringLiteral("e mais 3 arquivo(s), todos no resumo CSV")));
+    EXPECT_TRUE(text.contains(QStringLiteral("nota0999-nfce.xml")));
+    EXPECT_FALSE(text.contains(QStringLiteral("nota1000-nfce.xml")));
+}
