@@ -99,17 +99,13 @@ void TClientDataSet::CheckEditing(const TField &field) const
         throw Exception(QStringLiteral("A tabela não está em modo de edição (campo %1)").arg(field.FieldName()));
 }
 
-const std::vector<QVariant> &TClientDataSet::CurrentValues() const
+QVariant TClientDataSet::CurrentValue(int field) const
 {
     if (m_state == TDataSetState::Edit || m_state == TDataSetState::Insert)
-        return m_buffer;
-    if (m_current < 0 || m_current >= int(m_rows.size())) {
-        static const std::vector<QVariant> empty(256);
-        if (m_defs.size() > empty.size())
-            throw Exception(QStringLiteral("Nenhum registro corrente"));
-        return empty;
-    }
-    return m_rows[m_current].values;
+        return m_buffer.at(size_t(field));
+    if (m_current < 0 || m_current >= int(m_rows.size()))
+        return {}; // no current row: every field reads as null
+    return m_rows[m_current].values.At(size_t(field));
 }
 
 
@@ -144,7 +140,7 @@ void TClientDataSet::Edit()
         return;
     if (m_current < 0 || m_current >= int(m_rows.size()))
         throw Exception(QStringLiteral("Não há registro para editar"));
-    m_buffer = m_rows[m_current].values;
+    m_buffer = m_rows[m_current].values.Unpack(m_defs.size());
     m_state = TDataSetState::Edit;
     emit stateChanged();
 }
@@ -153,19 +149,20 @@ void TClientDataSet::Post()
 {
     if (m_state == TDataSetState::Insert) {
         Row row;
-        row.values = std::move(m_buffer);
+        row.values = PackedRow(m_buffer);
         row.status = RowStatus::Inserted;
         m_rows.insert(m_rows.begin() + m_insertAt, std::move(row));
         m_current = m_insertAt;
         m_eof = m_bof = false;
     } else if (m_state == TDataSetState::Edit) {
         Row &row = m_rows[m_current];
-        if (row.values != m_buffer) {
+        PackedRow edited(m_buffer);
+        if (row.values != edited) {
             if (row.status == RowStatus::Unchanged) {
-                row.original = std::make_shared<std::vector<QVariant>>(std::move(row.values));
+                row.original = std::move(row.values);
                 row.status = RowStatus::Modified;
             }
-            row.values = std::move(m_buffer);
+            row.values = std::move(edited);
         }
     } else {
         return;
@@ -193,9 +190,9 @@ void TClientDataSet::Delete()
         throw Exception(QStringLiteral("Não há registro para excluir"));
     Row &row = m_rows[m_current];
     if (row.status == RowStatus::Modified)
-        m_deleted.push_back(*row.original);
+        m_deleted.push_back(std::move(row.original));
     else if (row.status == RowStatus::Unchanged)
-        m_deleted.push_back(row.values);
+        m_deleted.push_back(std::move(row.values));
     m_rows.erase(m_rows.begin() + m_current);
     const int from = m_current;
     Seek(from, +1);
@@ -208,12 +205,10 @@ bool TClientDataSet::Passes(int row) const
 {
     if (!m_filtered || m_filterTerms.empty())
         return true;
-    const auto &values = m_rows[row].values;
-    for (const auto &[field, wanted] : m_filterTerms) {
-        const QVariant &v = values[field];
-        if (v.toByteArray() != wanted)
+    const PackedRow &values = m_rows[row].values;
+    for (const auto &[field, wanted] : m_filterTerms)
+        if (values.At(size_t(field)).toByteArray() != wanted)
             return false;
-    }
     return true;
 }
 
@@ -307,7 +302,12 @@ int TClientDataSet::RecordCount() const
     return n;
 }
 
-QVariant TClientDataSet::RowValue(int row, int field) const { return m_rows.at(row).values.at(field); }
+QVariant TClientDataSet::RowValue(int row, int field) const
+{
+    if (field < 0 || size_t(field) >= m_defs.size())
+        throw Exception(QStringLiteral("Campo %1 fora da tabela").arg(field));
+    return m_rows.at(size_t(row)).values.At(size_t(field));
+}
 
 TField TClientDataSet::FieldByName(const QString &name)
 {
@@ -367,7 +367,7 @@ void TClientDataSet::MergeChangeLog()
 {
     for (Row &row : m_rows) {
         row.status = RowStatus::Unchanged;
-        row.original.reset();
+        row.original = PackedRow();
     }
     m_deleted.clear();
 }

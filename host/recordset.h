@@ -13,6 +13,7 @@
 #include <QVariant>
 
 #include "host/json.h"
+#include "host/recordsetrow.h"
 #include <functional>
 #include <memory>
 #include <vector>
@@ -195,13 +196,13 @@ private:
     enum class RowStatus : unsigned char { Unchanged, Inserted, Modified };
     struct Row
     {
-        std::vector<QVariant> values;
+        vnd::recordset::PackedRow values;
+        vnd::recordset::PackedRow original; // of a modified row
         RowStatus status = RowStatus::Unchanged;
-        std::shared_ptr<std::vector<QVariant>> original;
     };
 
     QVariant Normalise(int field, const QVariant &value) const;
-    const std::vector<QVariant> &CurrentValues() const;
+    QVariant CurrentValue(int field) const;
     void CheckActive() const;
     void CheckEditing(const TField &field) const;
     bool Passes(int row) const;
@@ -213,7 +214,7 @@ private:
     QHash<QString, int> m_fieldByName; // position of each field by its name as defined
     std::vector<TGetTextEvent> m_getText;
     std::vector<Row> m_rows;
-    std::vector<std::vector<QVariant>> m_deleted;
+    std::vector<vnd::recordset::PackedRow> m_deleted;
     TDataSetState m_state = TDataSetState::Inactive;
     int m_current = -1;
     bool m_eof = true;

@@ -9,30 +9,6 @@ using namespace vnd::recordset;
 
 // ---- packets ----
 
-namespace {
-
-// Short texts repeat down a column (branch, register, series, statuses, the issuer, the tick): the rows
-// read from one packet share one copy of each of the last few seen, instead of holding a copy per row.
-struct RecentTexts
-{
-    static constexpr qsizetype kLongest = 128;
-    QByteArray texts[4];
-    int next = 0;
-
-    QVariant Shared(const QByteArray &bytes)
-    {
-        if (bytes.size() > kLongest)
-            return QVariant(bytes);
-        for (const QByteArray &t : texts)
-            if (t.size() == bytes.size() && !t.isNull() && t == bytes)
-                return QVariant(t);
-        texts[next] = bytes;
-        next = (next + 1) % 4;
-        return QVariant(bytes);
-    }
-};
-
-} // namespace
 
 // One normalised value of a field of this definition.
 static void WriteValue(vnd::JsonWriter &w, const TFieldDef &def, const QVariant &v)
@@ -81,8 +57,10 @@ TDataPacket TClientDataSet::Data() const
 {
     vnd::JsonWriter w;
     qsizetype estimate = 64;
+    std::vector<QVariant> values;
     if (!m_rows.empty()) {
-        for (const QVariant &v : m_rows.front().values)
+        m_rows.front().values.Unpack(values, m_defs.size());
+        for (const QVariant &v : values)
             estimate += v.typeId() == QMetaType::QByteArray ? v.toByteArray().size() + 8 : 24;
         estimate *= qsizetype(m_rows.size());
     }
@@ -91,8 +69,10 @@ TDataPacket TClientDataSet::Data() const
     WriteFields(w, m_defs);
     w.Key("rows");
     w.BeginArray();
-    for (const Row &row : m_rows)
-        WriteRow(w, m_defs, row.values);
+    for (const Row &row : m_rows) {
+        row.values.Unpack(values, m_defs.size());
+        WriteRow(w, m_defs, values);
+    }
     w.EndArray();
     w.EndObject();
     return TDataPacket{w.Take()};
@@ -173,13 +153,13 @@ TDataPacket TClientDataSet::Delta() const
     vnd::JsonWriter w;
     w.BeginObject();
     WriteFields(w, m_defs);
-    std::vector<const std::vector<QVariant> *> rows, originals;
+    std::vector<const PackedRow *> rows, originals;
     std::vector<const char *> states;
     for (const Row &row : m_rows) {
         if (row.status == RowStatus::Unchanged)
             continue;
         rows.push_back(&row.values);
-        originals.push_back(row.status == RowStatus::Modified ? row.original.get() : nullptr);
+        originals.push_back(row.status == RowStatus::Modified ? &row.original : nullptr);
         states.push_back(row.status == RowStatus::Modified ? "modified" : "inserted");
     }
     for (const auto &values : m_deleted) {
@@ -189,8 +169,11 @@ TDataPacket TClientDataSet::Delta() const
     }
     w.Key("rows");
     w.BeginArray();
-    for (const auto *values : rows)
-        WriteRow(w, m_defs, *values);
+    std::vector<QVariant> values;
+    for (const PackedRow *row : rows) {
+        row->Unpack(values, m_defs.size());
+        WriteRow(w, m_defs, values);
+    }
     w.EndArray();
     w.Key("rowstate");
     w.BeginArray();
@@ -199,11 +182,13 @@ TDataPacket TClientDataSet::Delta() const
     w.EndArray();
     w.Key("original");
     w.BeginArray();
-    for (const auto *values : originals) {
-        if (values)
-            WriteRow(w, m_defs, *values);
-        else
+    for (const PackedRow *row : originals) {
+        if (row) {
+            row->Unpack(values, m_defs.size());
+            WriteRow(w, m_defs, values);
+        } else {
             w.Null();
+        }
     }
     w.EndArray();
     w.EndObject();
@@ -301,10 +286,10 @@ void TClientDataSet::ReadRows(const QByteArray &json, bool appendAsInserted)
             if (!haveFields)
                 r.Fail("\"fields\" deve vir antes de \"rows\"");
             r.ExpectArrayBegin();
-            std::vector<RecentTexts> recent(m_defs.size());
+            std::vector<QVariant> values;
             while (r.NextElement()) {
                 Row row;
-                row.values.assign(m_defs.size(), QVariant());
+                values.assign(m_defs.size(), QVariant());
                 row.status = appendAsInserted ? RowStatus::Inserted : RowStatus::Unchanged;
                 r.ExpectArrayBegin();
                 size_t col = 0;
@@ -333,21 +318,20 @@ void TClientDataSet::ReadRows(const QByteArray &json, bool appendAsInserted)
                         const QDateTime dt = ParsePacketDateTime(v.toByteArray());
                         if (!dt.isValid())
                             r.Fail("data-hora inválida");
-                        row.values[field] = dt;
+                        values[field] = dt;
                     } else if ((ftype == TFieldType::String || ftype == TFieldType::FixedChar ||
                                 ftype == TFieldType::Memo) &&
                                v.typeId() == QMetaType::QByteArray) {
                         const QByteArray bytes = v.toByteArray();
-                        if (ftype == TFieldType::Memo)
-                            row.values[field] = std::move(v);
-                        else if (m_defs[field].size <= 0 || bytes.size() <= m_defs[field].size)
-                            row.values[field] = recent[size_t(field)].Shared(bytes);
+                        if (ftype == TFieldType::Memo || m_defs[field].size <= 0 || bytes.size() <= m_defs[field].size)
+                            values[field] = std::move(v);
                         else
-                            row.values[field] = Normalise(field, bytes);
+                            values[field] = Normalise(field, bytes);
                     } else {
-                        row.values[field] = Normalise(field, v);
+                        values[field] = Normalise(field, v);
                     }
                 }
+                row.values = PackedRow(values);
                 m_rows.push_back(std::move(row));
             }
         } else {

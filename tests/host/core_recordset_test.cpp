@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 // The sale-list shape: every kind of field the tables use.
@@ -218,4 +220,60 @@ TEST(RecordSet, RowFieldsReadAnyRowThroughTheTextHandlerWithoutMovingTheCursor)
     cds.SetFiltered(true);
     EXPECT_FALSE(cds.RowVisible(0));
     EXPECT_TRUE(cds.RowVisible(1));
+}
+
+// The rows are held packed: every form a field's value takes comes back as it went in, field by field
+// and whole, and two packs of the same values compare equal.
+TEST(RecordSet, PackedRowsGiveBackEveryValueAsStored)
+{
+    using vnd::recordset::PackedRow;
+    const QDateTime local(QDate(2026, 12, 9), QTime(23, 59, 58, 999));
+    const QDateTime utc = QDateTime(QDate(1999, 1, 2), QTime(3, 4, 5), Qt::UTC);
+    const QDateTime offset = QDateTime(QDate(2026, 7, 1), QTime(12, 0), Qt::OffsetFromUTC, -3 * 3600);
+    const std::vector<QVariant> values{QVariant(),
+                                       true,
+                                       false,
+                                       qint64(0),
+                                       qint64(-1),
+                                       std::numeric_limits<qint64>::min(),
+                                       std::numeric_limits<qint64>::max(),
+                                       0.1,
+                                       -1e300,
+                                       local,
+                                       QDateTime(QDate(1, 1, 1), QTime(0, 0)),
+                                       utc,
+                                       offset,
+                                       QDateTime(),
+                                       QByteArray(),
+                                       QByteArray(""),
+                                       QByteArray("a\0b", 3),
+                                       QByteArray(70000, 'x'),
+                                       QByteArray("Ação é válida"),
+                                       QStringLiteral("texto"),
+                                       QDate(2026, 2, 28)};
+    const PackedRow row(values);
+    const std::vector<QVariant> back = row.Unpack(values.size() + 2);
+    ASSERT_EQ(back.size(), values.size() + 2);
+    for (size_t i = 0; i < values.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(back[i].typeId(), values[i].typeId());
+        EXPECT_EQ(back[i], values[i]);
+        EXPECT_EQ(row.At(i), values[i]);
+        EXPECT_EQ(back[i].isNull(), values[i].isNull());
+    }
+    EXPECT_EQ(back[9].toDateTime().timeSpec(), Qt::LocalTime);
+    EXPECT_EQ(back[11].toDateTime().timeSpec(), Qt::UTC);
+    EXPECT_EQ(back[12].toDateTime().offsetFromUtc(), -3 * 3600);
+    EXPECT_FALSE(back[values.size()].isValid()); // past the packed fields: null
+    EXPECT_FALSE(row.At(values.size() + 5).isValid());
+
+    PackedRow copy = row;
+    EXPECT_TRUE(copy == row);
+    PackedRow moved = std::move(copy);
+    EXPECT_TRUE(moved == row);
+    EXPECT_TRUE(copy.Empty());
+    std::vector<QVariant> changed = values;
+    changed[1] = false;
+    EXPECT_TRUE(PackedRow(changed) != row);
+    EXPECT_TRUE(PackedRow(std::vector<QVariant>(3)) != PackedRow(std::vector<QVariant>(4)));
 }
