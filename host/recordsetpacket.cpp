@@ -28,13 +28,28 @@ static void WriteValue(vnd::JsonWriter &w, const TFieldDef &def, const QVariant 
     }
 }
 
-static void WriteRow(vnd::JsonWriter &w, const std::vector<TFieldDef> &defs, const std::vector<QVariant> &values)
+// A packed row written straight from its block: its texts are not copied on the way.
+struct RowWriter final : PackedRow::Visitor
 {
-    w.BeginArray();
-    for (size_t i = 0; i < defs.size(); ++i)
-        WriteValue(w, defs[i], values[i]);
-    w.EndArray();
-}
+    vnd::JsonWriter &w;
+    const std::vector<TFieldDef> &defs;
+    RowWriter(vnd::JsonWriter &writer, const std::vector<TFieldDef> &d) : w(writer), defs(d) {}
+    void Text(size_t field, const char *utf8, qsizetype size) override
+    {
+        const TFieldType t = defs[field].type;
+        if (t == TFieldType::String || t == TFieldType::FixedChar || t == TFieldType::Memo)
+            w.String(utf8, size);
+        else
+            WriteValue(w, defs[field], QByteArray(utf8, size));
+    }
+    void Value(size_t field, const QVariant &value) override { WriteValue(w, defs[field], value); }
+    void Write(const PackedRow &row)
+    {
+        w.BeginArray();
+        row.Visit(defs.size(), *this);
+        w.EndArray();
+    }
+};
 
 static void WriteFields(vnd::JsonWriter &w, const std::vector<TFieldDef> &defs)
 {
@@ -69,10 +84,9 @@ TDataPacket TClientDataSet::Data() const
     WriteFields(w, m_defs);
     w.Key("rows");
     w.BeginArray();
-    for (const Row &row : m_rows) {
-        row.values.Unpack(values, m_defs.size());
-        WriteRow(w, m_defs, values);
-    }
+    RowWriter rows(w, m_defs);
+    for (const Row &row : m_rows)
+        rows.Write(row.values);
     w.EndArray();
     w.EndObject();
     return TDataPacket{w.Take()};
@@ -169,11 +183,9 @@ TDataPacket TClientDataSet::Delta() const
     }
     w.Key("rows");
     w.BeginArray();
-    std::vector<QVariant> values;
-    for (const PackedRow *row : rows) {
-        row->Unpack(values, m_defs.size());
-        WriteRow(w, m_defs, values);
-    }
+    RowWriter writer(w, m_defs);
+    for (const PackedRow *row : rows)
+        writer.Write(*row);
     w.EndArray();
     w.Key("rowstate");
     w.BeginArray();
@@ -183,12 +195,10 @@ TDataPacket TClientDataSet::Delta() const
     w.Key("original");
     w.BeginArray();
     for (const PackedRow *row : originals) {
-        if (row) {
-            row->Unpack(values, m_defs.size());
-            WriteRow(w, m_defs, values);
-        } else {
+        if (row)
+            writer.Write(*row);
+        else
             w.Null();
-        }
     }
     w.EndArray();
     w.EndObject();

@@ -275,6 +275,20 @@ void PackedRow::Unpack(std::vector<QVariant> &values, size_t fields) const
         values[i] = r.Value();
 }
 
+void PackedRow::Visit(size_t fields, Visitor &visitor) const
+{
+    Reader r{m_block ? m_block + 4 : nullptr, m_block ? m_block + 4 + Size() : nullptr};
+    for (size_t i = 0; i < fields; ++i) {
+        if (r.p != r.end && *r.p == kBytes) {
+            ++r.p;
+            const uint64_t n = r.Varint();
+            visitor.Text(i, reinterpret_cast<const char *>(r.Take(n)), qsizetype(n));
+        } else {
+            visitor.Value(i, r.p == r.end ? QVariant() : r.Value());
+        }
+    }
+}
+
 bool PackedRow::operator==(const PackedRow &other) const
 {
     const uint32_t n = Size();

@@ -27,6 +27,17 @@ public:
     // Every value, `fields` of them (nulls past the packed ones).
     std::vector<QVariant> Unpack(size_t fields) const;
     void Unpack(std::vector<QVariant> &values, size_t fields) const; // into a vector kept from row to row
+    // Walks `fields` values in order without a copy of the texts: Text for a byte string that is not
+    // null, Value for anything else (nulls past the packed ones).
+    struct Visitor
+    {
+        virtual void Text(size_t field, const char *utf8, qsizetype size) = 0;
+        virtual void Value(size_t field, const QVariant &value) = 0;
+
+    protected:
+        ~Visitor() = default;
+    };
+    void Visit(size_t fields, Visitor &visitor) const;
     // The same values packed the same way.
     bool operator==(const PackedRow &other) const;
     bool operator!=(const PackedRow &other) const { return !(*this == other); }
