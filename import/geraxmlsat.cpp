@@ -2,6 +2,8 @@
 #include "import/importacaoxml.h"
 #include "import/xmlvalues.h"
 
+#include <QScopeGuard>
+
 namespace vnd {
 
 void TImportacaoXml::geraXmlSat(const IXMLNode &loteCfe, bool &primeiroDoc)
@@ -11,6 +13,8 @@ void TImportacaoXml::geraXmlSat(const IXMLNode &loteCfe, bool &primeiroDoc)
     QHash<QString, FilialSat> filiais;
     int cupons = 0, recusados = 0;
     const IXMLNodeList filhos = loteCfe->ChildNodes();
+    m_noLote = true;
+    const auto foraDoLote = qScopeGuard([this] { m_noLote = false; });
     for (int i = 0; i < filhos->Count(); ++i) {
         const IXMLNode cfe = filhos->Nodes(i);
         // Anything else in the batch is not a sale: sending it would store an empty one.
@@ -22,6 +26,14 @@ void TImportacaoXml::geraXmlSat(const IXMLNode &loteCfe, bool &primeiroDoc)
             PreencheCupomSat(cfe, primeiroDoc);
             EnviaCupomSat(FilialDoCupom(filiais));
         });
+    }
+    if (m_adiando && !m_adiados.empty()) {
+        // The coupons sent with others are answered later: the batch is judged then.
+        ArquivoAdiado &arquivo = m_adiados.back();
+        arquivo.recusados = recusados;
+        arquivo.documentos = cupons;
+        arquivo.tipoLote = "cupons";
+        return;
     }
     ConfereLote(recusados, cupons, "cupons");
 }

@@ -9,6 +9,7 @@
 #include "host/recordset.h"
 #include "import/importfiles.h"
 #include "import/importglobals.h"
+#include "import/leituraantecipada.h"
 #include "sign/assinatura.h"
 #include "xml/xmldoc.h"
 
@@ -68,6 +69,9 @@ public:
     std::function<void()> CriaRelConsVenAuto;
     // Told the short name of every remote method before it is called (diagnostics and tests).
     std::function<void(const QString &method)> onRemoteCall;
+    // Sales sent to the server together (setValidaGravaVendas, one transaction): the files they come from
+    // are filed once the answer for all of them is in. 1 sends each file's sales before the next is read.
+    int vendasPorChamada = 100;
 
     // Imports every "*.xml" of stDirXml (listed once, sorted by name): each file is read, handed to its
     // reader, then moved whole into the processed or error folder of its branch. Ends with "Xml_proc"
@@ -107,12 +111,38 @@ private:
         QString arquivo, filial, chave, descricao, ajuda;
     };
 
+    // A sale read and waiting for the server, and the file it came from, waiting for its sales' answers
+    // to be filed (what the file's import found so far travels with it).
+    struct VendaAdiada
+    {
+        QVariantList argumentos;
+        QString chave, filial;
+        bool doLote = false; // a document of a batch file: a refusal is the document's, not the file's
+    };
+    struct ArquivoAdiado
+    {
+        QString nome, motivo, filial, aviso;
+        ArquivoLido::Identidade identidade;
+        bool falhou = false;
+        std::vector<VendaAdiada> vendas;
+        // A batch file: the documents refused while it was read, of how many, and of which kind.
+        int recusados = 0, documentos = 0;
+        const char *tipoLote = nullptr;
+    };
+
     TServerResult Chama(const QString &method, const QVariantList &params = {});
     // Counts the answer of a store method: 1 a sale stored, 0 one the server already held.
     void ContaGravacao(const QVariant &resposta);
     // Has the server validate the sale of the array into the batch's log and, when its branch is known,
-    // store it and counts it: both in one call (setValidaGravaVenda), or setValidaXml alone without a branch.
-    void ValidaEGrava(const QVariantList &argumentos);
+    // store it and counts it: both in one call (setValidaGravaVendas, with the sales of the files read
+    // before while a batch runs), or setValidaXml alone without a branch.
+    void ValidaEGrava(const QVariantList &argumentos, const QString &chave = {});
+    // Sends the sales waiting, then files every file waiting, in order. EConnectionError leaves them all
+    // in the import folder, unjudged.
+    void EnviaAdiadas();
+    // What the batch loop does with a file once its sales are answered: the refusals logged, the file
+    // filed, its error told. respostas from position k: one answer per sale of the file.
+    void ConcluiArquivo(const ArquivoAdiado &arquivo, const QVariantList &respostas, qsizetype &k);
     void AcrescentaLinhasLocais();
     // The end of a batch: Xml_proc (or Xml_n_Enc), then what else the user must know; cancelados >= 0 when
     // the user stopped the batch with that many files left.
@@ -163,6 +193,11 @@ private:
     // that holds for every document of the file when the file as a whole could not be checked.
     QHash<QString, ResultadoAssinatura> m_assinaturas;
     QString m_assinaturaDoArquivo;
+    // While a batch runs: the files read whose sales wait for the server (the last is being read), and
+    // whether the reader at work is in a batch file.
+    bool m_adiando = false, m_noLote = false;
+    std::vector<ArquivoAdiado> m_adiados;
+    qsizetype m_vendasAdiadas = 0;
 };
 
 } // namespace vnd

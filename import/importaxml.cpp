@@ -8,6 +8,7 @@
 #include "import/leituraantecipada.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <algorithm>
 #include <new>
 #include <optional>
@@ -63,6 +64,13 @@ void TImportacaoXml::importaXml()
                               [this](const QString &nome) { return !PareceLoteCancelamento(stDirXml + nome); });
         if (!nomes.isEmpty())
             leitura.Pede(stDirXml + nomes.first(), docs[0]);
+        const auto primeiroCancelamento = std::find_if(nomes.begin(), nomes.end(), [this](const QString &nome) {
+            return PareceLoteCancelamento(stDirXml + nome);
+        }) - nomes.begin();
+        m_adiados.clear();
+        m_vendasAdiadas = 0;
+        m_adiando = true;
+        const auto semAdiar = qScopeGuard([this] { m_adiando = false; });
         int cancelados = -1;
         for (int i = 0; i < nomes.size(); ++i) {
             // A stop asked for on the busy indicator is taken between two files: the file being
@@ -80,34 +88,24 @@ void TImportacaoXml::importaXml()
             if (!QFileInfo::exists(stDirXml + nome))
                 continue;
             ++arquivos;
+            // A cancellation needs its sale stored: the sales read before it go first.
+            if (i >= primeiroCancelamento)
+                EnviaAdiadas();
             boPrimeiroDoc = true;
             stNomeArqXml = nome;
             m_motivoArquivo.clear();
+            m_adiados.push_back(ArquivoAdiado{nome, {}, {}, lido.aviso, lido.identidade, false, {}, 0, 0, nullptr});
             bool falhou = false;
             ImportaArquivo(lido, falhou);
-            if (EmptyString(m_globals.stFilial)) {
-                RegistraFalha(QStringLiteral("Filial e caixa não encontrados para o CNPJ e a série do arquivo."));
-                falhou = true;
-            }
-            if (!lido.aviso.isEmpty())
-                m_linhasLocais << LinhaLocal{QLatin1Char('A'), nome, m_globals.stFilial, {}, lido.aviso,
-                                             QStringLiteral("Confira a codificação com o programa que gerou o "
-                                                            "arquivo antes de entregá-lo ao contador.")};
-            // Rewritten or replaced since it was read: the new content was not imported, so the file
-            // stays for the next batch.
-            if (lido.identidade != ArquivoLido::Identidade() &&
-                IdentidadeDoArquivo(stDirXml + nome) != lido.identidade)
-                continue;
-            QString pasta;
-            const bool arquivado = FileArquivo(nome, falhou, pasta);
-            if (falhou || !arquivado) {
-                arquivosComErro << ArquivoComErro{nome, pasta, m_motivoArquivo};
-                m_linhasLocais << LinhaLocal{
-                    QLatin1Char('E'), nome, m_globals.stFilial, {}, m_motivoArquivo,
-                    arquivado ? QStringLiteral("O arquivo está em %1; o log do arquivo diz o que houve.").arg(pasta)
-                              : QStringLiteral("O arquivo ficou na pasta de importação %1.").arg(pasta)};
-            }
+            ArquivoAdiado &lidoAgora = m_adiados.back();
+            lidoAgora.falhou = falhou;
+            lidoAgora.motivo = m_motivoArquivo;
+            lidoAgora.filial = m_globals.stFilial;
+            if (m_vendasAdiadas >= std::max(1, vendasPorChamada) || qsizetype(m_adiados.size()) >= std::max(1, vendasPorChamada))
+                EnviaAdiadas();
         }
+        // Also after a stop: every file read is answered and filed.
+        EnviaAdiadas();
 
         Platform().Info(MensagemFinal(arquivos, cancelados));
 
@@ -260,16 +258,119 @@ void TImportacaoXml::ContaGravacao(const QVariant &resposta)
         ++inQtdeNotasJaImp;
 }
 
-void TImportacaoXml::ValidaEGrava(const QVariantList &argumentos)
+void TImportacaoXml::ValidaEGrava(const QVariantList &argumentos, const QString &chave)
 {
     if (m_globals.stFilial.isEmpty()) {
         // Without a branch the sale is only validated: the log tells the user why it was not stored.
         CheckResultServ(Chama(QStringLiteral("setValidaXml"), {QVariant(argumentos)}));
         return;
     }
+    if (m_adiando && !m_adiados.empty()) {
+        // Sent with the next sales; the file is filed when they are answered.
+        m_adiados.back().vendas.push_back(VendaAdiada{argumentos, chave, m_globals.stFilial, m_noLote});
+        ++m_vendasAdiadas;
+        return;
+    }
     // The validation and the store in one round trip: the log gets the same rows, and a refused sale
     // comes back with the store's message.
-    ContaGravacao(CheckResultServ(Chama(QStringLiteral("setValidaGravaVenda"), {QVariant(argumentos)})));
+    const QVariantList respostas =
+        CheckResultServ(Chama(QStringLiteral("setValidaGravaVendas"), {QVariant(QVariantList{QVariant(argumentos)})})).toList();
+    if (respostas.size() != 1)
+        throw EServerError(QStringLiteral("Resposta do servidor com %1 resultado(s) para 1 venda.").arg(respostas.size()));
+    if (respostas.first().typeId() == QMetaType::QString)
+        throw EServerError(respostas.first().toString());
+    ContaGravacao(respostas.first());
+}
+
+void TImportacaoXml::EnviaAdiadas()
+{
+    if (m_adiados.empty())
+        return;
+    QVariantList lista;
+    lista.reserve(m_vendasAdiadas);
+    for (const ArquivoAdiado &a : m_adiados)
+        for (const VendaAdiada &v : a.vendas)
+            lista << QVariant(v.argumentos);
+    QVariantList respostas;
+    if (!lista.isEmpty()) {
+        try {
+            respostas = CheckResultServ(Chama(QStringLiteral("setValidaGravaVendas"), {QVariant(lista)})).toList();
+            if (respostas.size() != lista.size())
+                throw EServerError(QStringLiteral("Resposta do servidor com %1 resultado(s) para %2 venda(s).")
+                                       .arg(respostas.size())
+                                       .arg(lista.size()));
+        } catch (const EConnectionError &) {
+            // Nothing is known of these sales: their files stay to be imported again.
+            m_adiados.clear();
+            m_vendasAdiadas = 0;
+            throw;
+        } catch (const Exception &e) {
+            // The call refused as a whole: each of its sales is refused with its message.
+            respostas = QVariantList(lista.size(), QVariant(e.Message()));
+        }
+    }
+    std::vector<ArquivoAdiado> arquivos;
+    arquivos.swap(m_adiados);
+    m_vendasAdiadas = 0;
+    qsizetype k = 0;
+    for (const ArquivoAdiado &a : arquivos)
+        ConcluiArquivo(a, respostas, k);
+}
+
+void TImportacaoXml::ConcluiArquivo(const ArquivoAdiado &arquivo, const QVariantList &respostas, qsizetype &k)
+{
+    const QString &nome = arquivo.nome;
+    stNomeArqXml = nome;
+    m_motivoArquivo = arquivo.motivo;
+    bool falhou = arquivo.falhou;
+    int recusados = arquivo.recusados;
+    for (const VendaAdiada &v : arquivo.vendas) {
+        const QVariant &resposta = respostas.at(k++);
+        const bool recusada = resposta.typeId() == QMetaType::QString;
+        m_globals.stFilial = v.filial;
+        if (v.doLote) {
+            DocumentoDoLote(v.chave, recusados, [&] {
+                if (recusada)
+                    throw EServerError(resposta.toString());
+                ContaGravacao(resposta);
+            });
+        } else if (recusada) {
+            RegistraFalha(resposta.toString());
+            falhou = true;
+        } else {
+            ContaGravacao(resposta);
+        }
+    }
+    m_globals.stFilial = arquivo.filial;
+    if (arquivo.tipoLote) {
+        try {
+            ConfereLote(recusados, arquivo.documentos, arquivo.tipoLote);
+        } catch (const Exception &e) {
+            RegistraFalha(e.Message());
+            falhou = true;
+        }
+    }
+    if (EmptyString(m_globals.stFilial)) {
+        RegistraFalha(QStringLiteral("Filial e caixa não encontrados para o CNPJ e a série do arquivo."));
+        falhou = true;
+    }
+    if (!arquivo.aviso.isEmpty())
+        m_linhasLocais << LinhaLocal{QLatin1Char('A'), nome, m_globals.stFilial, {}, arquivo.aviso,
+                                     QStringLiteral("Confira a codificação com o programa que gerou o "
+                                                    "arquivo antes de entregá-lo ao contador.")};
+    // Rewritten or replaced since it was read: the new content was not imported, so the file stays for
+    // the next batch.
+    if (arquivo.identidade != ArquivoLido::Identidade() && IdentidadeDoArquivo(stDirXml + nome) != arquivo.identidade)
+        return;
+    QString pasta;
+    const bool arquivado = FileArquivo(nome, falhou, pasta);
+    if (falhou || !arquivado) {
+        arquivosComErro << ArquivoComErro{nome, pasta, m_motivoArquivo};
+        m_linhasLocais << LinhaLocal{
+            QLatin1Char('E'), nome, m_globals.stFilial, {}, m_motivoArquivo,
+            arquivado ? QStringLiteral("O arquivo está em %1; o log do arquivo diz o que houve.").arg(pasta)
+                      : QStringLiteral("O arquivo ficou na pasta de importação %1.").arg(pasta)};
+    }
 }
 
 bool TImportacaoXml::FileArquivo(const QString &name, bool failed, QString &pasta)

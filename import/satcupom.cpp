@@ -131,7 +131,7 @@ void TImportacaoXml::EnviaCupomSat(const FilialSat &filial)
                                      QStringLiteral("S"),
                                      stNrSeqValidXml};
     CriaPastasFilial();
-    ValidaEGrava(argumentos);
+    ValidaEGrava(argumentos, chave);
 }
 
 void TImportacaoXml::AnotaSerieSat(const QString &serie, bool &primeiroDoc)

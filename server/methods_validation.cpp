@@ -140,6 +140,36 @@ MethodResult setValidaGravaVenda(const RdmGeraXml &rdm, const Args &args)
     return MethodResult{stored ? 1 : 0, stored ? 1 : 0};
 }
 
+// setValidaGravaVenda for a list of sales in one call and one transaction: the answer is a list in the
+// same order, each item 1 (stored), 0 (already held) or the message of the sale's refusal. A list that
+// cannot be read is refused whole, naming the item.
+constexpr int kMaxSalesPerCall = 500;
+
+MethodResult setValidaGravaVendas(const RdmGeraXml &rdm, const Args &args)
+{
+    args.ExpectCount(1);
+    const Args list = args.List(0, "lista de vendas");
+    if (list.Count() > kMaxSalesPerCall)
+        throw Exception(QStringLiteral("Lista de vendas com %1 vendas; o limite por chamada é %2.")
+                            .arg(list.Count())
+                            .arg(kMaxSalesPerCall));
+    std::vector<ImportedSale> sales;
+    sales.reserve(size_t(list.Count()));
+    for (int i = 0; i < list.Count(); ++i) {
+        sales.push_back(ReadSaleArray(list.List(i, "vetor da venda")));
+        if (sales.back().batch <= 0)
+            throw Exception(QStringLiteral("Lote de validação não informado no vetor da venda %1 (item 10).").arg(i + 1));
+    }
+    const std::vector<StoreOutcome> outcomes =
+        StoreImportedSales(rdm.Db(), sales, [&](const ImportedSale &sale, const SaleResolution &checks) {
+            WriteProblems(rdm.Db(), sale, checks);
+        });
+    QVariantList answer;
+    for (const StoreOutcome &o : outcomes)
+        answer << (o.error.isEmpty() ? QVariant(o.stored ? 1 : 0) : QVariant(o.error));
+    return MethodResult{answer, -1};
+}
+
 } // namespace
 
 void AddValidationMethods(QHash<QString, RdmGeraXml::Method> &methods)
@@ -149,6 +179,7 @@ void AddValidationMethods(QHash<QString, RdmGeraXml::Method> &methods)
     methods.insert(QStringLiteral("setDelPreValidXml"), setDelPreValidXml);
     methods.insert(QStringLiteral("setValidaXml"), setValidaXml);
     methods.insert(QStringLiteral("setValidaGravaVenda"), setValidaGravaVenda);
+    methods.insert(QStringLiteral("setValidaGravaVendas"), setValidaGravaVendas);
 }
 
 } // namespace vnd::server

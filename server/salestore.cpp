@@ -213,6 +213,52 @@ bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale,
     return stored;
 }
 
+std::vector<StoreOutcome> StoreImportedSales(const ServerDb &db, const std::vector<ImportedSale> &sales,
+                                             const std::function<void(const ImportedSale &, const SaleResolution &)> &logProblems)
+{
+    std::vector<StoreOutcome> outcomes;
+    db.Write([&] {
+        outcomes.assign(sales.size(), StoreOutcome{}); // a busy database runs the whole transaction again
+        for (size_t i = 0; i < sales.size(); ++i) {
+            const ImportedSale &sale = sales[i];
+            StoreOutcome &out = outcomes[i];
+            SaleResolution checks;
+            bool checked = false;
+            try {
+                db.Savepoint([&] {
+                    checks = CheckSale(db, sale);
+                    checked = true;
+                    logProblems(sale, checks);
+                    if (!checks.HasErrors())
+                        out.stored = InsertImportedSale(db, sale, checks);
+                });
+                if (checks.HasErrors())
+                    out.error = Refusal(sale, checks).Message();
+                continue;
+            } catch (const EDatabaseBusy &) {
+                throw;
+            } catch (const Exception &e) {
+                out.error = e.Message();
+            } catch (const std::exception &e) {
+                out.error = QStringLiteral("Erro interno do servidor ao gravar a venda %1: %2")
+                                .arg(sale.key, QString::fromUtf8(e.what()));
+            }
+            // The sale's rows went back with the log's: these go in alone, so that what the checks found
+            // is still told.
+            out.stored = false;
+            if (checked && !checks.problems.isEmpty()) {
+                try {
+                    db.Savepoint([&] { logProblems(sale, checks); });
+                } catch (const EDatabaseBusy &) {
+                    throw;
+                } catch (const std::exception &) {
+                }
+            }
+        }
+    });
+    return outcomes;
+}
+
 void CancelSale(const ServerDb &db, const ImportedSale &c)
 {
     if (c.saleRows != 1)

@@ -56,6 +56,20 @@ bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale);
 bool StoreImportedSale(const ServerDb &db, const ImportedSale &sale,
                        const std::function<void(const SaleResolution &)> &logProblems);
 
+// What became of one sale of StoreImportedSales: stored, already held, or refused with the message that
+// StoreImportedSale would have thrown.
+struct StoreOutcome
+{
+    bool stored = false;
+    QString error; // empty when the sale was stored or already held
+};
+
+// StoreImportedSale for each sale in turn, in one transaction (one commit and one wait for the disk for
+// all): each sale's problems go to logProblems; a sale refused or failing on the database takes back
+// its own rows only (its problems are still logged) and the others go on. The outcomes are in order.
+std::vector<StoreOutcome> StoreImportedSales(const ServerDb &db, const std::vector<ImportedSale> &sales,
+                                             const std::function<void(const ImportedSale &, const SaleResolution &)> &logProblems);
+
 // Marks the sale of the cancelled key as cancelled and keeps the cancellation document. Exception naming
 // the key when no sale has it.
 void CancelSale(const ServerDb &db, const ImportedSale &cancellation);

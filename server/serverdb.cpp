@@ -176,6 +176,19 @@ QSqlDatabase ServerDb::Connection() const
     return db;
 }
 
+void ServerDb::Savepoint(const std::function<void()> &fn) const
+{
+    Exec(QStringLiteral("SAVEPOINT vnd_parte"), {}, "abrir o ponto de retorno da transação");
+    try {
+        fn();
+    } catch (...) {
+        Exec(QStringLiteral("ROLLBACK TO SAVEPOINT vnd_parte"), {}, "desfazer a parte da transação");
+        Exec(QStringLiteral("RELEASE SAVEPOINT vnd_parte"), {}, "desfazer a parte da transação");
+        throw;
+    }
+    Exec(QStringLiteral("RELEASE SAVEPOINT vnd_parte"), {}, "confirmar a parte da transação");
+}
+
 QSqlQuery ServerDb::Exec(const QString &sql, const QVariantList &binds, const char *action) const
 {
     if (binds.isEmpty()) {

@@ -82,6 +82,9 @@ public:
     // sale's own commit, which flushes the log's records too (SQLite's journal and PostgreSQL's are written
     // in order); a power cut between the two loses a log line of a sale that was not stored either.
     void WriteDeferredSync(const std::function<void()> &fn) const;
+    // Inside Write: runs fn under a savepoint, so that a failure takes back fn's rows alone and the
+    // transaction goes on (PostgreSQL would refuse every later statement). Rethrows fn's exception.
+    void Savepoint(const std::function<void()> &fn) const;
     // SQLite only: runs a read with the engine's own interface and hands each row to fn, which reads its
     // columns in place (a page of documents is megabytes; Qt would copy each value twice); fn returning
     // false stops. Values are bound as Exec binds them. Exception as Exec's on failure.

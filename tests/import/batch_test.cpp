@@ -181,8 +181,9 @@ TEST(ImportBatch, FilesRemovedOrRewrittenWhileTheBatchRunsAreNeverFiledUnimporte
         batch.Write(QString::fromLatin1(name), Nfce());
     const QByteArray rewritten = Nfce();
     int stores = 0;
+    import.vendasPorChamada = 1; // each file answered before the next is read
     import.onRemoteCall = [&](const QString &method) {
-        if (method != QLatin1String("setValidaGravaVenda"))
+        if (method != QLatin1String("setValidaGravaVendas"))
             return;
         ++stores;
         if (stores == 1)
@@ -224,8 +225,9 @@ TEST(ImportBatch, LostConnectionEndsTheBatchAndLeavesTheFileInPlace)
     batch.Write(QStringLiteral("a.xml"), Nfce());
     batch.Write(QStringLiteral("b.xml"), Nfce());
     int checks = 0;
+    import.vendasPorChamada = 1;
     import.onRemoteCall = [&](const QString &method) {
-        if (method == QLatin1String("setValidaGravaVenda") && ++checks == 2)
+        if (method == QLatin1String("setValidaGravaVendas") && ++checks == 2)
             own.Stop();
     };
     import.stDirXml = batch.Dir();

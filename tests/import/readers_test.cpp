@@ -115,7 +115,7 @@ TEST(ImportReaders, NfceLiteralFillsTheSetsAsWrittenAndWithoutBranchStoresNothin
     EXPECT_EQ(batch.calls.value(QStringLiteral("getFilialNFce")), 1);
     EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaXml")), 1);
     EXPECT_EQ(batch.calls.value(QStringLiteral("setVendasNfce")), 0);
-    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaGravaVenda")), 0);
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaGravaVendas")), 0);
     EXPECT_EQ(batch.Where(QStringLiteral("nota.xml")), QStringLiteral("Xml Erro/nota.xml"));
 }
 
@@ -161,7 +161,7 @@ TEST(ImportReaders, SatCouponValuesChangeDiscountsAndSurcharges)
     EXPECT_EQ(batch.calls.value(QStringLiteral("getFilial")), 1);
     EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaXml")), 1);
     EXPECT_EQ(batch.calls.value(QStringLiteral("setVendas")), 0);
-    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaGravaVenda")), 0);
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaGravaVendas")), 0);
     EXPECT_EQ(batch.Where(QStringLiteral("AD-cupom.xml")), QStringLiteral("Xml Erro/AD-cupom.xml"));
 
     // No change: only the MP rows.
@@ -192,8 +192,8 @@ TEST(ImportReaders, SatBatchSendsEachCouponOnceAndLooksUpOncePerSerial)
         batch.Run();
     }
     EXPECT_EQ(batch.calls.value(QStringLiteral("getFilial")), 1);
-    // Each coupon validated and stored in one call.
-    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaGravaVenda")), 3);
+    // The coupons validated and stored together, in one call.
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaGravaVendas")), 1);
     EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaXml")), 0);
     EXPECT_EQ(batch.calls.value(QStringLiteral("setVendas")), 0);
     for (const Sale &s : sales)
@@ -371,7 +371,7 @@ TEST(ImportReaders, BranchThatWouldLeaveItsFolderCountsAsNone)
     }
     EXPECT_EQ(batch.globals.stFilial, QString());
     EXPECT_EQ(batch.calls.value(QStringLiteral("setVendasNfce")), 0);
-    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaGravaVenda")), 0);
+    EXPECT_EQ(batch.calls.value(QStringLiteral("setValidaGravaVendas")), 0);
     EXPECT_EQ(batch.Where(QStringLiteral("nota.xml")), QStringLiteral("Xml Erro/nota.xml"));
     EXPECT_EQ(QDir(batch.Dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               (QStringList{QStringLiteral("Xml Erro"), QStringLiteral("Xml Processados")}));

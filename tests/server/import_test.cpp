@@ -363,6 +363,84 @@ TEST_P(ImportTest, ValidationAndStoreInOneCallAnswerAsTheTwoCalls)
               1);
 }
 
+TEST_P(ImportTest, SalesSentTogetherAreAnsweredOneByOneInOneTransaction)
+{
+    const QString batch = NewBatch();
+    const Sale first = Make(DocKind::Nfce), refused = Make(DocKind::Nfce), coupon = Make(DocKind::Sat);
+    const Sale broken = [] {
+        SaleOptions o;
+        o.kind = DocKind::Nfce;
+        o.branchCode = Gen().Branches().first().code;
+        o.minItems = 2;
+        return Gen().MakeSale(o);
+    }();
+    const QVariantList good = SaleArray(first, Found(first, batch));
+    const QVariantList unknownProduct =
+        WithItemField(SaleArray(refused, Found(refused, batch)), 0, QStringLiteral("CDPRODUTO"), QStringLiteral("NAOEXISTE"));
+    // A sale the checks pass and the database refuses in the middle, after its VENDA row went in: a
+    // trigger of the test's own fails its second item.
+    ASSERT_GE(broken.items.size(), 2u);
+    {
+        const vnd::server::ServerDb db(Prepared().DbUrl());
+        const QString key = broken.accessKey;
+        db.Write([&] {
+            if (GetParam() == Engine::PostgreSQL) {
+                db.Exec(QStringLiteral("CREATE OR REPLACE FUNCTION TESTE_RECUSA() RETURNS trigger AS $$ BEGIN "
+                                       "IF NEW.NRSEQUITVEND <> '001' AND EXISTS (SELECT 1 FROM VENDA WHERE IDVENDA = "
+                                       "NEW.IDVENDA AND NRACESSONFCE = '%1') THEN RAISE EXCEPTION 'recusado pelo banco'; "
+                                       "END IF; RETURN NEW; END $$ LANGUAGE plpgsql")
+                            .arg(key));
+                db.Exec(QStringLiteral("CREATE TRIGGER TESTE_RECUSA BEFORE INSERT ON VENDAITEM FOR EACH ROW EXECUTE "
+                                       "FUNCTION TESTE_RECUSA()"));
+            } else {
+                db.Exec(QStringLiteral("CREATE TRIGGER TESTE_RECUSA BEFORE INSERT ON VENDAITEM WHEN NEW.NRSEQUITVEND <> "
+                                       "'001' AND EXISTS (SELECT 1 FROM VENDA WHERE IDVENDA = NEW.IDVENDA AND "
+                                       "NRACESSONFCE = '%1') BEGIN SELECT RAISE(ABORT, 'recusado pelo banco'); END")
+                            .arg(key));
+            }
+        });
+    }
+    const QVariantList failing = SaleArray(broken, Found(broken, batch));
+    const QVariantList list{QVariant(good), QVariant(unknownProduct), QVariant(failing),
+                            QVariant(SaleArray(coupon, Found(coupon, batch))), QVariant(good)};
+    const QVariantList answer = CheckResultServ(Send("setValidaGravaVendas", list)).toList();
+    ASSERT_EQ(answer.size(), 5);
+    EXPECT_EQ(answer[0].toInt(), 1);
+    EXPECT_EQ(answer[0].typeId() == QMetaType::QString, false);
+    // Refused with the message the one-sale call gives.
+    EXPECT_THAT(answer[1].toString().toStdString(), testing::HasSubstr("Produto NAOEXISTE não cadastrado"));
+    EXPECT_THAT(answer[1].toString().toStdString(), testing::HasSubstr("não foi gravada"));
+    EXPECT_THAT(answer[2].toString().toStdString(), testing::HasSubstr("recusado pelo banco"));
+    // The sales after a failed one are stored (PostgreSQL goes on past the failed statement).
+    EXPECT_EQ(answer[3].toInt(), 1);
+    EXPECT_NE(answer[3].typeId(), QMetaType::QString);
+    EXPECT_EQ(answer[4].toInt(), 0); // the first one again: already held
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE = ?"), {first.accessKey}), 1);
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE IN (?, ?)"),
+                    {refused.accessKey, broken.accessKey}),
+              0);
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE = ?"), {coupon.StoredAccessKey()}), 1);
+    // Nothing of the failed sale stayed behind, and the refused one's problem is in the batch's log.
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDAITEM WHERE IDVENDA NOT IN (SELECT IDVENDA FROM VENDA)"), {}), 0);
+    EXPECT_TRUE(Has(Log(batch), "E", "Produto NAOEXISTE não cadastrado"));
+    {
+        const vnd::server::ServerDb db(Prepared().DbUrl());
+        db.Write([&] { db.Exec(QStringLiteral("DROP TRIGGER TESTE_RECUSA%1").arg(GetParam() == Engine::PostgreSQL ? QStringLiteral(" ON VENDAITEM") : QString())); });
+    }
+
+    // A list that cannot be read is refused whole, before anything is written.
+    const Sale unsent = Make(DocKind::Nfce);
+    QVariantList noBatch = SaleArray(unsent, Found(unsent, batch));
+    noBatch[9] = QString();
+    const TServerResult refusedWhole =
+        Send("setValidaGravaVendas", {QVariant(SaleArray(unsent, Found(unsent, batch))), QVariant(noBatch)});
+    EXPECT_FALSE(refusedWhole.ok);
+    EXPECT_THAT(refusedWhole.error.toStdString(), testing::HasSubstr("vetor da venda 2"));
+    EXPECT_FALSE(Send("setValidaGravaVendas", QVariantList(501, QVariant(good))).ok);
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE = ?"), {unsent.accessKey}), 0);
+    EXPECT_EQ(CheckResultServ(Send("setValidaGravaVendas", {})).toList().size(), 0);
+}
+
 TEST_P(ImportTest, RefusedSaleInOneCallKeepsItsLogAndTheStoresMessage)
 {
     const Sale sale = Make(DocKind::Nfce);
