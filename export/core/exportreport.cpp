@@ -244,7 +244,16 @@ void ExportReport::AddFile(const QString &path, const assembly::SaleFile &file, 
     std::unique_lock lock(m_mutex);
     m_done.wait(lock, [this] { return m_jobs.size() < kMaxQueued; });
     File f;
-    f.path = path.toUtf8();
+    const QByteArray utf8 = path.toUtf8();
+    constexpr qsizetype kBlock = 1 << 20;
+    if (m_paths.empty() || m_paths.back().size() + utf8.size() > std::max(kBlock, utf8.size())) {
+        m_paths.emplace_back();
+        m_paths.back().reserve(std::max(kBlock, utf8.size()));
+    }
+    f.pathBlock = quint32(m_paths.size() - 1);
+    f.pathAt = quint32(m_paths.back().size());
+    f.pathSize = quint32(utf8.size());
+    m_paths.back().append(utf8);
     f.archive = archive;
     f.unsignedEvent = file.unsignedEvent;
     m_files.push_back(f);
@@ -316,7 +325,7 @@ QStringList ExportReport::InvalidSignatures(int max) const
         if (out.size() >= max)
             break;
         if (f.reason)
-            out << QFileInfo(f.Path()).fileName() + QStringLiteral(": ") + Reason(f);
+            out << QFileInfo(Path(f)).fileName() + QStringLiteral(": ") + Reason(f);
     }
     return out;
 }
@@ -325,6 +334,11 @@ int ExportReport::InvalidSignatureCount() const
 {
     std::lock_guard lock(m_mutex);
     return int(std::count_if(m_files.begin(), m_files.end(), [](const File &f) { return f.reason != 0; }));
+}
+
+QString ExportReport::Path(const File &f) const
+{
+    return QString::fromUtf8(m_paths.at(f.pathBlock).constData() + f.pathAt, qsizetype(f.pathSize));
 }
 
 QString ExportReport::Reason(const File &f) const { return f.reason ? m_reasons.at(qsizetype(f.reason) - 1) : QString(); }
@@ -383,7 +397,7 @@ void ExportReport::Csv(const QDateTime &finished, const std::vector<Archive> &ar
                                : f.reason ? QStringLiteral("assinatura inválida: ") + Reason(f)
                                                       : QStringLiteral("assinatura válida");
         row(CsvRow({{"tipo", QStringLiteral("arquivo")},
-                        {"arquivo", f.Path()},
+                        {"arquivo", Path(f)},
                         {"arquivo_compactado", archive},
                         {"tamanho", QString::number(f.size)},
                         {"sha256", f.Sha256Hex()},
@@ -391,11 +405,11 @@ void ExportReport::Csv(const QDateTime &finished, const std::vector<Archive> &ar
     }
     for (const File &f : m_files)
         if (f.reason)
-            row(CsvRow({{"tipo", QStringLiteral("assinatura inválida")}, {"arquivo", f.Path()}, {"detalhe", Reason(f)}}));
+            row(CsvRow({{"tipo", QStringLiteral("assinatura inválida")}, {"arquivo", Path(f)}, {"detalhe", Reason(f)}}));
     for (const File &f : m_files)
         if (f.unsignedEvent)
             row(CsvRow({{"tipo", QStringLiteral("evento sem assinatura")},
-                            {"arquivo", f.Path()},
+                            {"arquivo", Path(f)},
                             {"detalhe", QStringLiteral("evento de cancelamento reconstruído sem assinatura (o sistema "
                                                        "não tem o certificado do emitente)")}}));
     for (const QString &failure : m_failures)
@@ -548,7 +562,7 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
         if (!f.reason)
             continue;
         if (listed++ < kMaxPdfFiles)
-            row(problems, {QStringLiteral("assinatura inválida"), QFileInfo(f.Path()).fileName(), Reason(f)});
+            row(problems, {QStringLiteral("assinatura inválida"), QFileInfo(Path(f)).fileName(), Reason(f)});
         else
             ++left;
     }
@@ -557,7 +571,7 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
         if (!f.unsignedEvent)
             continue;
         if (listed++ < kMaxPdfFiles)
-            row(problems, {QStringLiteral("evento sem assinatura"), QFileInfo(f.Path()).fileName(),
+            row(problems, {QStringLiteral("evento sem assinatura"), QFileInfo(Path(f)).fileName(),
                            QStringLiteral("reconstruído sem o certificado do emitente")});
         else
             ++left;
@@ -582,8 +596,8 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
             row(written, {a.name, a.size, QString::fromLatin1(a.sha256)});
         for (const File &f : m_files)
             row(written, {f.archive >= 0 && size_t(f.archive) < archives.size()
-                              ? archives[f.archive].name + QLatin1Char('/') + f.Path()
-                              : f.Path(),
+                              ? archives[f.archive].name + QLatin1Char('/') + Path(f)
+                              : Path(f),
                           f.size, f.Sha256Hex()});
     } else {
         filesDef.name = archives.empty() ? QStringLiteral("Arquivos gravados por pasta (cada arquivo com seu SHA-256 no CSV)")
@@ -600,7 +614,7 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
         } else {
             std::map<QString, std::pair<int, qint64>> folders;
             for (const File &f : m_files) {
-                auto &[count, bytes] = folders[QFileInfo(f.Path()).path()];
+                auto &[count, bytes] = folders[QFileInfo(Path(f)).path()];
                 ++count;
                 bytes += f.size;
             }

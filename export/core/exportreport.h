@@ -89,13 +89,13 @@ private:
     // One per file written, kept to the end of the run: a million of them must stay small.
     struct File
     {
-        QByteArray path; // UTF-8, relative to the folder or to the archive
         qint64 size = 0;
         std::array<unsigned char, 32> sha256{};
+        // The path, relative to the folder or to the archive, in UTF-8 in m_paths: block, offset, size.
+        quint32 pathBlock = 0, pathAt = 0, pathSize = 0;
         int archive = -1;
         quint32 reason = 0; // 1 + its index in m_reasons when the signature fails, else 0
         bool unsignedEvent = false, checked = false;
-        QString Path() const { return QString::fromUtf8(path); }
         QString Sha256Hex() const;
     };
     struct Job
@@ -123,6 +123,7 @@ private:
 
     void Work();
     QString Reason(const File &f) const; // why its signature failed; empty when it did not
+    QString Path(const File &f) const;
     // Every row of the CSV, header first, handed to row in order.
     void Csv(const QDateTime &finished, const std::vector<Archive> &archives,
              const std::function<void(const QString &)> &row) const;
@@ -134,6 +135,7 @@ private:
     std::deque<File> m_files;     // guarded by m_mutex while workers run
     QStringList m_archives;
     QStringList m_failures;
+    std::vector<QByteArray> m_paths;  // the files' paths one after the other, in blocks of a megabyte
     QStringList m_reasons;            // the distinct reasons of failed signatures, shared by the files
     QHash<QString, quint32> m_reasonIndex;
     int m_sales = 0;
