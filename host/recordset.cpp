@@ -57,6 +57,7 @@ void TClientDataSet::CreateDataSet()
 {
     m_rows.clear();
     m_deleted.clear();
+    m_pool.Clear();
     m_state = TDataSetState::Browse;
     m_current = -1;
     m_eof = m_bof = true;
@@ -68,6 +69,7 @@ void TClientDataSet::Close()
 {
     m_rows.clear();
     m_deleted.clear();
+    m_pool.Clear();
     m_state = TDataSetState::Inactive;
     m_current = -1;
     m_eof = m_bof = true;
@@ -82,6 +84,7 @@ void TClientDataSet::EmptyDataSet()
         Cancel();
     m_rows.clear();
     m_deleted.clear();
+    m_pool.Clear();
     m_current = -1;
     m_eof = m_bof = true;
     NotifyData();
@@ -105,7 +108,7 @@ QVariant TClientDataSet::CurrentValue(int field) const
         return m_buffer.at(size_t(field));
     if (m_current < 0 || m_current >= int(m_rows.size()))
         return {}; // no current row: every field reads as null
-    return m_rows[m_current].values.At(size_t(field));
+    return m_rows[m_current].values.At(size_t(field), &m_pool);
 }
 
 
@@ -140,7 +143,7 @@ void TClientDataSet::Edit()
         return;
     if (m_current < 0 || m_current >= int(m_rows.size()))
         throw Exception(QStringLiteral("Não há registro para editar"));
-    m_buffer = m_rows[m_current].values.Unpack(m_defs.size());
+    m_buffer = m_rows[m_current].values.Unpack(m_defs.size(), &m_pool);
     m_state = TDataSetState::Edit;
     emit stateChanged();
 }
@@ -149,15 +152,16 @@ void TClientDataSet::Post()
 {
     if (m_state == TDataSetState::Insert) {
         Row row;
-        row.values = PackedRow(m_buffer);
+        row.values = PackedRow(m_buffer, &m_pool);
         row.status = RowStatus::Inserted;
         m_rows.insert(m_rows.begin() + m_insertAt, std::move(row));
         m_current = m_insertAt;
         m_eof = m_bof = false;
     } else if (m_state == TDataSetState::Edit) {
         Row &row = m_rows[m_current];
-        PackedRow edited(m_buffer);
-        if (row.values != edited) {
+        // Compared as values: a text may be pooled in one packing and not in another.
+        if (row.values.Unpack(m_defs.size(), &m_pool) != m_buffer) {
+            PackedRow edited(m_buffer, &m_pool);
             if (row.status == RowStatus::Unchanged) {
                 row.original = std::move(row.values);
                 row.status = RowStatus::Modified;
@@ -207,7 +211,7 @@ bool TClientDataSet::Passes(int row) const
         return true;
     const PackedRow &values = m_rows[row].values;
     for (const auto &[field, wanted] : m_filterTerms)
-        if (values.At(size_t(field)).toByteArray() != wanted)
+        if (values.At(size_t(field), &m_pool).toByteArray() != wanted)
             return false;
     return true;
 }
@@ -306,7 +310,7 @@ QVariant TClientDataSet::RowValue(int row, int field) const
 {
     if (field < 0 || size_t(field) >= m_defs.size())
         throw Exception(QStringLiteral("Campo %1 fora da tabela").arg(field));
-    return m_rows.at(size_t(row)).values.At(size_t(field));
+    return m_rows.at(size_t(row)).values.At(size_t(field), &m_pool);
 }
 
 TField TClientDataSet::FieldByName(const QString &name)

@@ -215,6 +215,7 @@ private:
     std::vector<TGetTextEvent> m_getText;
     std::vector<Row> m_rows;
     std::vector<vnd::recordset::PackedRow> m_deleted;
+    vnd::recordset::TextPool m_pool; // of the rows above: emptied only with them
     TDataSetState m_state = TDataSetState::Inactive;
     int m_current = -1;
     bool m_eof = true;

@@ -158,7 +158,7 @@ const TFieldDef &TField::Def() const { return m_owner->m_defs.at(m_index); }
 QVariant TField::Value() const
 {
     if (m_row >= 0)
-        return m_owner->m_rows.at(size_t(m_row)).values.At(size_t(m_index));
+        return m_owner->m_rows.at(size_t(m_row)).values.At(size_t(m_index), &m_owner->m_pool);
     return m_owner->CurrentValue(m_index);
 }
 

@@ -33,7 +33,8 @@ struct RowWriter final : PackedRow::Visitor
 {
     vnd::JsonWriter &w;
     const std::vector<TFieldDef> &defs;
-    RowWriter(vnd::JsonWriter &writer, const std::vector<TFieldDef> &d) : w(writer), defs(d) {}
+    const TextPool &pool;
+    RowWriter(vnd::JsonWriter &writer, const std::vector<TFieldDef> &d, const TextPool &p) : w(writer), defs(d), pool(p) {}
     void Text(size_t field, const char *utf8, qsizetype size) override
     {
         const TFieldType t = defs[field].type;
@@ -46,7 +47,7 @@ struct RowWriter final : PackedRow::Visitor
     void Write(const PackedRow &row)
     {
         w.BeginArray();
-        row.Visit(defs.size(), *this);
+        row.Visit(defs.size(), *this, &pool);
         w.EndArray();
     }
 };
@@ -74,7 +75,7 @@ TDataPacket TClientDataSet::Data() const
     qsizetype estimate = 64;
     std::vector<QVariant> values;
     if (!m_rows.empty()) {
-        m_rows.front().values.Unpack(values, m_defs.size());
+        m_rows.front().values.Unpack(values, m_defs.size(), &m_pool);
         for (const QVariant &v : values)
             estimate += v.typeId() == QMetaType::QByteArray ? v.toByteArray().size() + 8 : 24;
         estimate *= qsizetype(m_rows.size());
@@ -84,7 +85,7 @@ TDataPacket TClientDataSet::Data() const
     WriteFields(w, m_defs);
     w.Key("rows");
     w.BeginArray();
-    RowWriter rows(w, m_defs);
+    RowWriter rows(w, m_defs, m_pool);
     for (const Row &row : m_rows)
         rows.Write(row.values);
     w.EndArray();
@@ -183,7 +184,7 @@ TDataPacket TClientDataSet::Delta() const
     }
     w.Key("rows");
     w.BeginArray();
-    RowWriter writer(w, m_defs);
+    RowWriter writer(w, m_defs, m_pool);
     for (const PackedRow *row : rows)
         writer.Write(*row);
     w.EndArray();
@@ -231,6 +232,7 @@ void TClientDataSet::SetData(const TDataPacket &packet)
         Cancel();
     m_rows.clear();
     m_deleted.clear();
+    m_pool.Clear();
     ReadRows(packet.json, false);
     if (m_state == TDataSetState::Inactive) {
         m_state = TDataSetState::Browse;
@@ -341,7 +343,7 @@ void TClientDataSet::ReadRows(const QByteArray &json, bool appendAsInserted)
                         values[field] = Normalise(field, v);
                     }
                 }
-                row.values = PackedRow(values);
+                row.values = PackedRow(values, &m_pool);
                 m_rows.push_back(std::move(row));
             }
         } else {

@@ -28,6 +28,7 @@ enum Tag : unsigned char {
     kBytes,        // QByteArray: length (varint), bytes
     kNullBytes,    // a null QByteArray
     kOther,        // anything else: length (varint), QDataStream of the QVariant
+    kPooled,       // QByteArray held in the record set's pool: its index (varint)
 };
 
 void PutVarint(QByteArray &out, uint64_t v)
@@ -45,6 +46,7 @@ struct Reader
 {
     const unsigned char *p;
     const unsigned char *end;
+    const TextPool *pool;
 
     uint64_t Varint()
     {
@@ -100,6 +102,7 @@ struct Reader
             return QByteArray(reinterpret_cast<const char *>(Take(n)), qsizetype(n));
         }
         case kNullBytes: return QByteArray();
+        case kPooled: return Pooled();
         case kOther: {
             const uint64_t n = Varint();
             const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(Take(n)), qsizetype(n));
@@ -112,6 +115,14 @@ struct Reader
         throw Exception(QStringLiteral("Linha da tabela em memória danificada"));
     }
 
+    const QByteArray &Pooled()
+    {
+        const uint64_t index = Varint();
+        if (!pool || index >= TextPool::kMaxTexts)
+            throw Exception(QStringLiteral("Linha da tabela em memória danificada"));
+        return pool->At(quint32(index));
+    }
+
     void Skip()
     {
         switch (*Take(1)) {
@@ -121,6 +132,7 @@ struct Reader
         case kInvalidTime:
         case kNullBytes: return;
         case kInteger:
+        case kPooled:
         case kUtcTime: Varint(); return;
         case kDouble: Take(sizeof(double)); return;
         case kLocalTime:
@@ -135,7 +147,7 @@ struct Reader
     }
 };
 
-void Put(QByteArray &out, const QVariant &v)
+void Put(QByteArray &out, const QVariant &v, size_t field, TextPool *pool)
 {
     if (!v.isValid()) {
         out.append(char(kNull));
@@ -159,6 +171,13 @@ void Put(QByteArray &out, const QVariant &v)
         if (b.isNull()) {
             out.append(char(kNullBytes));
             return;
+        }
+        if (pool) {
+            if (const qint64 index = pool->Find(field, b); index >= 0) {
+                out.append(char(kPooled));
+                PutVarint(out, uint64_t(index));
+                return;
+            }
         }
         out.append(char(kBytes));
         PutVarint(out, uint64_t(b.size()));
@@ -198,13 +217,43 @@ void Put(QByteArray &out, const QVariant &v)
 
 } // namespace
 
-PackedRow::PackedRow(const std::vector<QVariant> &values)
+qint64 TextPool::Find(size_t field, const QByteArray &text)
+{
+    if (text.size() > kLongest)
+        return -1;
+    if (const auto found = m_index.constFind(text); found != m_index.constEnd())
+        return *found;
+    if (field >= m_recent.size())
+        m_recent.resize(field + 1);
+    Recent &recent = m_recent[field];
+    for (const QByteArray &seen : recent.texts) {
+        if (seen.size() == text.size() && !seen.isNull() && seen == text) {
+            if (m_texts.size() >= kMaxTexts)
+                return -1;
+            m_texts.push_back(text);
+            m_index.insert(text, quint32(m_texts.size() - 1));
+            return qint64(m_texts.size() - 1);
+        }
+    }
+    recent.texts[recent.next] = text;
+    recent.next = (recent.next + 1) % 4;
+    return -1;
+}
+
+void TextPool::Clear()
+{
+    m_texts.clear();
+    m_index.clear();
+    m_recent.clear();
+}
+
+PackedRow::PackedRow(const std::vector<QVariant> &values, TextPool *pool)
 {
     QByteArray out;
     out.reserve(qsizetype(values.size()) * 4 + 64);
     out.append(4, '\0');
-    for (const QVariant &v : values)
-        Put(out, v);
+    for (size_t i = 0; i < values.size(); ++i)
+        Put(out, values[i], i, pool);
     if (out.size() > std::numeric_limits<uint32_t>::max())
         throw Exception(QStringLiteral("Linha grande demais para a tabela em memória"));
     const uint32_t size = uint32_t(out.size() - 4);
@@ -249,9 +298,9 @@ uint32_t PackedRow::Size() const
     return size;
 }
 
-QVariant PackedRow::At(size_t field) const
+QVariant PackedRow::At(size_t field, const TextPool *pool) const
 {
-    Reader r{m_block ? m_block + 4 : nullptr, m_block ? m_block + 4 + Size() : nullptr};
+    Reader r{m_block ? m_block + 4 : nullptr, m_block ? m_block + 4 + Size() : nullptr, pool};
     for (size_t i = 0; i < field; ++i) {
         if (r.p == r.end)
             return {};
@@ -260,29 +309,33 @@ QVariant PackedRow::At(size_t field) const
     return r.p == r.end ? QVariant() : r.Value();
 }
 
-std::vector<QVariant> PackedRow::Unpack(size_t fields) const
+std::vector<QVariant> PackedRow::Unpack(size_t fields, const TextPool *pool) const
 {
     std::vector<QVariant> values;
-    Unpack(values, fields);
+    Unpack(values, fields, pool);
     return values;
 }
 
-void PackedRow::Unpack(std::vector<QVariant> &values, size_t fields) const
+void PackedRow::Unpack(std::vector<QVariant> &values, size_t fields, const TextPool *pool) const
 {
     values.assign(fields, QVariant());
-    Reader r{m_block ? m_block + 4 : nullptr, m_block ? m_block + 4 + Size() : nullptr};
+    Reader r{m_block ? m_block + 4 : nullptr, m_block ? m_block + 4 + Size() : nullptr, pool};
     for (size_t i = 0; i < fields && r.p != r.end; ++i)
         values[i] = r.Value();
 }
 
-void PackedRow::Visit(size_t fields, Visitor &visitor) const
+void PackedRow::Visit(size_t fields, Visitor &visitor, const TextPool *pool) const
 {
-    Reader r{m_block ? m_block + 4 : nullptr, m_block ? m_block + 4 + Size() : nullptr};
+    Reader r{m_block ? m_block + 4 : nullptr, m_block ? m_block + 4 + Size() : nullptr, pool};
     for (size_t i = 0; i < fields; ++i) {
         if (r.p != r.end && *r.p == kBytes) {
             ++r.p;
             const uint64_t n = r.Varint();
             visitor.Text(i, reinterpret_cast<const char *>(r.Take(n)), qsizetype(n));
+        } else if (r.p != r.end && *r.p == kPooled) {
+            ++r.p;
+            const QByteArray &text = r.Pooled();
+            visitor.Text(i, text.constData(), text.size());
         } else {
             visitor.Value(i, r.p == r.end ? QVariant() : r.Value());
         }

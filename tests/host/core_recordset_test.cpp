@@ -276,4 +276,22 @@ TEST(RecordSet, PackedRowsGiveBackEveryValueAsStored)
     changed[1] = false;
     EXPECT_TRUE(PackedRow(changed) != row);
     EXPECT_TRUE(PackedRow(std::vector<QVariant>(3)) != PackedRow(std::vector<QVariant>(4)));
+
+    // With a pool: a text repeated down a column is held once, and every row reads back its own values.
+    vnd::recordset::TextPool pool;
+    std::vector<PackedRow> rows;
+    std::vector<std::vector<QVariant>> sent;
+    for (int i = 0; i < 50; ++i) {
+        sent.push_back({QByteArray("https://www.sefaz.example/nfce/consulta"), QByteArray::number(i),
+                        QByteArray(i % 2 ? "S" : "N"), QByteArray(200, char('a' + i % 26))});
+        rows.emplace_back(sent.back(), &pool);
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].Unpack(4, &pool), sent[i]) << i;
+        EXPECT_EQ(rows[i].At(2, &pool), sent[i][2]) << i;
+    }
+    EXPECT_NE(rows[10].Unpack(4, &pool), rows[11].Unpack(4, &pool));
+    // The long text stays in each row; the site, the tick and nothing else go to the pool.
+    EXPECT_EQ(pool.Find(3, QByteArray(200, 'a')), -1);
+    EXPECT_GE(pool.Find(0, QByteArray("https://www.sefaz.example/nfce/consulta")), 0);
 }
