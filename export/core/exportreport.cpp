@@ -243,24 +243,21 @@ void ExportReport::AddFile(const QString &path, const assembly::SaleFile &file, 
     }
     std::unique_lock lock(m_mutex);
     m_done.wait(lock, [this] { return m_jobs.size() < kMaxQueued; });
-    File f;
-    const QByteArray utf8 = path.toUtf8();
-    constexpr qsizetype kBlock = 1 << 20;
-    if (m_paths.empty() || m_paths.back().size() + utf8.size() > std::max(kBlock, utf8.size())) {
-        m_paths.emplace_back();
-        m_paths.back().reserve(std::max(kBlock, utf8.size()));
+    if (!m_spool) {
+        m_spool = std::make_unique<QTemporaryFile>(QDir(QDir::tempPath()).filePath(QStringLiteral("vnd-resumo-XXXXXX")));
+        if (!m_spool->open())
+            throw Exception(QStringLiteral("Não foi possível criar o arquivo temporário do resumo em %1: %2")
+                                .arg(QDir::toNativeSeparators(QDir::tempPath()), m_spool->errorString()));
     }
-    f.pathBlock = quint32(m_paths.size() - 1);
-    f.pathAt = quint32(m_paths.back().size());
-    f.pathSize = quint32(utf8.size());
-    m_paths.back().append(utf8);
+    File f;
+    f.path = path.toUtf8();
     f.archive = archive;
     f.unsignedEvent = file.unsignedEvent;
-    m_files.push_back(f);
+    m_window.push_back(std::move(f));
     // The notes and coupons are checked; a cancellation event ("-pro-can.xml") is the authority's
     // record of the cancellation, listed but not checked.
     const bool verify = !file.unsignedEvent && !file.name.endsWith(QLatin1String("-pro-can.xml"));
-    m_jobs.push_back({m_files.size() - 1, file.content, verify});
+    m_jobs.push_back({m_fileCount++, file.content, verify});
     lock.unlock();
     m_wake.notify_one();
 }
@@ -293,7 +290,7 @@ void ExportReport::Work()
                 invalid = r.motivo.isEmpty() ? QStringLiteral("assinatura ausente ou ilegível") : r.motivo;
         }
         lock.lock();
-        File &f = m_files[job.index];
+        File &f = m_window[job.index - m_retired];
         f.size = job.content.size() + 2;
         f.sha256 = sha256;
         if (!invalid.isEmpty()) {
@@ -306,6 +303,8 @@ void ExportReport::Work()
             f.reason = *found;
         }
         f.checked = job.verify;
+        f.done = true;
+        Retire();
         --m_busy;
         m_done.notify_all();
     }
@@ -317,28 +316,91 @@ void ExportReport::Wait()
     m_done.wait(lock, [this] { return m_jobs.empty() && m_busy == 0; });
 }
 
+// A file's record in the temporary file: archive, size, digest, reason, flags, path size, path.
+void ExportReport::Retire()
+{
+    while (!m_window.empty() && m_window.front().done) {
+        const File &f = m_window.front();
+        m_invalidCount += f.reason ? 1 : 0;
+        if (m_spoolError.isEmpty()) {
+            QByteArray record;
+            const qint32 archive = f.archive;
+            const quint32 pathSize = quint32(f.path.size());
+            const quint8 flags = quint8((f.unsignedEvent ? 1 : 0) | (f.checked ? 2 : 0));
+            record.append(reinterpret_cast<const char *>(&archive), sizeof archive);
+            record.append(reinterpret_cast<const char *>(&f.size), sizeof f.size);
+            record.append(reinterpret_cast<const char *>(f.sha256.data()), qsizetype(f.sha256.size()));
+            record.append(reinterpret_cast<const char *>(&f.reason), sizeof f.reason);
+            record.append(char(flags));
+            record.append(reinterpret_cast<const char *>(&pathSize), sizeof pathSize);
+            record.append(f.path);
+            if (m_spool->write(record) != record.size())
+                m_spoolError = m_spool->errorString();
+        }
+        m_window.pop_front();
+        ++m_retired;
+    }
+}
+
+void ExportReport::ForEachFile(const std::function<void(const File &, const QString &path)> &fn) const
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_window.empty())
+            throw Exception(QStringLiteral("O resumo foi pedido antes do fim da conferência dos arquivos."));
+        if (m_spool && m_spoolError.isEmpty() && !m_spool->flush())
+            m_spoolError = m_spool->errorString();
+        if (!m_spoolError.isEmpty())
+            throw Exception(QStringLiteral("Erro ao gravar o arquivo temporário do resumo %1: %2")
+                                .arg(QDir::toNativeSeparators(m_spool->fileName()), m_spoolError));
+    }
+    if (!m_spool)
+        return;
+    QFile in(m_spool->fileName());
+    if (!in.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("Não foi possível ler o arquivo temporário do resumo %1: %2")
+                            .arg(QDir::toNativeSeparators(in.fileName()), in.errorString()));
+    File f;
+    constexpr qsizetype kHead = 4 + 8 + 32 + 4 + 1 + 4;
+    for (size_t n = 0; n < m_retired; ++n) {
+        const QByteArray head = in.read(kHead);
+        if (head.size() != kHead)
+            throw Exception(QStringLiteral("Arquivo temporário do resumo %1 incompleto.").arg(QDir::toNativeSeparators(in.fileName())));
+        const char *p = head.constData();
+        qint32 archive;
+        quint32 pathSize;
+        std::memcpy(&archive, p, 4);
+        std::memcpy(&f.size, p + 4, 8);
+        std::memcpy(f.sha256.data(), p + 12, 32);
+        std::memcpy(&f.reason, p + 44, 4);
+        const quint8 flags = quint8(p[48]);
+        std::memcpy(&pathSize, p + 49, 4);
+        f.archive = archive;
+        f.unsignedEvent = flags & 1;
+        f.checked = flags & 2;
+        f.path = in.read(pathSize);
+        if (f.path.size() != qsizetype(pathSize))
+            throw Exception(QStringLiteral("Arquivo temporário do resumo %1 incompleto.").arg(QDir::toNativeSeparators(in.fileName())));
+        fn(f, QString::fromUtf8(f.path));
+    }
+}
+
 QStringList ExportReport::InvalidSignatures(int max) const
 {
-    std::lock_guard lock(m_mutex);
     QStringList out;
-    for (const File &f : m_files) {
-        if (out.size() >= max)
-            break;
-        if (f.reason)
-            out << QFileInfo(Path(f)).fileName() + QStringLiteral(": ") + Reason(f);
-    }
+    if (InvalidSignatureCount() == 0)
+        return out;
+    ForEachFile([&](const File &f, const QString &path) {
+        if (f.reason && out.size() < max)
+            out << QFileInfo(path).fileName() + QStringLiteral(": ") + Reason(f);
+    });
     return out;
 }
 
 int ExportReport::InvalidSignatureCount() const
 {
     std::lock_guard lock(m_mutex);
-    return int(std::count_if(m_files.begin(), m_files.end(), [](const File &f) { return f.reason != 0; }));
-}
-
-QString ExportReport::Path(const File &f) const
-{
-    return QString::fromUtf8(m_paths.at(f.pathBlock).constData() + f.pathAt, qsizetype(f.pathSize));
+    return int(m_invalidCount);
 }
 
 QString ExportReport::Reason(const File &f) const { return f.reason ? m_reasons.at(qsizetype(f.reason) - 1) : QString(); }
@@ -391,27 +453,30 @@ void ExportReport::Csv(const QDateTime &finished, const std::vector<Archive> &ar
                         {"quantidade", QString::number(a.files)},
                         {"tamanho", QString::number(a.size)},
                         {"sha256", QString::fromLatin1(a.sha256)}}));
-    for (const File &f : m_files) {
+    ForEachFile([&](const File &f, const QString &path) {
         const QString archive = f.archive >= 0 && size_t(f.archive) < archives.size() ? archives[f.archive].name : QString();
         const QString detail = f.unsignedEvent ? QStringLiteral("evento sem assinatura")
                                : f.reason ? QStringLiteral("assinatura inválida: ") + Reason(f)
                                                       : QStringLiteral("assinatura válida");
         row(CsvRow({{"tipo", QStringLiteral("arquivo")},
-                        {"arquivo", Path(f)},
+                        {"arquivo", path},
                         {"arquivo_compactado", archive},
                         {"tamanho", QString::number(f.size)},
                         {"sha256", f.Sha256Hex()},
                         {"detalhe", detail}}));
-    }
-    for (const File &f : m_files)
-        if (f.reason)
-            row(CsvRow({{"tipo", QStringLiteral("assinatura inválida")}, {"arquivo", Path(f)}, {"detalhe", Reason(f)}}));
-    for (const File &f : m_files)
+    });
+    if (m_invalidCount > 0)
+        ForEachFile([&](const File &f, const QString &path) {
+            if (f.reason)
+                row(CsvRow({{"tipo", QStringLiteral("assinatura inválida")}, {"arquivo", path}, {"detalhe", Reason(f)}}));
+        });
+    ForEachFile([&](const File &f, const QString &path) {
         if (f.unsignedEvent)
             row(CsvRow({{"tipo", QStringLiteral("evento sem assinatura")},
-                            {"arquivo", Path(f)},
+                            {"arquivo", path},
                             {"detalhe", QStringLiteral("evento de cancelamento reconstruído sem assinatura (o sistema "
                                                        "não tem o certificado do emitente)")}}));
+    });
     for (const QString &failure : m_failures)
         row(CsvRow({{"tipo", QStringLiteral("falha")}, {"detalhe", failure}}));
     row(CsvRow({{"tipo", QStringLiteral("total")},
@@ -419,8 +484,8 @@ void ExportReport::Csv(const QDateTime &finished, const std::vector<Archive> &ar
                     {"autorizadas", QString::number(authorised)},
                     {"canceladas", QString::number(cancelled)},
                     {"valor_total", Money(cents)},
-                    {"quantidade", QString::number(m_files.size())},
-                    {"detalhe", QStringLiteral("%1 venda(s), %2 arquivo(s)").arg(m_sales).arg(m_files.size())}}));
+                    {"quantidade", QString::number(m_fileCount)},
+                    {"detalhe", QStringLiteral("%1 venda(s), %2 arquivo(s)").arg(m_sales).arg(m_fileCount)}}));
 }
 
 QStringList ExportReport::Finish(const QString &folder, const QDateTime &finished)
@@ -438,9 +503,10 @@ QStringList ExportReport::Finish(const QString &folder, const QDateTime &finishe
                                 .arg(QDir::toNativeSeparators(path), f.errorString()));
         archives.push_back({QFileInfo(path).fileName(), f.size(), sha256, 0});
     }
-    for (const File &f : m_files)
+    ForEachFile([&](const File &f, const QString &) {
         if (f.archive >= 0 && size_t(f.archive) < archives.size())
             ++archives[f.archive].files;
+    });
 
     const QString stamp = finished.toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString base = QDir(folder).filePath(QStringLiteral("resumo-") + stamp);
@@ -558,24 +624,26 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
             row(problems, {kind, QString(), QStringLiteral("e mais %1 arquivo(s), todos no resumo CSV").arg(left)});
         listed = left = 0;
     };
-    for (const File &f : m_files) {
+    ForEachFile([&](const File &f, const QString &path) {
         if (!f.reason)
-            continue;
+            return;
         if (listed++ < kMaxPdfFiles)
-            row(problems, {QStringLiteral("assinatura inválida"), QFileInfo(Path(f)).fileName(), Reason(f)});
+            row(problems, {QStringLiteral("assinatura inválida"), QFileInfo(path).fileName(), Reason(f)});
         else
             ++left;
-    }
+    });
     more(QStringLiteral("assinatura inválida"));
-    for (const File &f : m_files) {
+    int unsignedEvents = 0;
+    ForEachFile([&](const File &f, const QString &path) {
         if (!f.unsignedEvent)
-            continue;
+            return;
+        ++unsignedEvents;
         if (listed++ < kMaxPdfFiles)
-            row(problems, {QStringLiteral("evento sem assinatura"), QFileInfo(Path(f)).fileName(),
+            row(problems, {QStringLiteral("evento sem assinatura"), QFileInfo(path).fileName(),
                            QStringLiteral("reconstruído sem o certificado do emitente")});
         else
             ++left;
-    }
+    });
     more(QStringLiteral("evento sem assinatura"));
     for (const QString &failure : m_failures)
         row(problems, {QStringLiteral("falha"), QString(), failure});
@@ -585,7 +653,7 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
     TReportDef filesDef;
     filesDef.layout.totalCaption = QStringLiteral("Total");
     TClientDataSet written;
-    const bool each = int(m_files.size()) <= kMaxPdfFiles;
+    const bool each = m_fileCount <= size_t(kMaxPdfFiles);
     if (each) {
         filesDef.name = QStringLiteral("Arquivos gravados");
         filesDef.layout.columns = {{QStringLiteral("NMARQUIVO"), QStringLiteral("Arquivo"), 215, F::Text, false, 6},
@@ -594,11 +662,12 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
         table(written, {{"NMARQUIVO", TFieldType::String}, {"QTTAMANHO", TFieldType::Integer}, {"DSSHA256", TFieldType::String}});
         for (const Archive &a : archives)
             row(written, {a.name, a.size, QString::fromLatin1(a.sha256)});
-        for (const File &f : m_files)
+        ForEachFile([&](const File &f, const QString &path) {
             row(written, {f.archive >= 0 && size_t(f.archive) < archives.size()
-                              ? archives[f.archive].name + QLatin1Char('/') + Path(f)
-                              : Path(f),
+                              ? archives[f.archive].name + QLatin1Char('/') + path
+                              : path,
                           f.size, f.Sha256Hex()});
+        });
     } else {
         filesDef.name = archives.empty() ? QStringLiteral("Arquivos gravados por pasta (cada arquivo com seu SHA-256 no CSV)")
                                          : QStringLiteral("Arquivos compactados (cada arquivo com seu SHA-256 no CSV)");
@@ -613,22 +682,18 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
                 row(written, {a.name, a.files, a.size, QString::fromLatin1(a.sha256)});
         } else {
             std::map<QString, std::pair<int, qint64>> folders;
-            for (const File &f : m_files) {
-                auto &[count, bytes] = folders[QFileInfo(Path(f)).path()];
+            ForEachFile([&](const File &f, const QString &path) {
+                auto &[count, bytes] = folders[QFileInfo(path).path()];
                 ++count;
                 bytes += f.size;
-            }
+            });
             for (const auto &[name, totals] : folders)
                 row(written, {name, totals.first, totals.second, QString()});
         }
     }
     sections.push_back({&filesDef, &written});
 
-    int invalid = 0, unsignedEvents = 0;
-    for (const File &f : m_files) {
-        invalid += f.reason ? 1 : 0;
-        unsignedEvents += f.unsignedEvent ? 1 : 0;
-    }
+    const qint64 invalid = qint64(m_invalidCount);
     qint64 gapCount = 0;
     for (gaps.First(); !gaps.Eof(); gaps.Next())
         gapCount += gaps.FieldByName(QStringLiteral("QTLACUNA")).Value().toLongLong();
@@ -638,7 +703,7 @@ void ExportReport::WritePdf(const QString &path, const QDateTime &finished, cons
     heading.criteria = QStringLiteral("%1 venda(s), %2 arquivo(s); %3 número(s) sem nota; %4 assinatura(s) inválida(s); "
                                       "%5 evento(s) sem assinatura")
                            .arg(m_sales)
-                           .arg(m_files.size())
+                           .arg(m_fileCount)
                            .arg(gapCount)
                            .arg(invalid)
                            .arg(unsignedEvents);

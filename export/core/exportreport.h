@@ -20,12 +20,14 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 
 #include <array>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <tuple>
@@ -86,16 +88,16 @@ public:
     QStringList Finish(const QString &folder, const QDateTime &finished);
 
 private:
-    // One per file written, kept to the end of the run: a million of them must stay small.
+    // One per file written. Held while its check runs, then kept in a temporary file to the end of the
+    // run: a million of them would otherwise stay in memory.
     struct File
     {
+        QByteArray path; // UTF-8, relative to the folder or to the archive
         qint64 size = 0;
         std::array<unsigned char, 32> sha256{};
-        // The path, relative to the folder or to the archive, in UTF-8 in m_paths: block, offset, size.
-        quint32 pathBlock = 0, pathAt = 0, pathSize = 0;
         int archive = -1;
         quint32 reason = 0; // 1 + its index in m_reasons when the signature fails, else 0
-        bool unsignedEvent = false, checked = false;
+        bool unsignedEvent = false, checked = false, done = false;
         QString Sha256Hex() const;
     };
     struct Job
@@ -123,7 +125,10 @@ private:
 
     void Work();
     QString Reason(const File &f) const; // why its signature failed; empty when it did not
-    QString Path(const File &f) const;
+    // Under m_mutex: the checked files at the front of the window go to the temporary file.
+    void Retire();
+    // After Wait: every file in the order added, read back from the temporary file.
+    void ForEachFile(const std::function<void(const File &, const QString &path)> &fn) const;
     // Every row of the CSV, header first, handed to row in order.
     void Csv(const QDateTime &finished, const std::vector<Archive> &archives,
              const std::function<void(const QString &)> &row) const;
@@ -132,10 +137,13 @@ private:
     std::map<MovementKey, Movement> m_movements;
     std::map<SeriesKey, std::vector<qint64>> m_numbers;
     QStringList m_unknownNumbers; // keys of sales whose number could not be told
-    std::deque<File> m_files;     // guarded by m_mutex while workers run
+    std::deque<File> m_window;    // files added and not yet in m_spool, in order; guarded by m_mutex
+    size_t m_retired = 0;         // files before the window (in m_spool)
+    size_t m_fileCount = 0, m_invalidCount = 0;
+    std::unique_ptr<QTemporaryFile> m_spool;
+    mutable QString m_spoolError;
     QStringList m_archives;
     QStringList m_failures;
-    std::vector<QByteArray> m_paths;  // the files' paths one after the other, in blocks of a megabyte
     QStringList m_reasons;            // the distinct reasons of failed signatures, shared by the files
     QHash<QString, quint32> m_reasonIndex;
     int m_sales = 0;

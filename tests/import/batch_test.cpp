@@ -242,3 +242,31 @@ TEST(ImportBatch, LostConnectionEndsTheBatchAndLeavesTheFileInPlace)
     EXPECT_TRUE(batch.LogLines(Gen().Branches().first().code, QStringLiteral("b.xml")).isEmpty());
     EXPECT_FALSE(platform->BusyVisible());
 }
+
+TEST(ImportBatch, LostConnectionWithSalesOfSeveralFilesWaitingLeavesThemAllUnjudged)
+{
+    // The sales of several files travel in one call: when it gets no answer, nothing is known of any of
+    // them, so every one of those files stays in the import folder, unlogged, for the next batch.
+    vndtest::ServerFixture own;
+    own.Seed({QStringLiteral("--sales"), QStringLiteral("0")});
+    Batch batch;
+    vnd::TImportacaoXml import(own.Connection(), Mensagens(), batch.globals);
+    for (const char *name : {"a.xml", "b.xml", "c.xml"})
+        batch.Write(QString::fromLatin1(name), Nfce());
+    int stores = 0;
+    import.onRemoteCall = [&](const QString &method) {
+        if (method == QLatin1String("setValidaGravaVendas") && ++stores == 1)
+            own.Stop();
+    };
+    import.stDirXml = batch.Dir();
+    import.stDirXmlErro = batch.Dir() + QStringLiteral("Xml Erro/");
+    import.stDirXmlProc = batch.Dir() + QStringLiteral("Xml Processados/");
+    ScopedPlatform platform;
+    EXPECT_THROW(import.importaXml(), EConnectionError);
+    EXPECT_EQ(stores, 1);
+    for (const char *name : {"a.xml", "b.xml", "c.xml"}) {
+        EXPECT_EQ(batch.Where(QString::fromLatin1(name)), QString()) << name;
+        EXPECT_TRUE(batch.LogLines(Gen().Branches().first().code, QString::fromLatin1(name)).isEmpty()) << name;
+    }
+    EXPECT_FALSE(platform->BusyVisible());
+}
