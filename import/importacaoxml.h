@@ -140,6 +140,9 @@ private:
     // Sends the sales waiting, then files every file waiting, in order. EConnectionError leaves them all
     // in the import folder, unjudged.
     void EnviaAdiadas();
+    // setValidaGravaVendas for the sales' arrays: one answer per sale (1, 0 or the refusal's text), in
+    // order. EServerError when the answer does not hold one per sale.
+    QVariantList GravaVendas(const QVariantList &vendas);
     // What the batch loop does with a file once its sales are answered: the refusals logged, the file
     // filed, its error told. respostas from position k: one answer per sale of the file.
     void ConcluiArquivo(const ArquivoAdiado &arquivo, const QVariantList &respostas, qsizetype &k);

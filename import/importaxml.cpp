@@ -273,13 +273,20 @@ void TImportacaoXml::ValidaEGrava(const QVariantList &argumentos, const QString 
     }
     // The validation and the store in one round trip: the log gets the same rows, and a refused sale
     // comes back with the store's message.
-    const QVariantList respostas =
-        CheckResultServ(Chama(QStringLiteral("setValidaGravaVendas"), {QVariant(QVariantList{QVariant(argumentos)})})).toList();
-    if (respostas.size() != 1)
-        throw EServerError(QStringLiteral("Resposta do servidor com %1 resultado(s) para 1 venda.").arg(respostas.size()));
-    if (respostas.first().typeId() == QMetaType::QString)
-        throw EServerError(respostas.first().toString());
-    ContaGravacao(respostas.first());
+    const QVariant resposta = GravaVendas({QVariant(argumentos)}).first();
+    if (resposta.typeId() == QMetaType::QString)
+        throw EServerError(resposta.toString());
+    ContaGravacao(resposta);
+}
+
+QVariantList TImportacaoXml::GravaVendas(const QVariantList &vendas)
+{
+    const QVariantList respostas = CheckResultServ(Chama(QStringLiteral("setValidaGravaVendas"), {QVariant(vendas)})).toList();
+    if (respostas.size() != vendas.size())
+        throw EServerError(QStringLiteral("Resposta do servidor com %1 resultado(s) para %2 venda(s).")
+                               .arg(respostas.size())
+                               .arg(vendas.size()));
+    return respostas;
 }
 
 void TImportacaoXml::EnviaAdiadas()
@@ -294,11 +301,7 @@ void TImportacaoXml::EnviaAdiadas()
     QVariantList respostas;
     if (!lista.isEmpty()) {
         try {
-            respostas = CheckResultServ(Chama(QStringLiteral("setValidaGravaVendas"), {QVariant(lista)})).toList();
-            if (respostas.size() != lista.size())
-                throw EServerError(QStringLiteral("Resposta do servidor com %1 resultado(s) para %2 venda(s).")
-                                       .arg(respostas.size())
-                                       .arg(lista.size()));
+            respostas = GravaVendas(lista);
         } catch (const EConnectionError &) {
             // Nothing is known of these sales: their files stay to be imported again.
             m_adiados.clear();
