@@ -79,6 +79,11 @@ QByteArray Sha256Hex(QFile &file)
 
 // Files waiting for their check: bounds the documents held in memory beside the writer.
 constexpr size_t kMaxQueued = 256;
+// The writer, stopped on a full queue, is woken once the queue is down to this: waking it for every
+// file checked cost more than a check.
+constexpr size_t kRefill = kMaxQueued / 2;
+// A worker takes up to this many files at a time, and takes the lock once for all of them.
+constexpr size_t kBatch = 16;
 // Beyond this many files the PDF lists the archives or folders and leaves each file to the CSV.
 constexpr int kMaxPdfFiles = 1000;
 
@@ -201,6 +206,48 @@ std::vector<NumberGap> NumberGaps(std::vector<qint64> numbers)
 
 QString ExportReport::File::Sha256Hex() const { return QString::fromLatin1(Hex(sha256)); }
 
+namespace {
+// A file's record in the temporary file: this head, then the path's bytes. Read back by the process
+// that wrote it, so in the machine's own byte order.
+struct [[gnu::packed]] RecordHead
+{
+    qint32 archive;
+    qint64 size;
+    unsigned char sha256[32];
+    quint32 reason;
+    quint8 flags; // 1 unsigned event, 2 checked
+    quint32 pathSize;
+};
+} // namespace
+
+void ExportReport::File::AppendRecord(QByteArray &out) const
+{
+    RecordHead h{};
+    h.archive = archive;
+    h.size = size;
+    std::memcpy(h.sha256, sha256.data(), sizeof h.sha256);
+    h.reason = reason;
+    h.flags = quint8((unsignedEvent ? 1 : 0) | (checked ? 2 : 0));
+    h.pathSize = quint32(path.size());
+    out.append(reinterpret_cast<const char *>(&h), sizeof h);
+    out.append(path);
+}
+
+bool ExportReport::File::ReadRecord(QIODevice &in)
+{
+    RecordHead h;
+    if (in.read(reinterpret_cast<char *>(&h), sizeof h) != qint64(sizeof h))
+        return false;
+    archive = h.archive;
+    size = h.size;
+    std::memcpy(sha256.data(), h.sha256, sizeof h.sha256);
+    reason = h.reason;
+    unsignedEvent = h.flags & 1;
+    checked = h.flags & 2;
+    path = in.read(h.pathSize);
+    return path.size() == qsizetype(h.pathSize);
+}
+
 ExportReport::ExportReport() = default;
 
 ExportReport::~ExportReport()
@@ -258,8 +305,10 @@ void ExportReport::AddFile(const QString &path, const assembly::SaleFile &file, 
     // record of the cancellation, listed but not checked.
     const bool verify = !file.unsignedEvent && !file.name.endsWith(QLatin1String("-pro-can.xml"));
     m_jobs.push_back({m_fileCount++, file.content, verify});
+    const bool someoneWaits = m_idle > 0;
     lock.unlock();
-    m_wake.notify_one();
+    if (someoneWaits)
+        m_wake.notify_one();
 }
 
 void ExportReport::AddArchive(const QString &path) { m_archives << path; }
@@ -271,42 +320,70 @@ void ExportReport::AddFailure(const QString &key, const QString &reason)
 
 void ExportReport::Work()
 {
+    struct Result
+    {
+        size_t index;
+        std::array<unsigned char, 32> sha256;
+        qint64 size;
+        QString invalid;
+        bool checked;
+    };
+    std::vector<Job> batch;
+    std::vector<Result> results;
     std::unique_lock lock(m_mutex);
     while (true) {
+        ++m_idle;
         m_wake.wait(lock, [this] { return !m_jobs.empty() || m_stop; });
+        --m_idle;
         if (m_stop)
             return;
-        Job job = std::move(m_jobs.front());
-        m_jobs.pop_front();
-        ++m_busy;
+        // Half of what waits, so that the other worker has its share.
+        const size_t take = std::clamp<size_t>(m_jobs.size() / 2, 1, kBatch);
+        const bool wasAbove = m_jobs.size() > kRefill;
+        batch.clear();
+        for (size_t i = 0; i < take; ++i) {
+            batch.push_back(std::move(m_jobs.front()));
+            m_jobs.pop_front();
+        }
+        m_busy += take;
+        const bool room = wasAbove && m_jobs.size() <= kRefill;
         lock.unlock();
-        m_done.notify_all(); // room in the queue
-        // The file as written: its content and the line end the writer adds.
-        const std::array<unsigned char, 32> sha256 = Sha256({job.content, QByteArrayView("\r\n")});
-        QString invalid;
-        if (job.verify) {
-            const ResultadoAssinatura r = VerificaAssinatura(job.content);
-            if (!r.Intacta())
-                invalid = r.motivo.isEmpty() ? QStringLiteral("assinatura ausente ou ilegível") : r.motivo;
+        if (room)
+            m_done.notify_all();
+        results.clear();
+        for (Job &job : batch) {
+            Result r{job.index, {}, job.content.size() + 2, {}, job.verify};
+            // The file as written: its content and the line end the writer adds.
+            r.sha256 = Sha256({job.content, QByteArrayView("\r\n")});
+            if (job.verify) {
+                const ResultadoAssinatura v = VerificaAssinatura(job.content);
+                if (!v.Intacta())
+                    r.invalid = v.motivo.isEmpty() ? QStringLiteral("assinatura ausente ou ilegível") : v.motivo;
+            }
+            job.content = QByteArray(); // the document goes now, not with the next batch
+            results.push_back(std::move(r));
         }
         lock.lock();
-        File &f = m_window[job.index - m_retired];
-        f.size = job.content.size() + 2;
-        f.sha256 = sha256;
-        if (!invalid.isEmpty()) {
-            // The reasons repeat from file to file: each text is held once.
-            auto found = m_reasonIndex.constFind(invalid);
-            if (found == m_reasonIndex.constEnd()) {
-                m_reasons << invalid;
-                found = m_reasonIndex.insert(invalid, quint32(m_reasons.size()));
+        for (Result &r : results) {
+            File &f = m_window[r.index - m_retired];
+            f.size = r.size;
+            f.sha256 = r.sha256;
+            if (!r.invalid.isEmpty()) {
+                // The reasons repeat from file to file: each text is held once.
+                auto found = m_reasonIndex.constFind(r.invalid);
+                if (found == m_reasonIndex.constEnd()) {
+                    m_reasons << r.invalid;
+                    found = m_reasonIndex.insert(r.invalid, quint32(m_reasons.size()));
+                }
+                f.reason = *found;
             }
-            f.reason = *found;
+            f.checked = r.checked;
+            f.done = true;
         }
-        f.checked = job.verify;
-        f.done = true;
         Retire();
-        --m_busy;
-        m_done.notify_all();
+        m_busy -= take;
+        if (m_jobs.empty() && m_busy == 0)
+            m_done.notify_all();
     }
 }
 
@@ -316,7 +393,6 @@ void ExportReport::Wait()
     m_done.wait(lock, [this] { return m_jobs.empty() && m_busy == 0; });
 }
 
-// A file's record in the temporary file: archive, size, digest, reason, flags, path size, path.
 void ExportReport::Retire()
 {
     while (!m_window.empty() && m_window.front().done) {
@@ -324,16 +400,7 @@ void ExportReport::Retire()
         m_invalidCount += f.reason ? 1 : 0;
         if (m_spoolError.isEmpty()) {
             QByteArray record;
-            const qint32 archive = f.archive;
-            const quint32 pathSize = quint32(f.path.size());
-            const quint8 flags = quint8((f.unsignedEvent ? 1 : 0) | (f.checked ? 2 : 0));
-            record.append(reinterpret_cast<const char *>(&archive), sizeof archive);
-            record.append(reinterpret_cast<const char *>(&f.size), sizeof f.size);
-            record.append(reinterpret_cast<const char *>(f.sha256.data()), qsizetype(f.sha256.size()));
-            record.append(reinterpret_cast<const char *>(&f.reason), sizeof f.reason);
-            record.append(char(flags));
-            record.append(reinterpret_cast<const char *>(&pathSize), sizeof pathSize);
-            record.append(f.path);
+            f.AppendRecord(record);
             if (m_spool->write(record) != record.size())
                 m_spoolError = m_spool->errorString();
         }
@@ -361,25 +428,8 @@ void ExportReport::ForEachFile(const std::function<void(const File &, const QStr
         throw Exception(QStringLiteral("Não foi possível ler o arquivo temporário do resumo %1: %2")
                             .arg(QDir::toNativeSeparators(in.fileName()), in.errorString()));
     File f;
-    constexpr qsizetype kHead = 4 + 8 + 32 + 4 + 1 + 4;
     for (size_t n = 0; n < m_retired; ++n) {
-        const QByteArray head = in.read(kHead);
-        if (head.size() != kHead)
-            throw Exception(QStringLiteral("Arquivo temporário do resumo %1 incompleto.").arg(QDir::toNativeSeparators(in.fileName())));
-        const char *p = head.constData();
-        qint32 archive;
-        quint32 pathSize;
-        std::memcpy(&archive, p, 4);
-        std::memcpy(&f.size, p + 4, 8);
-        std::memcpy(f.sha256.data(), p + 12, 32);
-        std::memcpy(&f.reason, p + 44, 4);
-        const quint8 flags = quint8(p[48]);
-        std::memcpy(&pathSize, p + 49, 4);
-        f.archive = archive;
-        f.unsignedEvent = flags & 1;
-        f.checked = flags & 2;
-        f.path = in.read(pathSize);
-        if (f.path.size() != qsizetype(pathSize))
+        if (!f.ReadRecord(in))
             throw Exception(QStringLiteral("Arquivo temporário do resumo %1 incompleto.").arg(QDir::toNativeSeparators(in.fileName())));
         fn(f, QString::fromUtf8(f.path));
     }

@@ -16,6 +16,7 @@
 #include "export/core/nfceassembly.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QDateTime>
 #include <QHash>
 #include <QString>
@@ -99,6 +100,9 @@ private:
         quint32 reason = 0; // 1 + its index in m_reasons when the signature fails, else 0
         bool unsignedEvent = false, checked = false, done = false;
         QString Sha256Hex() const;
+        // Its record in the temporary file, and back: false when the file ends before a whole record.
+        void AppendRecord(QByteArray &out) const;
+        bool ReadRecord(QIODevice &in);
     };
     struct Job
     {
@@ -149,7 +153,8 @@ private:
     int m_sales = 0;
 
     std::deque<Job> m_jobs;
-    size_t m_busy = 0;
+    size_t m_busy = 0; // jobs taken by the workers and not yet recorded
+    size_t m_idle = 0; // workers waiting for a job
     bool m_stop = false;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake, m_done;
