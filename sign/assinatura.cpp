@@ -249,14 +249,14 @@ QString MotivoDoErro()
     return QStringLiteral("assinatura ilegível");
 }
 
-ResultadoAssinatura VerificaUma(xmlDoc *doc, xmlNode *assinatura)
+ResultadoAssinatura VerificaUma(xmlDoc *doc, xmlNode *assinatura, bool unica)
 {
     QString id, motivo;
     if (!ConfereReferencias(doc, assinatura, id, motivo))
         return Resultado(EstadoAssinatura::Malformada, id, motivo);
     // The common shape is proven without xmlsec's transform chain; anything else, and every failure,
     // is xmlsec's to judge and explain.
-    if (assinatura_interna::IntactaPelaFormaComum(doc, assinatura))
+    if (assinatura_interna::IntactaPelaFormaComum(doc, assinatura, unica))
         return Resultado(EstadoAssinatura::Intacta, id, {});
 
     std::unique_ptr<xmlSecDSigCtx, LiberaCtx> ctx(xmlSecDSigCtxCreate(GerenciadorDaThread()));
@@ -340,7 +340,7 @@ QList<ResultadoAssinatura> VerificaAssinaturas(const QByteArray &documento)
     QList<ResultadoAssinatura> resultados;
     resultados.reserve(assinaturas.size());
     for (xmlNode *a : assinaturas)
-        resultados << VerificaUma(doc.get(), a);
+        resultados << VerificaUma(doc.get(), a, assinaturas.size() == 1);
     return resultados;
 }
 

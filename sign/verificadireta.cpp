@@ -144,20 +144,41 @@ struct LiberaDoc
     void operator()(xmlDoc *d) const { xmlFreeDoc(d); }
 };
 
+// Whether node (or, for a namespace node, the element it is seen on) lies within the subtree of apex.
+int NaSubarvore(void *apice, xmlNodePtr no, xmlNodePtr pai)
+{
+    const xmlNode *n = (!no || no->type == XML_NAMESPACE_DECL) ? pai : no;
+    for (; n; n = n->parent)
+        if (n == apice)
+            return 1;
+    return 0;
+}
+
 // Inclusive C14N 1.0 without comments of the subtree of apex, written to the sink.
 //
-// The subtree is copied into a document of its own, its root declaring every namespace in scope at
-// apex, and that document is canonicalised whole: the same bytes as the subtree's canonical form
-// within its document, at the cost of the subtree alone. libxml2's C14N over a visibility callback
-// walks the whole document for every signature, which made a batch of a hundred coupons cost a
-// hundred times its size. An xml:* attribute on an ancestor (which C14N 1.0 would carry onto apex)
-// is left to the full check.
-bool Canoniza(xmlNode *apice, xmlOutputWriteCallback escreve, void *destino)
+// libxml2's C14N over a visibility callback walks the whole document, so it is taken only where the
+// subtree is most of the document (noDocumento: the document's one signature, whose signed element is
+// the note or the coupon itself). Elsewhere (a batch of a hundred coupons, a SignedInfo) the subtree is
+// copied into a document of its own, its root declaring every namespace in scope at apex, and that
+// document is canonicalised whole: the same bytes, at the cost of the subtree alone.
+// An xml:* attribute on an ancestor (which C14N 1.0 would carry onto apex) is left to the full check.
+bool Canoniza(xmlNode *apice, xmlOutputWriteCallback escreve, void *destino, bool noDocumento = false)
 {
     for (xmlNode *a = apice->parent; a && a->type == XML_ELEMENT_NODE; a = a->parent)
         for (xmlAttr *at = a->properties; at; at = at->next)
             if (at->ns && xmlStrEqual(at->ns->href, XML_XML_NAMESPACE))
                 return false;
+    auto executa = [&](xmlDoc *doc, xmlC14NIsVisibleCallback visivel, void *dados) {
+        xmlOutputBuffer *buf = xmlOutputBufferCreateIO(escreve, Fecha, destino, nullptr);
+        if (!buf)
+            return false;
+        const int escrito = xmlC14NExecute(doc, visivel, dados, XML_C14N_1_0, nullptr, 0, buf);
+        const int fechado = xmlOutputBufferClose(buf);
+        return escrito >= 0 && fechado >= 0;
+    };
+    if (noDocumento && apice->doc)
+        return executa(apice->doc, NaSubarvore, apice);
+
     std::unique_ptr<xmlDoc, LiberaDoc> proprio(xmlNewDoc(BAD_CAST "1.0"));
     if (!proprio)
         return false;
@@ -182,12 +203,7 @@ bool Canoniza(xmlNode *apice, xmlOutputWriteCallback escreve, void *destino)
         }
         xmlFree(emEscopo);
     }
-    xmlOutputBuffer *buf = xmlOutputBufferCreateIO(escreve, Fecha, destino, nullptr);
-    if (!buf)
-        return false;
-    const int escrito = xmlC14NExecute(proprio.get(), nullptr, nullptr, XML_C14N_1_0, nullptr, 0, buf);
-    const int fechado = xmlOutputBufferClose(buf);
-    return escrito >= 0 && fechado >= 0;
+    return executa(proprio.get(), nullptr, nullptr);
 }
 
 EVP_PKEY *ChaveDoCertificado(const QByteArray &certificado)
@@ -246,7 +262,7 @@ QByteArray CertificadoDaAssinatura(xmlNode *assinatura)
     return texto;
 }
 
-bool IntactaPelaFormaComum(xmlDoc *doc, xmlNode *assinatura)
+bool IntactaPelaFormaComum(xmlDoc *doc, xmlNode *assinatura, bool unicaDoDocumento)
 {
     // Signature: SignedInfo, SignatureValue, KeyInfo, nothing else.
     const QList<xmlNode *> partes = Filhos(assinatura);
@@ -304,7 +320,7 @@ bool IntactaPelaFormaComum(xmlDoc *doc, xmlNode *assinatura)
     if (!md || EVP_DigestInit_ex(md.get(), mdReferencia, nullptr) != 1)
         return false;
     // The element is beside the signature, so the enveloped transform takes nothing from it.
-    if (!Canoniza(id->parent, EscreveNoResumo, md.get()))
+    if (!Canoniza(id->parent, EscreveNoResumo, md.get(), unicaDoDocumento))
         return false;
     unsigned char resumo[EVP_MAX_MD_SIZE];
     unsigned int tamanho = 0;

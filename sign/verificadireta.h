@@ -28,7 +28,8 @@ void GuardaChave(const QByteArray &certificado, EVP_PKEY *key);
 QByteArray CertificadoDaAssinatura(xmlNode *assinatura);
 
 // True when the signature has the common shape and both its reference's digest and its value verify.
-// False says nothing: the full check decides. The document's Ids must be registered.
-bool IntactaPelaFormaComum(xmlDoc *doc, xmlNode *assinatura);
+// False says nothing: the full check decides. The document's Ids must be registered. unicaDoDocumento:
+// the document has no other signature (its signed element is then canonicalised where it stands).
+bool IntactaPelaFormaComum(xmlDoc *doc, xmlNode *assinatura, bool unicaDoDocumento = false);
 
 } // namespace vnd::assinatura_interna

@@ -102,8 +102,9 @@ QList<bool> PelaFormaComum(const QByteArray &documento)
         }
     };
     percorre(xmlDocGetRootElement(doc));
+    // A document's one signature is canonicalised where it stands, a batch's in copies: both roads.
     for (xmlNode *a : assinaturas)
-        out << assinatura_interna::IntactaPelaFormaComum(doc, a);
+        out << assinatura_interna::IntactaPelaFormaComum(doc, a, assinaturas.size() == 1);
     xmlFreeDoc(doc);
     return out;
 }
