@@ -7,12 +7,12 @@
 #include <QThread>
 #include <libdeflate.h>
 #include <zip.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -41,15 +41,50 @@ bool FileCrc(const QString &path, quint32 &crc, qint64 &size)
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return false;
-    uLong c = crc32(0L, Z_NULL, 0);
+    quint32 c = 0;
     size = 0;
     QByteArray block;
     while (!(block = f.read(1 << 20)).isEmpty()) {
-        c = crc32(c, reinterpret_cast<const Bytef *>(block.constData()), uInt(block.size()));
+        c = libdeflate_crc32(c, block.constData(), size_t(block.size()));
         size += block.size();
     }
-    crc = quint32(c);
-    return true;
+    crc = c;
+    return f.error() == QFileDevice::NoError;
+}
+
+// Whether the entry's stored data inflates to st.size bytes of CRC st.crc. A deflated entry of up to
+// 64 MB is read raw and inflated by libdeflate in one piece; any other goes through libzip's stream,
+// which checks the CRC as it reads.
+bool EntryInflates(zip_t *za, const zip_stat_t &st, QByteArray &buffer)
+{
+    constexpr zip_uint64_t kWhole = 64u << 20;
+    if (st.comp_method == ZIP_CM_DEFLATE && st.size <= kWhole && st.comp_size <= kWhole) {
+        zip_file_t *zf = zip_fopen_index(za, st.index, ZIP_FL_COMPRESSED);
+        if (!zf)
+            return false;
+        QByteArray raw(qsizetype(st.comp_size), Qt::Uninitialized);
+        const zip_int64_t n = zip_fread(zf, raw.data(), st.comp_size);
+        zip_fclose(zf);
+        if (n != zip_int64_t(st.comp_size))
+            return false;
+        if (buffer.size() < qsizetype(st.size))
+            buffer.resize(qsizetype(st.size));
+        thread_local std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor *)> d(
+            libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+        size_t out = 0;
+        return d && libdeflate_deflate_decompress(d.get(), raw.constData(), raw.size(), buffer.data(), st.size, &out) ==
+                        LIBDEFLATE_SUCCESS &&
+               out == st.size && libdeflate_crc32(0, buffer.constData(), out) == st.crc;
+    }
+    zip_file_t *zf = zip_fopen_index(za, st.index, 0);
+    if (!zf)
+        return false;
+    zip_int64_t n = 0;
+    zip_uint64_t total = 0;
+    while ((n = zip_fread(zf, buffer.data(), zip_uint64_t(buffer.size()))) > 0)
+        total += zip_uint64_t(n);
+    zip_fclose(zf);
+    return n == 0 && total == st.size;
 }
 
 // One entry deflated ahead of the archive: libzip is handed the deflate stream with its CRC and sizes
@@ -231,24 +266,14 @@ void TZipMaster::Verify() const
         quint32 crc = 0;
         qint64 size = 0;
         if (const QByteArray *data = it.value().data) {
-            crc = quint32(crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(data->constData()), uInt(data->size())));
+            crc = libdeflate_crc32(0, data->constData(), size_t(data->size()));
             size = data->size();
         } else if (!FileCrc(it.value().path, crc, size)) {
             fail(QStringLiteral("não foi possível ler %1").arg(it.value().path));
         }
         if (st.crc != crc || qint64(st.size) != size)
             fail(QStringLiteral("%1 difere do arquivo gravado").arg(it.key()));
-        // Inflating the entry makes libzip check the stored CRC against the data itself.
-        zip_file_t *zf = zip_fopen_index(za, st.index, 0);
-        if (!zf)
-            fail(QStringLiteral("%1 não pode ser lido").arg(it.key()));
-        zip_int64_t n = 0;
-        qint64 total = 0;
-        while ((n = zip_fread(zf, buffer.data(), zip_uint64_t(buffer.size()))) > 0)
-            total += n;
-        const bool bad = n < 0 || total != size;
-        zip_fclose(zf);
-        if (bad)
+        if (!EntryInflates(za, st, buffer))
             fail(QStringLiteral("%1 não confere ao descompactar").arg(it.key()));
     }
     zip_discard(za);

@@ -105,6 +105,9 @@ TEST(NfceAssembly, LineBreakPairsAreRemovedFromTheResult)
     const QByteArray out = ProcessedNfce(Row(doc));
     EXPECT_FALSE(out.contains("\r\n"));
     EXPECT_EQ(out, Expected(WithSupplement(Row({}).qrCode, {})));
+    // Only the pairs: a lone CR or LF stays, and a CR before a pair keeps its place.
+    EXPECT_EQ(RemoveCrLf("a\rb\nc\r\r\nd\r\n\r"), QByteArray("a\rb\nc\rd\r"));
+    EXPECT_EQ(RemoveCrLf("\r\n\r\n"), QByteArray());
 }
 
 TEST(NfceAssembly, MarkupInColumnsIsEscapedOutsideCData)

@@ -1,6 +1,7 @@
 // The local export over a sale list: selection, folders, SAT files, archives and failures.
 #include "export/core/geraxmllocal.h"
 #include "export/core/salelist.h"
+#include "export/core/zipmaster.h"
 #include "host/errors.h"
 #include "host/recordset.h"
 
@@ -489,6 +490,57 @@ TEST(ExportCrash, AKilledExportHasNoSummaryAndTheNextRunClearsItsTemporaryFiles)
         EXPECT_TRUE(named == whole);
         if (!zip) {
             EXPECT_TRUE(after == whole) << "loose files are written over, never twice";
+        }
+    }
+}
+
+// The archive is read back before it counts: an entry whose stored bytes were damaged on the way to the
+// disk is found, whether it is held in memory or read from a file.
+TEST(ArchiveReadBack, ADamagedEntryIsFoundWhenTheArchiveIsChecked)
+{
+    QTemporaryDir dir;
+    const QString loose = dir.filePath(QStringLiteral("solto.xml"));
+    QByteArray text;
+    for (int i = 0; i < 400; ++i)
+        text += "<det nItem=\"" + QByteArray::number(i) + "\"><prod><xProd>ITEM " + QByteArray::number(i * 7) + "</xProd></prod></det>";
+    {
+        QFile f(loose);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    TZipMaster zip;
+    zip.ZipFileName = dir.filePath(QStringLiteral("a.zip"));
+    zip.FSpecMemory = {{QStringLiteral("memoria.xml"), text + "fim"}};
+    zip.FSpecArgs = {loose};
+    zip.Add();
+    EXPECT_NO_THROW(zip.Verify());
+    EXPECT_EQ(QProcess::execute(QStringLiteral("unzip"), {QStringLiteral("-tqq"), zip.ZipFileName}), 0);
+
+    // Each entry in turn: one byte in the middle of its deflated data, then the check.
+    const QByteArray good = ReadAll(zip.ZipFileName);
+    int err = 0;
+    zip_t *za = zip_open(QFile::encodeName(zip.ZipFileName).constData(), ZIP_RDONLY, &err);
+    ASSERT_NE(za, nullptr);
+    QList<qint64> middles;
+    for (zip_uint64_t i = 0; i < 2; ++i) {
+        zip_stat_t st;
+        ASSERT_EQ(zip_stat_index(za, i, 0, &st), 0);
+        const qint64 at = good.indexOf(QByteArray(st.name)) + qint64(strlen(st.name)); // past the local header's name
+        middles << at + qint64(st.comp_size) / 2;
+    }
+    zip_discard(za);
+    for (const qint64 at : middles) {
+        QByteArray bad = good;
+        bad[at] = char(bad[at] ^ 0x55);
+        QFile f(zip.ZipFileName);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bad);
+        f.close();
+        try {
+            zip.Verify();
+            ADD_FAILURE() << "damage at " << at << " not found";
+        } catch (const Exception &e) {
+            EXPECT_TRUE(e.Message().contains(QStringLiteral("incompleto ou corrompido"))) << e.Message().toStdString();
         }
     }
 }
