@@ -1,5 +1,6 @@
 // The common fiscal signature checked with libxml2's C14N and OpenSSL; see verificadireta.h.
 #include "sign/verificadireta.h"
+#include "sign/resumo.h"
 
 #include <libxml/c14n.h>
 #include <libxml/valid.h>
@@ -119,12 +120,6 @@ const EVP_MD *ResumoDaAssinatura(const QByteArray &algoritmo)
         return EVP_sha256();
     return nullptr;
 }
-
-struct LiberaMd
-{
-    void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
-};
-using Md = std::unique_ptr<EVP_MD_CTX, LiberaMd>;
 
 int EscreveNoResumo(void *ctx, const char *dados, int n)
 {

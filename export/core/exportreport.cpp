@@ -19,6 +19,8 @@
 #include <cstring>
 #include <cstdlib>
 
+#include "sign/resumo.h"
+
 #include <openssl/evp.h>
 
 namespace vnd {
@@ -26,11 +28,6 @@ namespace vnd {
 namespace {
 
 // SHA-256 through OpenSSL (several times Qt's own on machines with the SHA instructions), in hex.
-struct LiberaMd
-{
-    void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
-};
-using Md = std::unique_ptr<EVP_MD_CTX, LiberaMd>;
 
 std::array<unsigned char, 32> Sha256(Md &md)
 {
