@@ -183,10 +183,14 @@ private:
         }
         if (bytes.size() >= TransportLimits::kMaxHead)
             return Refuse(431);
+        if (m_shared.stopping)
+            return Close();
         m_scanned = bytes.size() > 3 ? bytes.size() - 3 : 0;
         Tcp().expires_at(m_deadline);
         const std::size_t room = std::min<std::size_t>(16384, TransportLimits::kMaxHead + 4096 - bytes.size());
+        m_idle = true; // nothing of the request has run: a stop may close it
         m_stream.async_read_some(m_buffer.prepare(room), [self = Self()](const error_code &ec, std::size_t n) {
+            self->m_idle = false;
             self->m_buffer.commit(n);
             if (ec)
                 return self->Drop(); // cut short, timed out or reset: nothing to answer
@@ -348,7 +352,7 @@ private:
     QByteArrayList m_outPieces;
     Clock::time_point m_deadline;
     bool m_headClock = false; // whether m_deadline runs for the head under way
-    bool m_idle = false;      // waiting for a request (or the TLS handshake): a stop closes it
+    bool m_idle = false;      // waiting for a request, its head or the TLS handshake: a stop closes it
     int m_served = 0;
     unsigned m_worker = m_shared.nextWorker++; // preferred database thread
     std::size_t m_lingered = 0;

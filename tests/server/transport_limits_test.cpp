@@ -2,6 +2,7 @@
 // thousand, bodies sent without the token, lengths that can be read two ways.
 #include "tests/server/servertest.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <arpa/inet.h>
@@ -126,6 +127,17 @@ TEST(TransportLimits, SlowAndIdleConnectionsNeitherHoldTheServerNorStayOpen)
     EXPECT_EQ(slowOpen, 0) << "heads unfinished after 10 s stay open";
     EXPECT_EQ(idleOpen, 0) << "connections that sent nothing for 10 s stay open";
     EXPECT_TRUE(Pings(server));
+
+    // A stop does not wait for heads under way: nothing of their requests has run.
+    const int stalled = Dial(server.Port());
+    Send(stalled, head.left(20));
+    EXPECT_TRUE(Pings(server)); // the server has read the bytes sent before the stop
+    QElapsedTimer stopping;
+    stopping.start();
+    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_LT(stopping.elapsed(), 5000) << "the stop waited for the head's own deadline";
+    EXPECT_TRUE(ClosedByServer(stalled));
+    ::close(stalled);
 }
 
 TEST(TransportLimits, NothingButTheHeadIsReadBeforeTheTokenIsChecked)
