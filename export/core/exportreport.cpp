@@ -27,7 +27,6 @@ using reportformat::Money;
 namespace {
 
 // SHA-256 through OpenSSL (several times Qt's own on machines with the SHA instructions), in hex.
-
 std::array<unsigned char, 32> Sha256(Md &md)
 {
     std::array<unsigned char, 32> out{};

@@ -140,7 +140,7 @@ zip_int64_t DeflatedSource(void *userdata, void *data, zip_uint64_t len, zip_sou
     }
 }
 
-// Deflates bytes into d at libdeflate's strongest level (smaller than zlib's level 9).
+// Deflates bytes into d with the compressor c (made at kDeflateLevel).
 void Deflate(Deflated &d, const QByteArray &bytes, libdeflate_compressor *c)
 {
     d.size = quint64(bytes.size());
