@@ -9,12 +9,17 @@
 #include <sqlite3.h>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <chrono>
 #include <mutex>
 #include <thread>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace vnd::server {
 
@@ -256,57 +261,177 @@ void ServerDb::Run(QSqlQuery &query, const QVariantList &binds, const char *acti
         Fail(query.lastError(), m_dialect, action);
 }
 
+struct QueuedWrite
+{
+    quint64 database;
+    const std::function<void()> *fn;
+    bool alone; // run in a transaction of its own (its connection's sync setting is not the others')
+    std::exception_ptr error;
+    bool done = false;
+};
+
+namespace {
+
+// SQLite takes one writer at a time. The server's own writers queue here instead of in SQLite's busy
+// handler, which sleeps and polls (with tens of clients storing at once that sleeping alone made them
+// slower together than one alone). The writer whose turn comes runs, in one transaction, its own work
+// and that of every writer queued behind it on the same database, each under a savepoint of its own:
+// a failure takes back that writer's rows alone, and one disk sync commits them all. Each writer is
+// answered only after the commit (or the failure) of the transaction that carried its work.
+struct SqliteWriters
+{
+    std::mutex mutex;
+    std::condition_variable turn;
+    std::deque<QueuedWrite *> queue;
+    bool leading = false; // a transaction of the server's writers is under way
+};
+
+SqliteWriters &Writers()
+{
+    static SqliteWriters writers;
+    return writers;
+}
+
+// A transaction carries at most this many writers' work: the last of them waits for all of it.
+constexpr size_t kMaxGroupedWrites = 64;
+constexpr int kWriteAttempts = 6;
+
+} // namespace
+
 void ServerDb::Write(const std::function<void()> &fn) const
 {
-    QSqlDatabase db = Connection();
-    const int attempts = 6;
-    // SQLite takes one writer at a time. The server's own writers queue here, each woken the moment the
-    // one before commits, instead of in SQLite's busy handler, which sleeps and polls: with tens of
-    // clients storing at once that sleeping alone made them slower together than one alone. Other
-    // processes on the file still meet the busy timeout.
-    static std::mutex sqliteWriters;
-    std::unique_lock<std::mutex> queued(sqliteWriters, std::defer_lock);
     if (m_dialect == Dialect::SQLite)
-        queued.lock();
+        return WriteQueued(fn, false);
+    QSqlDatabase db = Connection();
     for (int attempt = 1;; ++attempt) {
-        QSqlQuery control(db);
-        const bool begun = m_dialect == Dialect::SQLite ? control.exec(QStringLiteral("BEGIN IMMEDIATE"))
-                                                         : db.transaction();
+        const bool begun = db.transaction();
         try {
             if (!begun)
-                Fail(m_dialect == Dialect::SQLite ? control.lastError() : db.lastError(), m_dialect,
-                     "iniciar a transação");
+                Fail(db.lastError(), m_dialect, "iniciar a transação");
             fn();
-            const bool committed =
-                m_dialect == Dialect::SQLite ? control.exec(QStringLiteral("COMMIT")) : db.commit();
-            if (!committed)
-                Fail(m_dialect == Dialect::SQLite ? control.lastError() : db.lastError(), m_dialect,
-                     "confirmar a transação");
+            if (!db.commit())
+                Fail(db.lastError(), m_dialect, "confirmar a transação");
             return;
         } catch (const EDatabaseBusy &busy) {
-            if (begun) {
-                if (m_dialect == Dialect::SQLite)
-                    control.exec(QStringLiteral("ROLLBACK"));
-                else
-                    db.rollback();
-            }
-            if (attempt >= attempts)
+            if (begun)
+                db.rollback();
+            if (attempt >= kWriteAttempts)
                 throw Exception(QStringLiteral("O banco de dados continua ocupado por outras gravações; tente de "
                                                "novo em instantes. (%1)")
                                     .arg(QString::fromStdString(busy.what())));
             std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt * attempt));
         } catch (...) {
-            if (begun) {
-                if (m_dialect == Dialect::SQLite)
-                    control.exec(QStringLiteral("ROLLBACK"));
-                else
-                    db.rollback();
-            }
+            if (begun)
+                db.rollback();
             throw;
         }
     }
 }
 
+void ServerDb::WriteQueued(const std::function<void()> &fn, bool alone) const
+{
+    SqliteWriters &w = Writers();
+    QueuedWrite me{m_id, &fn, alone, {}};
+    std::vector<QueuedWrite *> group;
+    {
+        std::unique_lock lock(w.mutex);
+        w.queue.push_back(&me);
+        w.turn.wait(lock, [&] { return me.done || !w.leading; });
+        if (!me.done) {
+            // This writer's turn: its own work first, then whatever waits on the same database.
+            w.leading = true;
+            w.queue.erase(std::find(w.queue.begin(), w.queue.end(), &me));
+            group.push_back(&me);
+            for (auto it = w.queue.begin(); !alone && it != w.queue.end() && group.size() < kMaxGroupedWrites;) {
+                if ((*it)->database == m_id && !(*it)->alone) {
+                    group.push_back(*it);
+                    it = w.queue.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+    }
+    if (!group.empty()) {
+        RunWrites(group);
+        {
+            std::lock_guard lock(w.mutex);
+            for (QueuedWrite *q : group)
+                q->done = true;
+            w.leading = false;
+        }
+        w.turn.notify_all();
+    }
+    if (me.error)
+        std::rethrow_exception(me.error);
+}
+
+void ServerDb::RunWrites(const std::vector<QueuedWrite *> &group) const
+{
+    auto failAll = [&](const std::exception_ptr &error) {
+        for (QueuedWrite *q : group)
+            q->error = error;
+    };
+    QSqlDatabase db;
+    try {
+        db = Connection();
+    } catch (...) {
+        return failAll(std::current_exception());
+    }
+    for (int attempt = 1;; ++attempt) {
+        for (QueuedWrite *q : group)
+            q->error = nullptr;
+        QSqlQuery control(db);
+        const bool begun = control.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        try {
+            if (!begun)
+                Fail(control.lastError(), m_dialect, "iniciar a transação");
+            if (group.size() == 1) {
+                (*group.front()->fn)();
+            } else {
+                for (QueuedWrite *q : group) {
+                    Exec(QStringLiteral("SAVEPOINT vnd_escrita"), {}, "abrir o ponto de retorno da gravação");
+                    try {
+                        (*q->fn)();
+                        Exec(QStringLiteral("RELEASE SAVEPOINT vnd_escrita"), {}, "confirmar a parte da gravação");
+                    } catch (const EDatabaseBusy &) {
+                        throw; // the whole transaction runs again
+                    } catch (...) {
+                        q->error = std::current_exception();
+                        Exec(QStringLiteral("ROLLBACK TO SAVEPOINT vnd_escrita"), {}, "desfazer a parte da gravação");
+                        Exec(QStringLiteral("RELEASE SAVEPOINT vnd_escrita"), {}, "desfazer a parte da gravação");
+                    }
+                    // An error that SQLite answers by rolling back the whole transaction (a full disk, an
+                    // I/O error) must not let the next writers' work commit on its own.
+                    if (sqlite3_get_autocommit(SqliteHandle("gravar")))
+                        throw Exception(QStringLiteral("A transação de gravação foi desfeita pelo banco de dados; "
+                                                       "nada dela foi gravado."));
+                }
+            }
+            if (!control.exec(QStringLiteral("COMMIT")))
+                Fail(control.lastError(), m_dialect, "confirmar a transação");
+            return;
+        } catch (const EDatabaseBusy &busy) {
+            if (begun)
+                control.exec(QStringLiteral("ROLLBACK"));
+            if (attempt >= kWriteAttempts)
+                return failAll(std::make_exception_ptr(
+                    Exception(QStringLiteral("O banco de dados continua ocupado por outras gravações; tente de "
+                                             "novo em instantes. (%1)")
+                                  .arg(QString::fromStdString(busy.what())))));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt * attempt));
+        } catch (...) {
+            if (begun)
+                control.exec(QStringLiteral("ROLLBACK"));
+            // Nothing of the transaction stays: a writer whose own work failed keeps its own error.
+            const std::exception_ptr error = std::current_exception();
+            for (QueuedWrite *q : group)
+                if (!q->error)
+                    q->error = error;
+            return;
+        }
+    }
+}
 
 sqlite3 *ServerDb::SqliteHandle(const char *action) const
 {
@@ -417,7 +542,7 @@ void ServerDb::WriteDeferredSync(const std::function<void()> &fn) const
             q.finish();
         }
     } restore{full};
-    Write(fn);
+    WriteQueued(fn, true); // never carrying others' work, which must reach the disk at its commit
 }
 
 QString ServerDb::DateTimeColumn(const QString &column) const

@@ -10,6 +10,7 @@
 #include <QVariantList>
 
 #include <functional>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -25,6 +26,8 @@ class EDatabaseBusy : public std::runtime_error
 public:
     using std::runtime_error::runtime_error;
 };
+
+struct QueuedWrite;
 
 class ServerDb
 {
@@ -73,9 +76,13 @@ public:
     };
     // One statement text per call site: texts built from varying values would fill the cache.
     CachedRead Read(const QString &sql, const QVariantList &binds, const char *action = nullptr) const;
-    // Runs fn inside a write transaction (SQLite: BEGIN IMMEDIATE, so writers queue on the busy timeout
-    // instead of failing half-way); commits when fn returns, rolls back when it throws. A busy failure
-    // reruns the whole of fn a few times before it is reported.
+    // Runs fn inside a write transaction; commits when fn returns, rolls back when it throws (fn's own
+    // exception then comes out of Write). A busy failure reruns the whole of fn a few times before it is
+    // reported. SQLite: the server's writers take turns (BEGIN IMMEDIATE), and the writer whose turn
+    // comes carries the work of those waiting behind it in the same transaction, each under its own
+    // savepoint; Write returns once the transaction that carried fn is committed. fn may therefore run
+    // on another server thread, with that thread's connection: it reaches the database only through
+    // this object, and calls no Write of its own.
     void Write(const std::function<void()> &fn) const;
     // Like Write, for records that the next full commit makes durable along with it: their commit does
     // not wait for the disk. The validation log of a sale being imported is written just before the
@@ -85,11 +92,11 @@ public:
     // Inside Write: runs fn under a savepoint, so that a failure takes back fn's rows alone and the
     // transaction goes on (PostgreSQL would refuse every later statement). Rethrows fn's exception.
     void Savepoint(const std::function<void()> &fn) const;
+    // SQLite only: the engine's handle of this thread's connection.
+    sqlite3 *SqliteHandle(const char *action = nullptr) const;
     // SQLite only: runs a read with the engine's own interface and hands each row to fn, which reads its
     // columns in place (a page of documents is megabytes; Qt would copy each value twice); fn returning
     // false stops. Values are bound as Exec binds them. Exception as Exec's on failure.
-    // SQLite only: the engine's handle of this thread's connection.
-    sqlite3 *SqliteHandle(const char *action = nullptr) const;
     void ForEachSqliteRow(const QString &sql, const QVariantList &binds, const char *action,
                           const std::function<bool(sqlite3_stmt *)> &fn) const;
     // Runs fn's reads on one snapshot. On SQLite that also takes the read lock once instead of once per
@@ -105,6 +112,12 @@ public:
     static QDateTime ReadDateTime(const QVariant &value);
 
 private:
+    // SQLite's Write: fn queued behind the transaction under way, or leading the next one (alone: in a
+    // transaction of its own, for a connection whose sync setting differs).
+    void WriteQueued(const std::function<void()> &fn, bool alone) const;
+    // One transaction carrying every queued write of group; each one's error is left in it.
+    void RunWrites(const std::vector<QueuedWrite *> &group) const;
+
     QString m_url;
     Dialect m_dialect;
     quint64 m_id;

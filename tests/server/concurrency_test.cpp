@@ -4,6 +4,9 @@
 #include "tests/server/servertest.h"
 
 #include <QSqlQuery>
+#include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -71,3 +74,70 @@ TEST_P(ConcurrencyTest, EightClientsStoreTwoHundredSalesEachWithNoneLostOrDouble
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ConcurrencyTest, testing::Values(Engine::SQLite, Engine::PostgreSQL), EngineName);
+
+// The server's SQLite writers share transactions: while one writer's transaction runs, the others queue,
+// and the next one carries all of them. Each must still be answered for its own work alone.
+TEST(SqliteWriters, QueuedWritersShareATransactionAndEachIsAnsweredForItsOwnWork)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const vnd::server::ServerDb db(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("grupo.db")));
+    db.Exec(QStringLiteral("CREATE TABLE T (N INTEGER PRIMARY KEY, FEITO TEXT)"));
+
+    constexpr int kWriters = 24;
+    std::atomic<int> queued{0};
+    std::atomic<int> carriedByAnother{0};
+    std::atomic<bool> first{true};
+    std::vector<QString> outcome(kWriters);
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w)
+        writers.emplace_back([&, w] {
+            const auto caller = std::this_thread::get_id();
+            try {
+                ++queued;
+                db.Write([&] {
+                    if (std::this_thread::get_id() != caller)
+                        ++carriedByAnother;
+                    // The first transaction lasts until every other writer waits behind it.
+                    if (first.exchange(false)) {
+                        for (int i = 0; i < 400 && queued < kWriters; ++i)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    }
+                    db.Exec(QStringLiteral("INSERT INTO T (N, FEITO) VALUES (?, 'S')"), {w});
+                    if (w % 3 == 1)
+                        throw Exception(QStringLiteral("recusada %1").arg(w));
+                    if (w % 3 == 2) // a database error: the primary key given twice
+                        db.Exec(QStringLiteral("INSERT INTO T (N, FEITO) VALUES (?, 'S')"), {w});
+                });
+                outcome[size_t(w)] = QStringLiteral("gravada");
+            } catch (const Exception &e) {
+                outcome[size_t(w)] = e.Message();
+            }
+        });
+    for (std::thread &t : writers)
+        t.join();
+
+    EXPECT_GT(carriedByAnother.load(), 0) << "no writer's work was carried by another's transaction";
+    QSet<int> stored;
+    for (QSqlQuery q = db.Exec(QStringLiteral("SELECT N FROM T")); q.next();)
+        stored.insert(q.value(0).toInt());
+    for (int w = 0; w < kWriters; ++w) {
+        SCOPED_TRACE(w);
+        if (w % 3 == 0) {
+            EXPECT_EQ(outcome[size_t(w)], QStringLiteral("gravada"));
+            EXPECT_TRUE(stored.contains(w));
+        } else {
+            EXPECT_FALSE(stored.contains(w)); // its first row went back with its failure, the others' stayed
+            if (w % 3 == 1)
+                EXPECT_EQ(outcome[size_t(w)], QStringLiteral("recusada %1").arg(w));
+            else
+                EXPECT_TRUE(outcome[size_t(w)].contains(QLatin1String("UNIQUE"), Qt::CaseInsensitive)) << outcome[size_t(w)].toStdString();
+        }
+    }
+    // The connection is back to autocommit: a later write stands alone.
+    db.Write([&] { db.Exec(QStringLiteral("INSERT INTO T (N, FEITO) VALUES (100, 'S')")); });
+    QSqlQuery last = db.Exec(QStringLiteral("SELECT COUNT(*) FROM T WHERE N = 100"));
+    ASSERT_TRUE(last.next());
+    EXPECT_EQ(last.value(0).toInt(), 1);
+}
