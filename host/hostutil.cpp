@@ -37,6 +37,17 @@ QString Ajusta(const QString &text, int n)
 
 bool EmptyString(const QString &text) { return text.trimmed().isEmpty(); }
 
+bool EmptyUtf8(const QByteArray &text)
+{
+    for (const char c : text) {
+        if (c == ' ' || (c >= '\t' && c <= '\r'))
+            continue;
+        // Any other ASCII character is content; past the ASCII range, Unicode says what is blank.
+        return static_cast<unsigned char>(c) < 0x80 ? false : EmptyString(QString::fromUtf8(text));
+    }
+    return true;
+}
+
 namespace vnd {
 
 double StrToFloatBr(const QString &text)

@@ -17,6 +17,8 @@ QString Ajusta(const QString &text, int n);
 
 // True for an empty text (a text of blanks only counts as empty too, as in the host's test).
 bool EmptyString(const QString &text);
+// EmptyString of UTF-8 text, without converting the whole of it when it starts with something else.
+bool EmptyUtf8(const QByteArray &text);
 
 namespace vnd {
 // Decimal reading rule of the fiscal readers: "." becomes "," and the text is read with the decimal

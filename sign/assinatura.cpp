@@ -321,8 +321,10 @@ QList<ResultadoAssinatura> VerificaAssinaturas(const QByteArray &documento)
     xmlSetStructuredErrorFunc(nullptr, GuardaErroXml);
     xmlSetGenericErrorFunc(nullptr, IgnoraErroGenerico);
     // No XML_PARSE_NOENT, DTDLOAD, DTDATTR or HUGE: entities stay unexpanded, nothing is loaded.
+    // COMPACT keeps the short texts (most values of a fiscal document) inside their nodes instead of an
+    // allocation each; the tree is only read from here on.
     Documento doc(xmlReadMemory(documento.constData(), int(documento.size()), nullptr, nullptr,
-                                XML_PARSE_NONET | XML_PARSE_NOWARNING));
+                                XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_COMPACT));
     if (!doc || !xmlDocGetRootElement(doc.get()))
         return {Resultado(EstadoAssinatura::Malformada, {},
                           QStringLiteral("XML malformado (%1)").arg(t_erroXml.isEmpty() ? QStringLiteral("vazio")

@@ -169,7 +169,7 @@ QByteArray RemoveCrLf(QByteArray text)
 QByteArray ProcessedNfce(const SaleRow &row)
 {
     QByteArray x = WithoutByteOrderMark(row.document);
-    if (EmptyString(QString::fromUtf8(x)))
+    if (EmptyUtf8(x))
         Missing(QStringLiteral("não foi encontrado no banco de dados."));
     CheckDocumentKey(x, row.accessKey);
 
@@ -241,7 +241,7 @@ QByteArray ProcessedNfce(const SaleRow &row)
 
 QByteArray ProcessedCancellation(const SaleRow &row)
 {
-    if (!EmptyString(QString::fromUtf8(row.cancelDocument)))
+    if (!EmptyUtf8(row.cancelDocument))
         return RemoveCrLf(WithoutByteOrderMark(row.cancelDocument));
     if (row.cancelProtocol.trimmed().isEmpty() || !row.cancelTime.isValid())
         throw Exception(QStringLiteral("A NFC-e cancelada não tem o protocolo de cancelamento."));
@@ -301,7 +301,7 @@ QList<SaleFile> SaleFiles(const SaleRow &row)
         files.append({NfceFileName(row), ProcessedNfce(row)});
         if (row.IsCancelled())
             files.append({NfceCancelFileName(row), ProcessedCancellation(row),
-                          EmptyString(QString::fromUtf8(row.cancelDocument))});
+                          EmptyUtf8(row.cancelDocument)});
         return files;
     }
     if (row.document.trimmed().isEmpty())

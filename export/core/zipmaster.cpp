@@ -235,9 +235,28 @@ void TZipMaster::Add()
 
 void TZipMaster::Verify() const
 {
-    const QByteArray archive = QFile::encodeName(ZipFileName);
+    // An archive of ordinary size is read in one piece and checked in memory: libzip reading each entry
+    // from the file seeks and reads for every one of them.
+    constexpr qint64 kInMemory = 256ll << 20;
+    QByteArray whole;
+    zip_t *za = nullptr;
     int code = 0;
-    zip_t *za = zip_open(archive.constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+    if (QFile f(ZipFileName); f.size() <= kInMemory && f.open(QIODevice::ReadOnly)) {
+        whole = f.readAll();
+        if (f.error() != QFileDevice::NoError)
+            throw Exception(QStringLiteral("O arquivo compactado %1 não pôde ser conferido: %2").arg(ZipFileName, f.errorString()));
+        zip_error_t err;
+        zip_error_init(&err);
+        if (zip_source_t *src = zip_source_buffer_create(whole.constData(), zip_uint64_t(whole.size()), 0, &err)) {
+            za = zip_open_from_source(src, ZIP_RDONLY | ZIP_CHECKCONS, &err);
+            if (!za)
+                zip_source_free(src);
+        }
+        code = zip_error_code_zip(&err);
+        zip_error_fini(&err);
+    } else {
+        za = zip_open(QFile::encodeName(ZipFileName).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+    }
     if (!za)
         throw Exception(QStringLiteral("O arquivo compactado %1 não pôde ser conferido: %2").arg(ZipFileName, OpenError(code)));
     auto fail = [&](const QString &text) {

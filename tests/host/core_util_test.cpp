@@ -20,6 +20,20 @@ TEST(HostUtil, AjustaPadsAndRefusesToCut)
     }
 }
 
+// A stored document is "empty" when it has no characters but blanks, Unicode ones included, whichever
+// form of the text is asked.
+TEST(HostUtil, EmptyTextsAsBytesAndAsText)
+{
+    for (const QByteArray &blank : {QByteArray(), QByteArray(" \t\r\n\v\f"), QByteArray("\xC2\xA0 \xE2\x80\x83")}) {
+        EXPECT_TRUE(EmptyUtf8(blank)) << blank.toHex().toStdString();
+        EXPECT_TRUE(EmptyString(QString::fromUtf8(blank)));
+    }
+    for (const QByteArray &content : {QByteArray(" <NFe/>"), QByteArray("\xC2\xA0x"), QByteArray("\x1F")}) {
+        EXPECT_FALSE(EmptyUtf8(content)) << content.toHex().toStdString();
+        EXPECT_FALSE(EmptyString(QString::fromUtf8(content)));
+    }
+}
+
 TEST(HostUtil, DecimalReadingRule)
 {
     EXPECT_DOUBLE_EQ(vnd::StrToFloatBr(QStringLiteral("12.50")), 12.5);
