@@ -265,7 +265,7 @@ struct QueuedWrite
 {
     quint64 database;
     const std::function<void()> *fn;
-    bool alone; // run in a transaction of its own (its connection's sync setting is not the others')
+    bool deferred; // from WriteDeferredSync: carried only with others of its kind, on a connection set for it
     std::exception_ptr error;
     bool done = false;
 };
@@ -328,22 +328,23 @@ void ServerDb::Write(const std::function<void()> &fn) const
     }
 }
 
-void ServerDb::WriteQueued(const std::function<void()> &fn, bool alone) const
+void ServerDb::WriteQueued(const std::function<void()> &fn, bool deferred) const
 {
     SqliteWriters &w = Writers();
-    QueuedWrite me{m_id, &fn, alone, {}};
+    QueuedWrite me{m_id, &fn, deferred, {}};
     std::vector<QueuedWrite *> group;
     {
         std::unique_lock lock(w.mutex);
         w.queue.push_back(&me);
         w.turn.wait(lock, [&] { return me.done || !w.leading; });
         if (!me.done) {
-            // This writer's turn: its own work first, then whatever waits on the same database.
+            // This writer's turn: its own work first, then whatever waits on the same database with the
+            // same durability (a commit that does not wait for the disk must carry no one else's sale).
             w.leading = true;
             w.queue.erase(std::find(w.queue.begin(), w.queue.end(), &me));
             group.push_back(&me);
-            for (auto it = w.queue.begin(); !alone && it != w.queue.end() && group.size() < kMaxGroupedWrites;) {
-                if ((*it)->database == m_id && !(*it)->alone) {
+            for (auto it = w.queue.begin(); it != w.queue.end() && group.size() < kMaxGroupedWrites;) {
+                if ((*it)->database == m_id && (*it)->deferred == deferred) {
                     group.push_back(*it);
                     it = w.queue.erase(it);
                 } else {
@@ -542,7 +543,7 @@ void ServerDb::WriteDeferredSync(const std::function<void()> &fn) const
             q.finish();
         }
     } restore{full};
-    WriteQueued(fn, true); // never carrying others' work, which must reach the disk at its commit
+    WriteQueued(fn, true); // carrying only other deferred work: the rest must reach the disk at its commit
 }
 
 QString ServerDb::DateTimeColumn(const QString &column) const

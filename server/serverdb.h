@@ -112,9 +112,9 @@ public:
     static QDateTime ReadDateTime(const QVariant &value);
 
 private:
-    // SQLite's Write: fn queued behind the transaction under way, or leading the next one (alone: in a
-    // transaction of its own, for a connection whose sync setting differs).
-    void WriteQueued(const std::function<void()> &fn, bool alone) const;
+    // SQLite's Write: fn queued behind the transaction under way, or leading the next one, which carries
+    // the queued writes of the same durability (deferred: WriteDeferredSync's, on a connection set so).
+    void WriteQueued(const std::function<void()> &fn, bool deferred) const;
     // One transaction carrying every queued write of group; each one's error is left in it.
     void RunWrites(const std::vector<QueuedWrite *> &group) const;
 
