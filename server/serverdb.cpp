@@ -530,19 +530,26 @@ void ServerDb::WriteDeferredSync(const std::function<void()> &fn) const
         });
         return;
     }
-    // Per connection, outside a transaction; put back whatever happens.
-    QSqlQuery &normal = Cached(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    QSqlQuery &full = Cached(QStringLiteral("PRAGMA synchronous=FULL"));
-    normal.exec();
-    normal.finish();
+    // Per connection, outside a transaction; put back whatever happens. Run as text each time, not
+    // kept prepared: SQLite applies this pragma when the statement is prepared, so a prepared one run
+    // again changes nothing (two of them prepared one after the other left the connection at FULL).
+    Exec(QStringLiteral("PRAGMA synchronous=NORMAL"), {}, "adiar a gravação em disco");
     struct Restore {
-        QSqlQuery &q;
+        const ServerDb &db;
         ~Restore()
         {
-            q.exec();
-            q.finish();
+            try {
+                db.Exec(QStringLiteral("PRAGMA synchronous=FULL"), {}, "confirmar a gravação em disco");
+            } catch (...) {
+                // The connection could not take it back: closed, so that the next use opens it anew, at
+                // SQLite's own FULL.
+                try {
+                    db.Connection().close();
+                } catch (...) {
+                }
+            }
         }
-    } restore{full};
+    } restore{*this};
     WriteQueued(fn, true); // carrying only other deferred work: the rest must reach the disk at its commit
 }
 

@@ -89,13 +89,22 @@ TEST(SqliteWriters, QueuedWritersShareATransactionAndEachIsAnsweredForItsOwnWork
     std::atomic<int> carriedByAnother{0};
     std::atomic<bool> first{true};
     std::vector<QString> outcome(kWriters);
+    std::vector<int> syncSeen(kWriters, -1); // the connection's sync setting each writer's work ran under
     std::vector<std::thread> writers;
     for (int w = 0; w < kWriters; ++w)
         writers.emplace_back([&, w] {
             const auto caller = std::this_thread::get_id();
             try {
                 ++queued;
-                db.Write([&] {
+                // Every fourth writer's rows may wait for the next commit to reach the disk; the others'
+                // must be on disk at their own, so the two never share a transaction.
+                const auto write = [&](const std::function<void()> &fn) {
+                    if (w % 4 == 3)
+                        db.WriteDeferredSync(fn);
+                    else
+                        db.Write(fn);
+                };
+                write([&] {
                     if (std::this_thread::get_id() != caller)
                         ++carriedByAnother;
                     // The first transaction lasts until every other writer waits behind it.
@@ -104,6 +113,8 @@ TEST(SqliteWriters, QueuedWritersShareATransactionAndEachIsAnsweredForItsOwnWork
                             std::this_thread::sleep_for(std::chrono::milliseconds(5));
                         std::this_thread::sleep_for(std::chrono::milliseconds(100));
                     }
+                    QSqlQuery sync = db.Exec(QStringLiteral("PRAGMA synchronous"));
+                    syncSeen[size_t(w)] = sync.next() ? sync.value(0).toInt() : -1;
                     db.Exec(QStringLiteral("INSERT INTO T (N, FEITO) VALUES (?, 'S')"), {w});
                     if (w % 3 == 1)
                         throw Exception(QStringLiteral("recusada %1").arg(w));
@@ -124,6 +135,7 @@ TEST(SqliteWriters, QueuedWritersShareATransactionAndEachIsAnsweredForItsOwnWork
         stored.insert(q.value(0).toInt());
     for (int w = 0; w < kWriters; ++w) {
         SCOPED_TRACE(w);
+        EXPECT_EQ(syncSeen[size_t(w)], w % 4 == 3 ? 1 : 2) << "NORMAL is 1, FULL is 2";
         if (w % 3 == 0) {
             EXPECT_EQ(outcome[size_t(w)], QStringLiteral("gravada"));
             EXPECT_TRUE(stored.contains(w));
@@ -141,3 +153,4 @@ TEST(SqliteWriters, QueuedWritersShareATransactionAndEachIsAnsweredForItsOwnWork
     ASSERT_TRUE(last.next());
     EXPECT_EQ(last.value(0).toInt(), 1);
 }
+
