@@ -237,6 +237,8 @@ std::vector<StoreOutcome> StoreImportedSales(const ServerDb &db, const std::vect
                 continue;
             } catch (const EDatabaseBusy &) {
                 throw;
+            } catch (const ETransactionLost &) {
+                throw; // the sales before this one went with the transaction: the whole list fails
             } catch (const Exception &e) {
                 out.error = e.Message();
             } catch (const std::exception &e) {
@@ -250,6 +252,8 @@ std::vector<StoreOutcome> StoreImportedSales(const ServerDb &db, const std::vect
                 try {
                     db.Savepoint([&] { logProblems(sale, checks); });
                 } catch (const EDatabaseBusy &) {
+                    throw;
+                } catch (const ETransactionLost &) {
                     throw;
                 } catch (const std::exception &) {
                 }

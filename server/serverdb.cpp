@@ -187,8 +187,16 @@ void ServerDb::Savepoint(const std::function<void()> &fn) const
     try {
         fn();
     } catch (...) {
-        Exec(QStringLiteral("ROLLBACK TO SAVEPOINT vnd_parte"), {}, "desfazer a parte da transação");
-        Exec(QStringLiteral("RELEASE SAVEPOINT vnd_parte"), {}, "desfazer a parte da transação");
+        // Where the savepoint is gone the database has dropped the whole transaction, or its state is
+        // unknown: going on would commit later parts on their own, without the earlier ones.
+        try {
+            Exec(QStringLiteral("ROLLBACK TO SAVEPOINT vnd_parte"), {}, "desfazer a parte da transação");
+            Exec(QStringLiteral("RELEASE SAVEPOINT vnd_parte"), {}, "desfazer a parte da transação");
+        } catch (const std::exception &e) {
+            throw ETransactionLost(QStringLiteral("A transação foi desfeita pelo banco de dados; nada dela foi "
+                                                  "gravado. (%1)")
+                                       .arg(QString::fromUtf8(e.what())));
+        }
         throw;
     }
     Exec(QStringLiteral("RELEASE SAVEPOINT vnd_parte"), {}, "confirmar a parte da transação");
@@ -408,7 +416,7 @@ void ServerDb::RunWrites(const std::vector<QueuedWrite *> &group) const
                     // An error that SQLite answers by rolling back the whole transaction (a full disk, an
                     // I/O error) must not let the next writers' work commit on its own.
                     if (sqlite3_get_autocommit(SqliteHandle("gravar")))
-                        throw Exception(QStringLiteral("A transação de gravação foi desfeita pelo banco de dados; "
+                        throw ETransactionLost(QStringLiteral("A transação de gravação foi desfeita pelo banco de dados; "
                                                        "nada dela foi gravado."));
                 }
             }

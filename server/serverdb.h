@@ -3,6 +3,8 @@
 // must stay on the thread that opened them), the dialect differences of SQLite and PostgreSQL in one
 // place, and write transactions that wait for each other instead of failing.
 
+#include "host/errors.h"
+
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -25,6 +27,15 @@ class EDatabaseBusy : public std::runtime_error
 {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// The transaction of a write is gone: the database rolled it back by itself (a full disk, an I/O error)
+// or a failed part of it could not be taken back. Nothing of it may be committed, so the whole write
+// fails; a caller that goes on after a part's failure lets this one through.
+class ETransactionLost : public Exception
+{
+public:
+    using Exception::Exception;
 };
 
 struct QueuedWrite;
@@ -90,7 +101,8 @@ public:
     // in order); a power cut between the two loses a log line of a sale that was not stored either.
     void WriteDeferredSync(const std::function<void()> &fn) const;
     // Inside Write: runs fn under a savepoint, so that a failure takes back fn's rows alone and the
-    // transaction goes on (PostgreSQL would refuse every later statement). Rethrows fn's exception.
+    // transaction goes on (PostgreSQL would refuse every later statement). Rethrows fn's exception, or
+    // ETransactionLost when fn's rows cannot be taken back alone.
     void Savepoint(const std::function<void()> &fn) const;
     // SQLite only: the engine's handle of this thread's connection.
     sqlite3 *SqliteHandle(const char *action = nullptr) const;

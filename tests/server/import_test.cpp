@@ -1,6 +1,9 @@
 // The import's remote methods with generated sales: branch lookups, validation log, store, cancellation.
 #include "server/docgen/docgen.h"
 #include "server/notas.h"
+#include "server/rpcargs.h"
+#include "server/salearray.h"
+#include "server/salestore.h"
 #include "tests/server/dataset.h"
 #include "server/docgen/salepackets.h"
 #include "tests/server/servertest.h"
@@ -488,4 +491,50 @@ TEST_P(ImportTest, RefusedSaleInOneCallKeepsItsLogAndTheStoresMessage)
     EXPECT_FALSE(shortArray.error.isEmpty());
     EXPECT_FALSE(Net().Call(QStringLiteral("setValidaGravaVenda"), {}).ok);
     EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE = ?"), {sale.accessKey}), 0);
+}
+
+// The database drops the transaction under a list of sales (as SQLite does on a full disk): the list
+// fails whole. Before, the loop took the failure as the one sale's, reported the earlier sales as
+// stored although they went with the transaction, and stored the later ones outside any transaction.
+TEST_P(ImportTest, SalesSentTogetherFailWholeWhenTheDatabaseDropsTheirTransaction)
+{
+    const QString batch = NewBatch();
+    std::vector<vnd::server::ImportedSale> sales;
+    QStringList keys;
+    for (int i = 0; i < 3; ++i) {
+        const Sale s = Make(DocKind::Nfce);
+        keys << s.accessKey;
+        sales.push_back(vnd::server::ReadSaleArray(
+            vnd::server::Args::ForMethod(QStringLiteral("setValidaGravaVendas"), SaleArray(s, Found(s, batch)))));
+    }
+    const vnd::server::ServerDb db(Prepared().DbUrl());
+    int logged = 0;
+    auto dropsTheTransaction = [&](const vnd::server::ImportedSale &, const vnd::server::SaleResolution &) {
+        if (++logged == 2) {
+            db.Exec(QStringLiteral("ROLLBACK"));
+            throw Exception(QStringLiteral("disco cheio"));
+        }
+    };
+    try {
+        vnd::server::StoreImportedSales(db, sales, dropsTheTransaction);
+        ADD_FAILURE() << "the list was answered as if its sales had been stored";
+    } catch (const vnd::server::ETransactionLost &e) {
+        EXPECT_THAT(e.Message().toStdString(), testing::HasSubstr("nada dela foi gravado"));
+    }
+    EXPECT_EQ(logged, 2); // the third sale was not tried
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE IN (?, ?, ?)"),
+                    {keys[0], keys[1], keys[2]}),
+              0);
+
+    // The same sales sent again are stored, each once.
+    const std::vector<vnd::server::StoreOutcome> again =
+        vnd::server::StoreImportedSales(db, sales, [](const vnd::server::ImportedSale &, const vnd::server::SaleResolution &) {});
+    ASSERT_EQ(again.size(), 3u);
+    for (const vnd::server::StoreOutcome &o : again) {
+        EXPECT_TRUE(o.stored);
+        EXPECT_EQ(o.error, QString());
+    }
+    EXPECT_EQ(Count(QStringLiteral("SELECT COUNT(*) FROM VENDA WHERE NRACESSONFCE IN (?, ?, ?)"),
+                    {keys[0], keys[1], keys[2]}),
+              3);
 }
