@@ -110,9 +110,6 @@ AutoGenReport RunAutoGeneration(const ServerDb &db, const QString &exportRoot, c
     // is chosen.
     const GenerationLock lock(db);
     autogen::Reconcile(db, lock, report.folder, report);
-    // A run killed while writing its summary leaves the summary's temporary file, and the next run may have
-    // no sale to write at all.
-    report.leftoversRemoved += RemoveStaleTemporaries(report.folder);
 
     QStringList order;
     const QHash<QString, Due> due = DueSales(db, params.firstDay, order);
@@ -221,9 +218,6 @@ AutoGenReport RecoverAutoGeneration(const ServerDb &db, const QString &exportRoo
     }
     const GenerationLock lock(db);
     autogen::Reconcile(db, lock, report.folder, report);
-    // A run killed while writing its summary leaves the summary's temporary file, and the next run may have
-    // no sale to write at all.
-    report.leftoversRemoved += RemoveStaleTemporaries(report.folder);
     return report;
 }
 

@@ -1,6 +1,7 @@
 // The crash-safe hand-over of the automatic generation (see autogenarchive.h and server/README.md).
 #include "server/autogenarchive.h"
 
+#include "export/core/exportrun.h"
 #include "export/core/geraxmllocal.h"
 #include "host/errors.h"
 
@@ -142,8 +143,10 @@ void Reconcile(const ServerDb &db, const GenerationLock &lock, const QString &fo
         MarkPlaced(db, p.id);
         ++report.archivesCompleted;
     }
+    // Also the temporary files of a run killed while writing (its summary, say), whatever the next run has
+    // left to write.
     for (const QString &f : folders)
-        report.leftoversRemoved += RemoveHidden(f);
+        report.leftoversRemoved += RemoveHidden(f) + RemoveStaleTemporaries(f);
 }
 
 ArchiveWriter::ArchiveWriter(const ServerDb &db, const GenerationLock &lock, QString folder, QString folderText,

@@ -398,9 +398,8 @@ void ServerDb::RunWrites(const std::vector<QueuedWrite *> &group) const
             if (group.size() == 1) {
                 (*group.front()->fn)();
             } else {
-                // Not Savepoint(): a piece whose rows cannot be taken back must fail the whole group
-                // (here the failed ROLLBACK TO leaves through the outer handler), where Savepoint() hands
-                // that failure to its caller as the piece's own error.
+                // Savepoints of its own rather than Savepoint(): a failed piece keeps its own exception
+                // even when taking its rows back then fails the group (through the outer handler).
                 for (QueuedWrite *q : group) {
                     Exec(QStringLiteral("SAVEPOINT vnd_escrita"), {}, "abrir o ponto de retorno da gravação");
                     try {
