@@ -19,18 +19,23 @@ DbPool::~DbPool()
 
 void DbPool::Post(unsigned preferred, std::function<void()> job)
 {
-    std::lock_guard lock(m_mutex);
-    auto idle = [](const Worker &w) { return !w.busy && w.jobs.empty(); };
-    Worker *target = m_workers[preferred % m_workers.size()].get();
-    if (!idle(*target)) {
-        for (auto &w : m_workers) {
-            if (idle(*w)) {
-                target = w.get();
-                break;
+    Worker *target;
+    {
+        std::lock_guard lock(m_mutex);
+        auto idle = [](const Worker &w) { return !w.busy && w.jobs.empty(); };
+        target = m_workers[preferred % m_workers.size()].get();
+        if (!idle(*target)) {
+            for (auto &w : m_workers) {
+                if (idle(*w)) {
+                    target = w.get();
+                    break;
+                }
             }
         }
+        target->jobs.push_back(std::move(job));
     }
-    target->jobs.push_back(std::move(job));
+    // Woken after the lock is let go, the worker does not wake only to wait for it. The workers live as
+    // long as the pool, so the one chosen is still there.
     target->wake.notify_one();
 }
 
