@@ -76,6 +76,10 @@ QByteArray BearerToken(const QByteArray &authorization)
 // Boost.Beast over Asio: a few I/O threads serve every connection asynchronously (a slow or idle peer
 // costs a socket and a timer, never a thread); the methods run on a bounded pool of database threads,
 // each with its own database connection.
+//
+// Each I/O thread runs a context of its own and the connections are dealt out among them: a request
+// and its answer are handled by one thread from start to end, instead of the threads of one shared
+// context waking one another for every event.
 
 struct RpcServer::Impl
 {
@@ -83,12 +87,25 @@ struct RpcServer::Impl
     {
         shared.token = std::move(t);
         shared.pool = &pool;
+        const unsigned n = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+        for (unsigned i = 1; i < n; ++i)
+            others.push_back(std::make_unique<asio::io_context>(1));
     }
 
     void Accept();
+    // The context of the next connection, in turn.
+    asio::io_context &NextContext()
+    {
+        const std::size_t i = next++ % (others.size() + 1);
+        return i == 0 ? ioc : *others[i - 1];
+    }
 
     const RdmGeraXml &rdm;
-    asio::io_context ioc;
+    asio::io_context ioc{1}; // the acceptor's, and the first I/O thread's
+    std::vector<std::unique_ptr<asio::io_context>> others;
+    // Keeps the other contexts running while they have no connection; let go at Stop.
+    std::vector<asio::executor_work_guard<asio::io_context::executor_type>> idle;
+    std::size_t next = 0;
     DbPool pool;
     tcp::acceptor acceptor{ioc};
     asio::steady_timer retry{ioc};
@@ -98,7 +115,7 @@ struct RpcServer::Impl
 
 void RpcServer::Impl::Accept()
 {
-    acceptor.async_accept(asio::make_strand(ioc), [this](const error_code &ec, tcp::socket socket) {
+    acceptor.async_accept(asio::make_strand(NextContext()), [this](const error_code &ec, tcp::socket socket) {
         if (!acceptor.is_open() || shared.stopping)
             return;
         if (ec) {
@@ -195,10 +212,11 @@ void RpcServer::Run()
         ::setrlimit(RLIMIT_NOFILE, &files);
     }
     d.Accept();
-    const unsigned ioThreads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
     std::vector<std::thread> threads;
-    for (unsigned i = 1; i < ioThreads; ++i)
-        threads.emplace_back([&d] { d.ioc.run(); });
+    for (auto &ctx : d.others) {
+        d.idle.push_back(asio::make_work_guard(*ctx));
+        threads.emplace_back([ctx = ctx.get()] { ctx->run(); });
+    }
     // Returns once the acceptor is closed and every connection has ended.
     d.ioc.run();
     for (std::thread &t : threads)
@@ -222,6 +240,8 @@ void RpcServer::Stop()
         }
         for (const auto &s : open)
             s->OnStop();
+        // The other threads end with their last connection.
+        d.idle.clear();
     });
 }
 
