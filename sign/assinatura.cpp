@@ -152,10 +152,11 @@ bool EhDsig(const xmlNode *n, const xmlChar *nome)
            xmlStrEqual(n->ns->href, xmlSecDSigNs);
 }
 
-// Registers every "Id" attribute as an ID of the document (the fiscal schemas declare them, but no DTD
-// says so to the parser). A value given twice is an error: a reference to it would be ambiguous, which
-// is how a signed element is swapped for another one.
-bool RegistraIds(xmlDoc *doc, xmlNode *no, QString &repetido)
+// One walk over the tree. Registers every "Id" attribute as an ID of the document (the fiscal schemas
+// declare them, but no DTD says so to the parser); a value given twice is an error, since a reference to
+// it would be ambiguous, which is how a signed element is swapped for another one. And gathers the
+// signatures, those inside another signature aside.
+bool PercorreArvore(xmlDoc *doc, xmlNode *no, QString &repetido, QList<xmlNode *> &assinaturas, bool dentroDeUma)
 {
     for (xmlNode *n = no; n; n = n->next) {
         if (n->type != XML_ELEMENT_NODE)
@@ -171,22 +172,13 @@ bool RegistraIds(xmlDoc *doc, xmlNode *no, QString &repetido)
             if (!novo)
                 return false;
         }
-        if (!RegistraIds(doc, n->children, repetido))
+        const bool assinatura = !dentroDeUma && EhDsig(n, xmlSecNodeSignature);
+        if (assinatura)
+            assinaturas << n;
+        if (!PercorreArvore(doc, n->children, repetido, assinaturas, dentroDeUma || assinatura))
             return false;
     }
     return true;
-}
-
-void AchaAssinaturas(xmlNode *no, QList<xmlNode *> &achadas)
-{
-    for (xmlNode *n = no; n; n = n->next) {
-        if (n->type != XML_ELEMENT_NODE)
-            continue;
-        if (EhDsig(n, xmlSecNodeSignature))
-            achadas << n;
-        else
-            AchaAssinaturas(n->children, achadas);
-    }
 }
 
 ResultadoAssinatura Resultado(EstadoAssinatura estado, const QString &referencia, const QString &motivo)
@@ -333,12 +325,10 @@ QList<ResultadoAssinatura> VerificaAssinaturas(const QByteArray &documento)
         return {Resultado(EstadoAssinatura::Malformada, {},
                           QStringLiteral("documento com declaração DOCTYPE, que documentos fiscais não têm"))};
     QString repetido;
-    if (!RegistraIds(doc.get(), xmlDocGetRootElement(doc.get()), repetido))
+    QList<xmlNode *> assinaturas;
+    if (!PercorreArvore(doc.get(), xmlDocGetRootElement(doc.get()), repetido, assinaturas, false))
         return {Resultado(EstadoAssinatura::Malformada, repetido,
                           QStringLiteral("Id \"%1\" repetido no documento").arg(repetido))};
-
-    QList<xmlNode *> assinaturas;
-    AchaAssinaturas(xmlDocGetRootElement(doc.get()), assinaturas);
     QList<ResultadoAssinatura> resultados;
     resultados.reserve(assinaturas.size());
     for (xmlNode *a : assinaturas)

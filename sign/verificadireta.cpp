@@ -140,13 +140,33 @@ struct LiberaDoc
 };
 
 // Whether node (or, for a namespace node, the element it is seen on) lies within the subtree of apex.
-int NaSubarvore(void *apice, xmlNodePtr no, xmlNodePtr pai)
+// C14N asks it of every node, attribute and namespace in document order, mostly of several children of
+// the same parent in a row: the answer for the last parent walked up from is kept.
+struct Subarvore
 {
+    const xmlNode *apice;
+    const xmlNode *ultimoPai = nullptr;
+    int dentro = 0;
+};
+
+int NaSubarvore(void *dados, xmlNodePtr no, xmlNodePtr pai)
+{
+    auto *s = static_cast<Subarvore *>(dados);
     const xmlNode *n = (!no || no->type == XML_NAMESPACE_DECL) ? pai : no;
-    for (; n; n = n->parent)
-        if (n == apice)
-            return 1;
-    return 0;
+    if (!n)
+        return 0;
+    if (n == s->apice)
+        return 1;
+    if (n->parent != s->ultimoPai) {
+        s->ultimoPai = n->parent;
+        s->dentro = 0;
+        for (const xmlNode *a = n->parent; a; a = a->parent)
+            if (a == s->apice) {
+                s->dentro = 1;
+                break;
+            }
+    }
+    return s->dentro;
 }
 
 // Inclusive C14N 1.0 without comments of the subtree of apex, written to the sink.
@@ -171,8 +191,10 @@ bool Canoniza(xmlNode *apice, xmlOutputWriteCallback escreve, void *destino, boo
         const int fechado = xmlOutputBufferClose(buf);
         return escrito >= 0 && fechado >= 0;
     };
-    if (noDocumento && apice->doc)
-        return executa(apice->doc, NaSubarvore, apice);
+    if (noDocumento && apice->doc) {
+        Subarvore subarvore{apice};
+        return executa(apice->doc, NaSubarvore, &subarvore);
+    }
 
     std::unique_ptr<xmlDoc, LiberaDoc> proprio(xmlNewDoc(BAD_CAST "1.0"));
     if (!proprio)
