@@ -416,7 +416,7 @@ void ServerDb::RunWrites(const std::vector<QueuedWrite *> &group) const
                     // I/O error) must not let the next writers' work commit on its own.
                     if (sqlite3_get_autocommit(SqliteHandle("gravar")))
                         throw ETransactionLost(QStringLiteral("A transação de gravação foi desfeita pelo banco de dados; "
-                                                       "nada dela foi gravado."));
+                                                              "nada dela foi gravado."));
                 }
             }
             if (!control.exec(QStringLiteral("COMMIT")))

@@ -241,14 +241,14 @@ QString MotivoDoErro()
     return QStringLiteral("assinatura ilegível");
 }
 
-ResultadoAssinatura VerificaUma(xmlDoc *doc, xmlNode *assinatura, bool unica)
+ResultadoAssinatura VerificaUma(xmlDoc *doc, xmlNode *assinatura, bool unica, bool formaComum)
 {
     QString id, motivo;
     if (!ConfereReferencias(doc, assinatura, id, motivo))
         return Resultado(EstadoAssinatura::Malformada, id, motivo);
     // The common shape is proven without xmlsec's transform chain; anything else, and every failure,
     // is xmlsec's to judge and explain.
-    if (assinatura_interna::IntactaPelaFormaComum(doc, assinatura, unica))
+    if (formaComum && assinatura_interna::IntactaPelaFormaComum(doc, assinatura, unica))
         return Resultado(EstadoAssinatura::Intacta, id, {});
 
     std::unique_ptr<xmlSecDSigCtx, LiberaCtx> ctx(xmlSecDSigCtxCreate(GerenciadorDaThread()));
@@ -299,9 +299,7 @@ ResultadoAssinatura VerificaUma(xmlDoc *doc, xmlNode *assinatura, bool unica)
                      QStringLiteral("o SignatureValue não confere com o certificado embutido"));
 }
 
-} // namespace
-
-QList<ResultadoAssinatura> VerificaAssinaturas(const QByteArray &documento)
+QList<ResultadoAssinatura> Verifica(const QByteArray &documento, bool formaComum)
 {
     IniciaXmlSec();
     if (documento.size() > kMaxDocumentoAssinado)
@@ -332,8 +330,17 @@ QList<ResultadoAssinatura> VerificaAssinaturas(const QByteArray &documento)
     QList<ResultadoAssinatura> resultados;
     resultados.reserve(assinaturas.size());
     for (xmlNode *a : assinaturas)
-        resultados << VerificaUma(doc.get(), a, assinaturas.size() == 1);
+        resultados << VerificaUma(doc.get(), a, assinaturas.size() == 1, formaComum);
     return resultados;
+}
+
+} // namespace
+
+QList<ResultadoAssinatura> VerificaAssinaturas(const QByteArray &documento) { return Verifica(documento, true); }
+
+QList<ResultadoAssinatura> assinatura_interna::VerificaSoPeloXmlSec(const QByteArray &documento)
+{
+    return Verifica(documento, false);
 }
 
 ResultadoAssinatura VerificaAssinatura(const QByteArray &documento)

@@ -7,7 +7,10 @@
 //
 // Internal to the signature library; the tests reach it to prove that the common shape takes this road.
 
+#include "sign/assinatura.h"
+
 #include <QByteArray>
+#include <QList>
 
 #include <libxml/tree.h>
 
@@ -31,5 +34,9 @@ QByteArray CertificadoDaAssinatura(xmlNode *assinatura);
 // False says nothing: the full check decides. The document's Ids must be registered. unicaDoDocumento:
 // the document has no other signature (its signed element is then canonicalised where it stands).
 bool IntactaPelaFormaComum(xmlDoc *doc, xmlNode *assinatura, bool unicaDoDocumento = false);
+
+// VerificaAssinaturas with every signature judged by xmlsec alone, the common shape included: the two
+// roads must give the same verdicts, which the signature fuzz target checks on every input.
+QList<ResultadoAssinatura> VerificaSoPeloXmlSec(const QByteArray &documento);
 
 } // namespace vnd::assinatura_interna
