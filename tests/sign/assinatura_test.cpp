@@ -200,6 +200,31 @@ TEST(AssinaturaAmostras, ConcordaComOProgramaXmlsec1)
     EXPECT_GT(conferidas, 40);
 }
 
+// The direct road may only ever spare xmlsec work: on every signed sample, intact or altered, each
+// signature gets the same verdict as when xmlsec alone judges it.
+TEST(AssinaturaAmostras, OsDoisCaminhosConcordam)
+{
+    if (vndtest::SamplesDir().isEmpty())
+        GTEST_SKIP() << "public samples folder (../shared/samples) not found";
+    int conferidas = 0;
+    QDirIterator it(vndtest::SamplesDir(), {QStringLiteral("*.xml")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QByteArray bytes = vndtest::ReadFile(path);
+        if (!bytes.contains("SignatureValue"))
+            continue;
+        const QList<ResultadoAssinatura> todas = VerificaAssinaturas(bytes);
+        const QList<ResultadoAssinatura> soXmlSec = assinatura_interna::VerificaSoPeloXmlSec(bytes);
+        ASSERT_EQ(todas.size(), soXmlSec.size()) << path.toStdString();
+        for (qsizetype i = 0; i < todas.size(); ++i) {
+            EXPECT_STREQ(Nome(todas[i].estado), Nome(soXmlSec[i].estado)) << path.toStdString();
+            EXPECT_EQ(todas[i].referencia, soXmlSec[i].referencia) << path.toStdString();
+        }
+        ++conferidas;
+    }
+    EXPECT_GT(conferidas, 40);
+}
+
 // One character changed in a signed value, or in the SignatureValue, of an intact public sample.
 TEST(AssinaturaAmostras, UmCaractereAlterado)
 {
