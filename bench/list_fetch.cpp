@@ -36,12 +36,16 @@ QString Pasta(const char *variavel, const char *padrao)
 
 QString Servidor() { return Pasta("VND_BINARY_DIR", VND_BINARY_DIR) + QStringLiteral("/server/vnd-server"); }
 
+// The server's messages are shown only when the command fails: the figures' output carries figures.
 bool Roda(const QStringList &args, int timeoutMs)
 {
     QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.start(Servidor(), args);
-    return p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    const bool ok = p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!ok)
+        std::fprintf(stderr, "list_fetch: vnd-server %s failed:\n%s", qPrintable(args.value(0)),
+                     p.readAllStandardError().constData());
+    return ok;
 }
 
 int PortaLivre()

@@ -116,13 +116,15 @@ bool Prepare(const QString &file, int sales, int templates)
     t.start();
     QProcess seed;
     seed.setStandardOutputFile(QProcess::nullDevice());
-    seed.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     seed.start(BinaryDir() + QStringLiteral("/server/vnd-server"),
                {QStringLiteral("seed"), QStringLiteral("--db"), QStringLiteral("sqlite:") + file, QStringLiteral("--sales"),
                 QString::number(std::min(templates, sales)), QStringLiteral("--from"), kFrom.toString(Qt::ISODate),
                 QStringLiteral("--to"), kTo.toString(Qt::ISODate)});
-    if (!seed.waitForFinished(-1) || seed.exitStatus() != QProcess::NormalExit || seed.exitCode() != 0)
+    // The server's messages are shown only when the seed fails: the figures' output carries figures.
+    if (!seed.waitForFinished(-1) || seed.exitStatus() != QProcess::NormalExit || seed.exitCode() != 0) {
+        std::fprintf(stderr, "list_fetch_1m: vnd-server seed failed:\n%s", seed.readAllStandardError().constData());
         return false;
+    }
     if (sales > templates && !Replicate(file, sales))
         return false;
     std::fprintf(stderr, "list_fetch_1m: database ready in %.0f s\n", t.elapsed() / 1000.0);
