@@ -5,26 +5,12 @@
 
 #include "sign/assinatura.h"
 #include "sign/verificadireta.h"
+#include "tests/sign/estado.h"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace
-{
-
-const char *Nome(vnd::EstadoAssinatura e)
-{
-    switch (e) {
-    case vnd::EstadoAssinatura::Intacta: return "Intacta";
-    case vnd::EstadoAssinatura::DigestDiverge: return "DigestDiverge";
-    case vnd::EstadoAssinatura::ValorInvalido: return "ValorInvalido";
-    case vnd::EstadoAssinatura::SemAssinatura: return "SemAssinatura";
-    case vnd::EstadoAssinatura::Malformada: return "Malformada";
-    }
-    return "?";
-}
-
-} // namespace
+using vndtest::NomeDoEstado;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -37,8 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     for (qsizetype i = 0; i < todas.size(); ++i) {
         if (todas[i].estado != soXmlSec[i].estado || todas[i].referencia != soXmlSec[i].referencia) {
-            std::fprintf(stderr, "signature %d: %s (%s) against xmlsec's %s (%s)\n", int(i), Nome(todas[i].estado),
-                         qPrintable(todas[i].motivo), Nome(soXmlSec[i].estado), qPrintable(soXmlSec[i].motivo));
+            std::fprintf(stderr, "signature %d: %s (%s) against xmlsec's %s (%s)\n", int(i),
+                         NomeDoEstado(todas[i].estado), qPrintable(todas[i].motivo), NomeDoEstado(soXmlSec[i].estado),
+                         qPrintable(soXmlSec[i].motivo));
             __builtin_trap();
         }
         if (!todas[i].Intacta() && todas[i].motivo.isEmpty())

@@ -4,6 +4,7 @@
 #include "sign/assinatura.h"
 #include "sign/verificadireta.h"
 #include "tests/sign/assinador.h"
+#include "tests/sign/estado.h"
 #include "tests/support/testutil.h"
 
 #include <QDir>
@@ -21,21 +22,10 @@
 using namespace vnd;
 using vndtest::Algoritmo;
 using vndtest::Assina;
+using vndtest::NomeDoEstado;
 using vndtest::Troca;
 
 namespace {
-
-const char *Nome(EstadoAssinatura e)
-{
-    switch (e) {
-    case EstadoAssinatura::Intacta: return "Intacta";
-    case EstadoAssinatura::DigestDiverge: return "DigestDiverge";
-    case EstadoAssinatura::ValorInvalido: return "ValorInvalido";
-    case EstadoAssinatura::SemAssinatura: return "SemAssinatura";
-    case EstadoAssinatura::Malformada: return "Malformada";
-    }
-    return "?";
-}
 
 // Every public sample that carries a signature, intact or not.
 QStringList AmostrasAssinadas()
@@ -125,7 +115,7 @@ QList<bool> PelaFormaComum(const QByteArray &documento)
 
 void EsperaEstado(const ResultadoAssinatura &r, EstadoAssinatura esperado, const char *onde)
 {
-    EXPECT_EQ(std::string(Nome(r.estado)), std::string(Nome(esperado))) << onde << ": " << r.motivo.toStdString();
+    EXPECT_STREQ(NomeDoEstado(r.estado), NomeDoEstado(esperado)) << onde << ": " << r.motivo.toStdString();
     if (esperado == EstadoAssinatura::Intacta)
         EXPECT_TRUE(r.motivo.isEmpty());
     else
@@ -223,7 +213,7 @@ TEST(AssinaturaAmostras, OsDoisCaminhosConcordam)
         const QList<ResultadoAssinatura> soXmlSec = assinatura_interna::VerificaSoPeloXmlSec(bytes);
         ASSERT_EQ(todas.size(), soXmlSec.size()) << path.toStdString();
         for (qsizetype i = 0; i < todas.size(); ++i) {
-            EXPECT_STREQ(Nome(todas[i].estado), Nome(soXmlSec[i].estado)) << path.toStdString();
+            EXPECT_STREQ(NomeDoEstado(todas[i].estado), NomeDoEstado(soXmlSec[i].estado)) << path.toStdString();
             EXPECT_EQ(todas[i].referencia, soXmlSec[i].referencia) << path.toStdString();
         }
     }
